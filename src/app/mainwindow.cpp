@@ -4,7 +4,8 @@
 
 #include <QEvent>
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent, Qt::WindowFlags()), ui(std::make_unique<MainWindowForm>())
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent, Qt::WindowFlags()), ui(std::make_unique<MainWindowForm>())
 {
     ui->setupForm(this);
 }
@@ -21,18 +22,10 @@ void MainWindow::changeEvent(QEvent *event)
         ui->retranslateForm(this);
 }
 
-void MainWindow::on_pushButton_clicked()
-{
-}
+void MainWindow::on_pushButton_clicked() {}
 
-void MainWindow::on_saveButton_clicked()
-{
-}
+void MainWindow::on_saveButton_clicked() {}
 
-void MainWindow::on_pushButton_2_clicked()
-{
-}
+void MainWindow::on_pushButton_2_clicked() {}
 
-void MainWindow::timerDone()
-{
-}
+void MainWindow::timerDone() {}

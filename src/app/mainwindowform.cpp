@@ -50,6 +50,13 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QFont &font)
     return button;
 }
 
+// Qt 6 ignores setText() with an unchanged empty text; clear() also drops a
+// shown pixmap, which is what setting the text did before.
+void setEmptyText(QLabel *target)
+{
+    target->clear();
+}
+
 QString tr(const char *text)
 {
     return QCoreApplication::translate("MainWindow", text);
@@ -151,17 +158,17 @@ void MainWindowForm::setupForm(QMainWindow *window)
 void MainWindowForm::retranslateForm(QMainWindow *window)
 {
     window->setWindowTitle(tr("Reelmeter v1.0"));
-    label->setText(QString());
-    averageDisplay->setText(QString());
-    brightnessDisplay->setText(QString());
-    differenceDisplay->setText(QString());
+    setEmptyText(label);
+    setEmptyText(averageDisplay);
+    setEmptyText(brightnessDisplay);
+    setEmptyText(differenceDisplay);
     label_2->setText(tr("Average Color (Whole Image)"));
     label_3->setText(tr("Brightness (Grayscale)"));
     label_4->setText(tr("Average Color (Quartiles)"));
-    averageQuadDisplay->setText(QString());
+    setEmptyText(averageQuadDisplay);
     label_6->setText(tr("Difference between every 2 Frames"));
     label_7->setText(tr("MoodBar (Imageheight / 3 mapped to RGB)"));
-    moodDisplay->setText(QString());
+    setEmptyText(moodDisplay);
     pushButton_2->setText(tr("Start Analysis"));
     saveButton->setText(tr("Save bars next to video at full resolution"));
     label_5->setText(tr("Skip Frames: "));
