@@ -1,0 +1,299 @@
+#include "analysis/measure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Exact integer sums; 64 bits hold 255 per channel for any QImage size.
+struct ChannelSums {
+    uint64_t red = 0;
+    uint64_t green = 0;
+    uint64_t blue = 0;
+
+    ChannelSums &operator+=(const ChannelSums &other)
+    {
+        red += other.red;
+        green += other.green;
+        blue += other.blue;
+        return *this;
+    }
+};
+
+struct SegmentSums {
+    ChannelSums channels;
+    uint64_t grey = 0; // sum of the per-pixel (r + g + b) / 3
+};
+
+inline void addPixel(ChannelSums &sums, uint32_t pixel)
+{
+    sums.red += (pixel >> 16) & 0xff;
+    sums.green += (pixel >> 8) & 0xff;
+    sums.blue += pixel & 0xff;
+}
+
+inline void addPixel(SegmentSums &sums, uint32_t pixel)
+{
+    const uint32_t r = (pixel >> 16) & 0xff;
+    const uint32_t g = (pixel >> 8) & 0xff;
+    const uint32_t b = pixel & 0xff;
+    sums.channels.red += r;
+    sums.channels.green += g;
+    sums.channels.blue += b;
+    sums.grey += (r + g + b) / 3;
+}
+
+#if defined(__SSE2__)
+// Per block every 16-bit lane receives at most 128 additions of two channel
+// values (2 * 255 * 128 = 65280), so it cannot wrap before the block is folded.
+constexpr int iterationsPerBlock = 128;
+
+// Adds the even and odd 16-bit lanes of acc (unsigned) to even and odd.
+inline void foldPairs(__m128i acc, uint64_t &even, uint64_t &odd)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wide =
+        _mm_add_epi32(_mm_unpacklo_epi16(acc, zero), _mm_unpackhi_epi16(acc, zero));
+    alignas(16) uint32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(lanes), wide);
+    even += uint64_t(lanes[0]) + lanes[2];
+    odd += uint64_t(lanes[1]) + lanes[3];
+}
+
+// Sums n pixels eight at a time. Words are 0xAARRGGBB in memory order
+// B, G, R, A; masking the low bytes of each 16-bit lane gives (blue, red)
+// pairs and shifting gives (green, top byte) pairs, so no byte shuffles are
+// needed. The top byte is dropped.
+template <bool withGrey>
+int sumBlocks(const uint32_t *pixels, int n, ChannelSums &channels, uint64_t &grey)
+{
+    const __m128i lowBytes = _mm_set1_epi32(0x00ff00ff);
+    const __m128i lowWord = _mm_set1_epi32(0x0000ffff);
+    const __m128i ones = _mm_set1_epi16(1);
+    // x / 3 == (x * 0xaaab) >> 17 for every x below 2^17, and r + g + b <= 765.
+    const __m128i third = _mm_set1_epi16(static_cast<short>(0xaaab));
+    int i = 0;
+    while (n - i >= 8) {
+        const int iterations = std::min((n - i) / 8, iterationsPerBlock);
+        __m128i blueRed = _mm_setzero_si128();
+        __m128i greenTop = _mm_setzero_si128();
+        __m128i greySum = _mm_setzero_si128();
+        for (int k = 0; k < iterations; ++k, i += 8) {
+            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels + i));
+            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels + i + 4));
+            const __m128i br0 = _mm_and_si128(v0, lowBytes);
+            const __m128i br1 = _mm_and_si128(v1, lowBytes);
+            const __m128i gt0 = _mm_srli_epi16(v0, 8);
+            const __m128i gt1 = _mm_srli_epi16(v1, 8);
+            blueRed = _mm_add_epi16(blueRed, _mm_add_epi16(br0, br1));
+            greenTop = _mm_add_epi16(greenTop, _mm_add_epi16(gt0, gt1));
+            if constexpr (withGrey) {
+                // r + g + b per pixel in 32-bit lanes, packed to eight 16-bit lanes.
+                const __m128i s0 =
+                    _mm_madd_epi16(_mm_add_epi16(br0, _mm_and_si128(gt0, lowWord)), ones);
+                const __m128i s1 =
+                    _mm_madd_epi16(_mm_add_epi16(br1, _mm_and_si128(gt1, lowWord)), ones);
+                const __m128i total = _mm_packs_epi32(s0, s1);
+                greySum = _mm_add_epi16(greySum, _mm_srli_epi16(_mm_mulhi_epu16(total, third), 1));
+            }
+        }
+        uint64_t top = 0;
+        foldPairs(blueRed, channels.blue, channels.red);
+        foldPairs(greenTop, channels.green, top);
+        if constexpr (withGrey) {
+            uint64_t odd = 0;
+            foldPairs(greySum, grey, odd);
+            grey += odd;
+        }
+    }
+    return i;
+}
+#endif
+
+void sumSegment(const uint32_t *pixels, int n, SegmentSums &sums)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    i = sumBlocks<true>(pixels, n, sums.channels, sums.grey);
+#endif
+    for (; i < n; ++i)
+        addPixel(sums, pixels[i]);
+}
+
+void sumChannels(const uint32_t *pixels, int n, ChannelSums &sums)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    uint64_t unused = 0;
+    i = sumBlocks<false>(pixels, n, sums, unused);
+#endif
+    for (; i < n; ++i)
+        addPixel(sums, pixels[i]);
+}
+
+// The pass reads 32-bit words in place; only unusual formats pay for a copy.
+const QImage &readable(const QImage &image, QImage &copy)
+{
+    switch (image.format()) {
+    case QImage::Format_Invalid:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        return image;
+    default:
+        copy = image.convertToFormat(QImage::Format_ARGB32);
+        return copy;
+    }
+}
+
+inline const uint32_t *row(const QImage &image, int y)
+{
+    return reinterpret_cast<const uint32_t *>(image.constScanLine(y));
+}
+
+// Truncated quotient; a zero divisor gives 0.
+inline int quotient(uint64_t sum, int64_t divisor)
+{
+    return divisor == 0 ? 0 : static_cast<int>(static_cast<double>(sum) / divisor);
+}
+
+// QColor warns about out-of-range channels; the values are limited here.
+inline int channel(int64_t value)
+{
+    return static_cast<int>(std::clamp<int64_t>(value, 0, 255));
+}
+
+QColor makeColour(int64_t red, int64_t green, int64_t blue)
+{
+    QColor colour;
+    colour.setRed(channel(red));
+    colour.setGreen(channel(green));
+    colour.setBlue(channel(blue));
+    return colour;
+}
+
+QColor averageColour(const ChannelSums &sums, int64_t divisor)
+{
+    return makeColour(quotient(sums.red, divisor), quotient(sums.green, divisor),
+                      quotient(sums.blue, divisor));
+}
+
+inline int64_t difference(uint64_t current, uint64_t previous, int64_t divisor)
+{
+    if (divisor == 0)
+        return 0;
+    return std::llabs(static_cast<int64_t>(current) - static_cast<int64_t>(previous)) / divisor;
+}
+
+bool isOdd(double count)
+{
+    // fmod keeps counts beyond the int range defined; NaN is not odd.
+    return std::fabs(std::fmod(std::trunc(count), 2.0)) == 1.0;
+}
+
+} // namespace
+
+FrameColours measurePixels(const QImage &frameImage, const QImage *previousImage)
+{
+    QImage frameCopy;
+    const QImage &frame = readable(frameImage, frameCopy);
+    const int w = frame.width();
+    const int h = frame.height();
+
+    QImage previousCopy;
+    const QImage *previous = nullptr;
+    if (previousImage && !previousImage->isNull() && previousImage->size() == frame.size())
+        previous = &readable(*previousImage, previousCopy);
+
+    const int halfW = w / 2;
+    const int halfH = h / 2;
+    const int third = h / 3;
+
+    ChannelSums whole;
+    std::array<ChannelSums, 4> quadrants;
+    ChannelSums previousSums;
+    uint64_t grey = 0;
+    uint64_t upper = 0;  // red of rows y < h/3
+    uint64_t middle = 0; // blue of rows h/3 <= y <= 2*(h/3)
+    uint64_t lower = 0;  // green of the rows below
+
+    // Each row has one quadrant and one band class: sum it as [0, w/2), the
+    // column w/2 (in no quadrant) and (w/2, w).
+    for (int y = 0; y < h && w > 0; ++y) {
+        const uint32_t *pixels = row(frame, y);
+        SegmentSums left;
+        SegmentSums right;
+        sumSegment(pixels, halfW, left);
+        sumSegment(pixels + halfW + 1, w - halfW - 1, right);
+        SegmentSums line = left;
+        line.channels += right.channels;
+        line.grey += right.grey;
+        addPixel(line, pixels[halfW]);
+
+        whole += line.channels;
+        grey += line.grey;
+        if (y < halfH) {
+            quadrants[TopLeft] += left.channels;
+            quadrants[TopRight] += right.channels;
+        } else if (y > halfH) {
+            quadrants[BottomLeft] += left.channels;
+            quadrants[BottomRight] += right.channels;
+        }
+        if (y < third)
+            upper += line.channels.red;
+        else if (y <= 2 * third)
+            middle += line.channels.blue;
+        else
+            lower += line.channels.green;
+
+        if (previous)
+            sumChannels(row(*previous, y), w, previousSums);
+    }
+
+    const int64_t pixelCount = int64_t(w) * h;
+    const int64_t quadrantCount = int64_t(halfW) * halfH;
+    // Wider than the band: the middle band has one row more, hence values above 255.
+    const int64_t moodDivisor = int64_t(third) * 255 * w;
+
+    FrameColours colours;
+    colours.average = averageColour(whole, pixelCount);
+    for (int q = 0; q < 4; ++q)
+        colours.quadrants[q] = averageColour(quadrants[q], quadrantCount);
+    const int level = quotient(grey, pixelCount);
+    colours.brightness = makeColour(level, level, level);
+    colours.difference = makeColour(difference(whole.red, previousSums.red, pixelCount),
+                                    difference(whole.green, previousSums.green, pixelCount),
+                                    difference(whole.blue, previousSums.blue, pixelCount));
+    if (moodDivisor == 0) {
+        colours.mood = makeColour(0, 0, 0);
+    } else {
+        const double k = 255.0 / static_cast<double>(moodDivisor);
+        colours.mood = makeColour(static_cast<int64_t>(static_cast<double>(upper) * k),
+                                  static_cast<int64_t>(static_cast<double>(middle) * k),
+                                  static_cast<int64_t>(static_cast<double>(lower) * k));
+    }
+    return colours;
+}
+
+void measureFrame(AnalysisState &state, const QImage &frame)
+{
+    const FrameColours colours =
+        measurePixels(frame, isOdd(state.frameCount) ? &state.previousFrame : nullptr);
+
+    state.averageHistory.append(colours.average);
+    for (int q = 0; q < 4; ++q)
+        state.quadrantHistories[q].append(colours.quadrants[q]);
+    state.brightnessHistory.append(colours.brightness);
+    // The stored colour is updated channel by channel, never renewed.
+    state.differenceColour.setRed(colours.difference.red());
+    state.differenceColour.setGreen(colours.difference.green());
+    state.differenceColour.setBlue(colours.difference.blue());
+    state.differenceHistory.append(state.differenceColour);
+    state.moodHistory.append(colours.mood);
+}

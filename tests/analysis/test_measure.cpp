@@ -1,0 +1,472 @@
+#include "analysis/measure.h"
+
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+int limited(int64_t value)
+{
+    return value > 255 ? 255 : value < 0 ? 0 : static_cast<int>(value);
+}
+
+QColor colourOf(int64_t red, int64_t green, int64_t blue)
+{
+    QColor colour;
+    colour.setRed(limited(red));
+    colour.setGreen(limited(green));
+    colour.setBlue(limited(blue));
+    return colour;
+}
+
+// The slow, obvious measurement: column by column, QImage::pixel and a QColor
+// per pixel, double sums, 32-bit sizes; 64-bit only for the sum differences
+// and the mood divisor, and 0 for a zero divisor.
+FrameColours referenceMeasure(const QImage &frame, const QImage *previous)
+{
+    const int w = frame.width();
+    const int h = frame.height();
+    const bool withPrevious = previous && !previous->isNull() && previous->size() == frame.size();
+    const int hw = w / 2;
+    const int hh = h / 2;
+    const int t = h / 3;
+
+    double sum[3] = {};
+    double quadrant[4][3] = {};
+    double previousSum[3] = {};
+    double grey = 0;
+    double upper = 0;
+    double middle = 0;
+    double lower = 0;
+    for (int x = 0; x < w; ++x) {
+        for (int y = 0; y < h; ++y) {
+            const QColor c(frame.pixel(x, y));
+            const int rgb[3] = {c.red(), c.green(), c.blue()};
+            int q = -1;
+            if (x < hw && y < hh)
+                q = TopLeft;
+            else if (x > hw && y < hh)
+                q = TopRight;
+            else if (x < hw && y > hh)
+                q = BottomLeft;
+            else if (x > hw && y > hh)
+                q = BottomRight;
+            for (int i = 0; i < 3; ++i) {
+                if (q >= 0)
+                    quadrant[q][i] += rgb[i];
+                sum[i] += rgb[i];
+            }
+            grey += (rgb[0] + rgb[1] + rgb[2]) / 3;
+            if (withPrevious) {
+                const QColor p(previous->pixel(x, y));
+                previousSum[0] += p.red();
+                previousSum[1] += p.green();
+                previousSum[2] += p.blue();
+            }
+            if (y < t)
+                upper += rgb[0];
+            else if (y <= 2 * t)
+                middle += rgb[2];
+            else
+                lower += rgb[1];
+        }
+    }
+
+    const int area = w * h;
+    const int quadrantArea = (w / 2) * (h / 2);
+    auto divide = [](double value, int divisor) {
+        return divisor == 0 ? 0 : static_cast<int>(value / divisor);
+    };
+    FrameColours r;
+    r.average = colourOf(divide(sum[0], area), divide(sum[1], area), divide(sum[2], area));
+    for (int q = 0; q < 4; ++q)
+        r.quadrants[q] =
+            colourOf(divide(quadrant[q][0], quadrantArea), divide(quadrant[q][1], quadrantArea),
+                     divide(quadrant[q][2], quadrantArea));
+    const int level = divide(grey, area);
+    r.brightness = colourOf(level, level, level);
+    int64_t diff[3];
+    for (int i = 0; i < 3; ++i) {
+        const int64_t d = static_cast<int64_t>(sum[i] - previousSum[i]);
+        diff[i] = area == 0 ? 0 : std::llabs(d) / area;
+    }
+    r.difference = colourOf(diff[0], diff[1], diff[2]);
+    const int64_t moodDivisor = int64_t(t) * 255 * w;
+    if (moodDivisor == 0) {
+        r.mood = colourOf(0, 0, 0);
+    } else {
+        const double k = 255.0 / moodDivisor;
+        r.mood = colourOf(static_cast<int64_t>(upper * k), static_cast<int64_t>(middle * k),
+                          static_cast<int64_t>(lower * k));
+    }
+    return r;
+}
+
+QImage uniform(int w, int h, QColor colour)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// Random words, top byte included: RGB32 must ignore it as QImage::pixel does.
+// floor > 0 keeps every byte near 255, which fills wide accumulators fastest.
+QImage randomImage(int w, int h, QImage::Format format, quint32 seed, int floor = 0)
+{
+    QRandomGenerator random(seed);
+    QImage image(w, h, format);
+    const int bytes = w * image.depth() / 8;
+    for (int y = 0; y < h; ++y) {
+        uchar *line = image.scanLine(y);
+        for (int i = 0; i < bytes; ++i)
+            line[i] = static_cast<uchar>(random.bounded(floor, 256));
+    }
+    return image;
+}
+
+void compareColours(const FrameColours &actual, const FrameColours &expected)
+{
+    QCOMPARE(actual.average, expected.average);
+    QCOMPARE(actual.quadrants[TopLeft], expected.quadrants[TopLeft]);
+    QCOMPARE(actual.quadrants[TopRight], expected.quadrants[TopRight]);
+    QCOMPARE(actual.quadrants[BottomLeft], expected.quadrants[BottomLeft]);
+    QCOMPARE(actual.quadrants[BottomRight], expected.quadrants[BottomRight]);
+    QCOMPARE(actual.brightness, expected.brightness);
+    QCOMPARE(actual.difference, expected.difference);
+    QCOMPARE(actual.mood, expected.mood);
+}
+
+QColor grey(int v)
+{
+    return QColor(v, v, v);
+}
+
+qsizetype historyLength(const AnalysisState &state)
+{
+    const qsizetype n = state.averageHistory.size();
+    for (const ColourHistory &h : state.quadrantHistories)
+        if (h.size() != n)
+            return -1;
+    if (state.brightnessHistory.size() != n || state.differenceHistory.size() != n ||
+        state.moodHistory.size() != n)
+        return -1;
+    return n;
+}
+
+// What the frame tick does around a measurement.
+void tick(AnalysisState &state, const QImage &frame)
+{
+    state.frameCount += 1;
+    measureFrame(state, frame);
+    if (static_cast<int>(state.frameCount) % 2 == 1)
+        state.previousFrame = frame.copy();
+}
+
+} // namespace
+
+class TestMeasure : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void matchesReference_data();
+    void matchesReference();
+
+    void whitePictures_data();
+    void whitePictures();
+    void greyLevelTruncatesPerPixel();
+    void middleColumnAndRowBelongToNoQuadrant();
+
+    void differenceSequenceOfFirstRun();
+    void secondRunComparesWithLastOddPictureOfFirstRun();
+    void previousUsedOnlyAtOddCounts_data();
+    void previousUsedOnlyAtOddCounts();
+    void previousOfAnotherSizeCountsAsAbsent_data();
+    void previousOfAnotherSizeCountsAsAbsent();
+
+    void tinyPicturesGiveZeroForZeroDivisors_data();
+    void tinyPicturesGiveZeroForZeroDivisors();
+    void eightKWhiteDoesNotOverflow();
+};
+
+void TestMeasure::init()
+{
+    // Out-of-range channels must be limited before QColor sees them.
+    QTest::failOnWarning(QRegularExpression(".*"));
+}
+
+void TestMeasure::matchesReference_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("withPrevious");
+    QTest::addColumn<int>("floor");
+
+    const QSize sizes[] = {{1, 1},     {2, 1},    {1, 2},    {2, 2},   {3, 5},  {5, 3},
+                           {4, 4},     {7, 9},    {16, 3},   {17, 4},  {33, 2}, {640, 480},
+                           {641, 479}, {2500, 7}, {4200, 3}, {2049, 6}};
+    for (const QSize &s : sizes) {
+        for (bool withPrevious : {false, true}) {
+            const QByteArray name = QByteArray::number(s.width()) + "x" +
+                                    QByteArray::number(s.height()) +
+                                    (withPrevious ? " with previous" : "");
+            QTest::newRow(name.constData()) << s << int(QImage::Format_RGB32) << withPrevious << 0;
+        }
+    }
+    QTest::newRow("bright 4200x3 with previous")
+        << QSize(4200, 3) << int(QImage::Format_RGB32) << true << 250;
+    QTest::newRow("bright 2049x6") << QSize(2049, 6) << int(QImage::Format_RGB32) << false << 250;
+    QTest::newRow("ARGB32 37x11") << QSize(37, 11) << int(QImage::Format_ARGB32) << true << 0;
+    QTest::newRow("ARGB32 premultiplied 37x11")
+        << QSize(37, 11) << int(QImage::Format_ARGB32_Premultiplied) << true << 0;
+    QTest::newRow("RGB888 37x11") << QSize(37, 11) << int(QImage::Format_RGB888) << true << 0;
+    QTest::newRow("Grayscale8 20x9")
+        << QSize(20, 9) << int(QImage::Format_Grayscale8) << false << 0;
+}
+
+void TestMeasure::matchesReference()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, format);
+    QFETCH(bool, withPrevious);
+    QFETCH(int, floor);
+
+    const auto f = static_cast<QImage::Format>(format);
+    const quint32 seed = size.width() * 7919u + size.height() + format;
+    const QImage frame = randomImage(size.width(), size.height(), f, seed, floor);
+    const QImage previous = randomImage(size.width(), size.height(), f, seed + 1, floor);
+    const QImage *p = withPrevious ? &previous : nullptr;
+
+    compareColours(measurePixels(frame, p), referenceMeasure(frame, p));
+}
+
+void TestMeasure::whitePictures_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QList<int>>("quadrants");
+    QTest::addColumn<QColor>("mood");
+
+    QTest::newRow("512x768") << QSize(512, 768) << QList<int>{255, 254, 254, 253}
+                             << QColor(255, 255, 254);
+    QTest::newRow("640x480") << QSize(640, 480) << QList<int>{255, 254, 253, 253}
+                             << QColor(255, 255, 253);
+    // Column 2 and row 2 are in no quadrant, the divisor still counts them.
+    QTest::newRow("4x4") << QSize(4, 4) << QList<int>{255, 127, 127, 63} << QColor();
+}
+
+void TestMeasure::whitePictures()
+{
+    QFETCH(QSize, size);
+    QFETCH(QList<int>, quadrants);
+    QFETCH(QColor, mood);
+
+    const QImage white = uniform(size.width(), size.height(), Qt::white);
+    AnalysisState state;
+    state.frameCount = 1;
+    measureFrame(state, white);
+
+    QCOMPARE(historyLength(state), 1);
+    QCOMPARE(state.averageHistory.last(), grey(255));
+    for (int q = 0; q < 4; ++q)
+        QCOMPARE(state.quadrantHistories[q].last(), grey(quadrants[q]));
+    QCOMPARE(state.brightnessHistory.last(), grey(255));
+    QCOMPARE(state.differenceHistory.last(), grey(255));
+    if (mood.isValid())
+        QCOMPARE(state.moodHistory.last(), mood);
+    compareColours(measurePixels(white, nullptr), referenceMeasure(white, nullptr));
+}
+
+void TestMeasure::greyLevelTruncatesPerPixel()
+{
+    const QImage frame = uniform(6, 6, QColor(1, 1, 0));
+    const FrameColours c = measurePixels(frame, nullptr);
+    QCOMPARE(c.average, QColor(1, 1, 0));
+    QCOMPARE(c.brightness, grey(0));
+}
+
+void TestMeasure::middleColumnAndRowBelongToNoQuadrant()
+{
+    // 3x3: column 1 and row 1 white, each corner its own colour.
+    QImage frame = uniform(3, 3, Qt::white);
+    frame.setPixel(0, 0, qRgb(10, 0, 0));
+    frame.setPixel(2, 0, qRgb(0, 20, 0));
+    frame.setPixel(0, 2, qRgb(0, 0, 30));
+    frame.setPixel(2, 2, qRgb(40, 40, 40));
+    const FrameColours c = measurePixels(frame, nullptr);
+    QCOMPARE(c.quadrants[TopLeft], QColor(10, 0, 0));
+    QCOMPARE(c.quadrants[TopRight], QColor(0, 20, 0));
+    QCOMPARE(c.quadrants[BottomLeft], QColor(0, 0, 30));
+    QCOMPARE(c.quadrants[BottomRight], grey(40));
+
+    // A white middle column alone leaves every quadrant black.
+    QImage column = uniform(3, 5, Qt::black);
+    for (int y = 0; y < 5; ++y)
+        column.setPixel(1, y, qRgb(255, 255, 255));
+    const FrameColours m = measurePixels(column, nullptr);
+    for (int q = 0; q < 4; ++q)
+        QCOMPARE(m.quadrants[q], grey(0));
+    QCOMPARE(m.average, grey(85));
+}
+
+void TestMeasure::differenceSequenceOfFirstRun()
+{
+    AnalysisState state;
+    QVERIFY(!state.differenceColour.isValid());
+    const QColor frames[] = {{10, 20, 30}, {50, 50, 50}, {40, 20, 0}};
+    for (const QColor &c : frames) {
+        const QImage frame = uniform(8, 6, c);
+        const qint64 previousKey = state.previousFrame.cacheKey();
+        const double count = state.frameCount + 1;
+        state.frameCount = count;
+        measureFrame(state, frame);
+        QCOMPARE(state.frameCount, count);
+        QCOMPARE(state.previousFrame.cacheKey(), previousKey);
+        if (static_cast<int>(state.frameCount) % 2 == 1)
+            state.previousFrame = frame.copy();
+    }
+    const ColourHistory expected{{10, 20, 30}, {50, 50, 50}, {30, 0, 30}};
+    QCOMPARE(state.differenceHistory, expected);
+    QCOMPARE(state.differenceColour, expected.last());
+    QCOMPARE(state.differenceColour.alpha(), 255);
+    QCOMPARE(historyLength(state), 3);
+}
+
+void TestMeasure::secondRunComparesWithLastOddPictureOfFirstRun()
+{
+    AnalysisState state;
+    for (const QColor &c :
+         {QColor(10, 20, 30), QColor(50, 50, 50), QColor(40, 20, 0), QColor(200, 200, 200)})
+        tick(state, uniform(8, 6, c));
+    const QColor lastOfFirstRun = state.differenceColour;
+
+    // Start of a new run: count and histories reset, previousFrame and
+    // differenceColour kept.
+    state.frameCount = 0;
+    clearHistories(state);
+    QCOMPARE(state.differenceColour, lastOfFirstRun);
+    tick(state, uniform(8, 6, QColor(100, 100, 100)));
+    tick(state, uniform(8, 6, QColor(7, 8, 9)));
+
+    // Picture 3 (40, 20, 0) was the last one stored; picture 2 is not compared.
+    const ColourHistory expected{{60, 80, 100}, {7, 8, 9}};
+    QCOMPARE(state.differenceHistory, expected);
+    QCOMPARE(historyLength(state), 2);
+}
+
+void TestMeasure::previousUsedOnlyAtOddCounts_data()
+{
+    QTest::addColumn<double>("count");
+    QTest::addColumn<bool>("compared");
+
+    QTest::newRow("0") << 0.0 << false;
+    QTest::newRow("1") << 1.0 << true;
+    QTest::newRow("2") << 2.0 << false;
+    QTest::newRow("3") << 3.0 << true;
+    QTest::newRow("2.5 truncates to 2") << 2.5 << false;
+    QTest::newRow("3.9 truncates to 3") << 3.9 << true;
+    QTest::newRow("2^32 + 1") << 4294967297.0 << true;
+}
+
+void TestMeasure::previousUsedOnlyAtOddCounts()
+{
+    QFETCH(double, count);
+    QFETCH(bool, compared);
+
+    AnalysisState state;
+    state.frameCount = count;
+    state.previousFrame = uniform(5, 4, QColor(30, 30, 30));
+    measureFrame(state, uniform(5, 4, QColor(100, 50, 20)));
+    QCOMPARE(state.differenceColour, compared ? QColor(70, 20, 10) : QColor(100, 50, 20));
+}
+
+void TestMeasure::previousOfAnotherSizeCountsAsAbsent_data()
+{
+    QTest::addColumn<QSize>("previousSize");
+
+    QTest::newRow("smaller") << QSize(2, 2);
+    QTest::newRow("larger") << QSize(9, 9);
+    QTest::newRow("wider, shorter") << QSize(9, 2);
+    QTest::newRow("narrower, taller") << QSize(2, 9);
+}
+
+void TestMeasure::previousOfAnotherSizeCountsAsAbsent()
+{
+    QFETCH(QSize, previousSize);
+
+    AnalysisState state;
+    state.frameCount = 1;
+    state.previousFrame = uniform(previousSize.width(), previousSize.height(), Qt::white);
+    measureFrame(state, uniform(4, 4, QColor(100, 50, 20)));
+    QCOMPARE(state.differenceColour, QColor(100, 50, 20));
+}
+
+void TestMeasure::tinyPicturesGiveZeroForZeroDivisors_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("quadrantsZero");
+    QTest::addColumn<bool>("moodZero");
+
+    QTest::newRow("null") << QSize(0, 0) << true << true;
+    QTest::newRow("1x1") << QSize(1, 1) << true << true;
+    QTest::newRow("2x1") << QSize(2, 1) << true << true;
+    QTest::newRow("1x2") << QSize(1, 2) << true << true;
+    QTest::newRow("1x3") << QSize(1, 3) << true << false;
+    QTest::newRow("2x2") << QSize(2, 2) << false << true;
+}
+
+void TestMeasure::tinyPicturesGiveZeroForZeroDivisors()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, quadrantsZero);
+    QFETCH(bool, moodZero);
+
+    const QColor colour(90, 120, 150);
+    const QImage frame = size.isEmpty() ? QImage() : uniform(size.width(), size.height(), colour);
+    AnalysisState state;
+    state.frameCount = 1;
+    state.previousFrame =
+        frame.isNull() ? QImage() : uniform(size.width(), size.height(), Qt::black);
+    measureFrame(state, frame);
+
+    QCOMPARE(historyLength(state), 1);
+    const QColor average = frame.isNull() ? grey(0) : colour;
+    QCOMPARE(state.averageHistory.last(), average);
+    QCOMPARE(state.differenceHistory.last(), average);
+    if (quadrantsZero) {
+        for (int q = 0; q < 4; ++q)
+            QCOMPARE(state.quadrantHistories[q].last(), grey(0));
+    } else {
+        QCOMPARE(state.quadrantHistories[TopLeft].last(), colour);
+    }
+    if (moodZero)
+        QCOMPARE(state.moodHistory.last(), grey(0));
+    else
+        QVERIFY(state.moodHistory.last() != grey(0));
+    compareColours(measurePixels(frame, &state.previousFrame),
+                   referenceMeasure(frame, &state.previousFrame));
+}
+
+void TestMeasure::eightKWhiteDoesNotOverflow()
+{
+    // 7680 * 4320 * 255 is beyond 32 bits, and so is the mood divisor.
+    const QImage white = uniform(7680, 4320, Qt::white);
+    AnalysisState state;
+    state.frameCount = 1;
+    state.previousFrame = uniform(7680, 4320, Qt::black);
+    measureFrame(state, white);
+
+    QCOMPARE(state.averageHistory.last(), grey(255));
+    QCOMPARE(state.brightnessHistory.last(), grey(255));
+    QCOMPARE(state.differenceHistory.last(), grey(255));
+    compareColours(measurePixels(white, &state.previousFrame),
+                   referenceMeasure(white, &state.previousFrame));
+}
+
+QTEST_GUILESS_MAIN(TestMeasure)
+#include "test_measure.moc"
