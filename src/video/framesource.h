@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "video/ffmpegptr.h"
+
 struct FrameSource;
 
 // Results of readFrame. Callers rely on the order: every value below -1 means
@@ -26,7 +28,11 @@ using FrameSourcePtr = std::unique_ptr<FrameSource, FrameSourceCloser>;
 // AVPixelFormat code. Returns a complete source or null, leaving nothing open.
 FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat);
 
-// Consumes at most one packet of the container (none once it is exhausted).
+// Returns a picture the decoder still holds if there is one; otherwise
+// consumes exactly one packet of the container. Once the container is
+// exhausted the decoder is drained, one picture per call, and after that every
+// call returns EndOfStream. A packet that fails to decode gives NoPicture and
+// reading may go on. The source must be open (not null).
 FrameStatus readFrame(FrameSource *source);
 
 // Releases everything the source holds; always returns null.
@@ -38,3 +44,53 @@ FrameSource *closeFrameSource(FrameSource *source);
 int outputWidth(const FrameSource *source);
 int outputHeight(const FrameSource *source);
 const uint8_t *outputPixels(const FrameSource *source);
+
+// How far through the video a reader is, for progress displays.
+// Time of the last FrameReady picture in seconds from the stream's start;
+// negative before the first picture or when the picture has no timestamp.
+double currentPictureTime(const FrameSource *source);
+// Length of the video stream in seconds (the container's if the stream has
+// none); negative when neither is known.
+double streamDuration(const FrameSource *source);
+// Byte offset the demuxer has read up to, and the file size in bytes;
+// negative when unknown (e.g. a pipe).
+int64_t readPosition(const FrameSource *source);
+int64_t fileSize(const FrameSource *source);
+
+// Old files carry a time base of n/1 with n > 1000 meaning n/1000 (1001/1
+// is 29.97 pictures per second); such a base gets the denominator 1000, any
+// other is returned unchanged.
+AVRational correctedTimeBase(AVRational timeBase);
+
+// What a scaler was made for; a picture that differs in any of these gets a
+// new one.
+struct ScalerKey {
+    int width = 0;
+    int height = 0;
+    int format = AV_PIX_FMT_NONE;
+    int range = AVCOL_RANGE_UNSPECIFIED;
+    int colorspace = AVCOL_SPC_UNSPECIFIED;
+    bool operator==(const ScalerKey &) const = default;
+};
+
+// The record behind a FrameSource. Members are destroyed in reverse order:
+// the decoder context before the container whose stream it decodes, and the
+// output picture before the buffer its planes point into.
+struct FrameSource {
+    AVFormatInputPtr container;
+    AVCodecContextPtr decoderContext; // made from the stream's parameters, owned here
+    const AVCodec *decoder = nullptr; // static library data, never freed
+    AVBufferPtr outputBuffer;         // one picture, rows without padding, fixed address
+    AVFramePtr outputPicture;         // planes point into outputBuffer
+    AVFramePtr decodedPicture;        // planes belong to the decoder until the next receive
+    AVPacketPtr packet;               // reused by every read; unreferenced before it returns
+    SwsContextPtr scaler;             // made for scalerKey
+    int videoStream = -1;
+    int outputWidth = 0;
+    int outputHeight = 0;
+    int outputFormat = AV_PIX_FMT_NONE;
+    ScalerKey scalerKey;
+    bool draining = false; // the container is exhausted and the decoder was flushed
+    bool ended = false;    // the decoder gave its last picture
+    int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
+};

@@ -1,0 +1,268 @@
+#include "video/framesource.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+// Bicubic even at equal sizes: the scaler then only converts the pixel format.
+constexpr int scalerFlags = SWS_BICUBIC;
+
+// Makes sure the scaler fits the picture's own size, format and colour
+// coding, which may differ from the stream's parameters and from the previous
+// picture.
+bool fitScaler(FrameSource &source, const ScalerKey &key)
+{
+    if (source.scaler && key == source.scalerKey)
+        return true;
+    source.scaler.reset(sws_getContext(
+        key.width, key.height, static_cast<AVPixelFormat>(key.format), source.outputWidth,
+        source.outputHeight, static_cast<AVPixelFormat>(source.outputFormat), scalerFlags, nullptr,
+        nullptr, nullptr));
+    if (!source.scaler)
+        return false;
+    source.scalerKey = key;
+
+    // The scaler assumes BT.601 limited range unless told otherwise; HD
+    // streams are mostly BT.709 and JPEG-like ones full range.
+    const AVPixFmtDescriptor *descriptor =
+        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(key.format));
+    if (descriptor && !(descriptor->flags & AV_PIX_FMT_FLAG_RGB)) {
+        int *inverseTable = nullptr, *table = nullptr;
+        int sourceRange = 0, range = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(source.scaler.get(), &inverseTable, &sourceRange, &table,
+                                     &range, &brightness, &contrast, &saturation) >= 0) {
+            const int *coefficients = inverseTable;
+            if (key.range == AVCOL_RANGE_JPEG)
+                sourceRange = 1;
+            if (key.colorspace != AVCOL_SPC_UNSPECIFIED && key.colorspace != AVCOL_SPC_RGB)
+                coefficients = sws_getCoefficients(key.colorspace);
+            sws_setColorspaceDetails(source.scaler.get(), coefficients, sourceRange, table, range,
+                                     brightness, contrast, saturation);
+        }
+    }
+    return true;
+}
+
+// Takes the next decoded picture, if the decoder has one, into the output.
+// Returns true for a converted picture; the decoded one is released either way.
+bool receivePicture(FrameSource &source, int &receiveResult)
+{
+    AVFrame *picture = source.decodedPicture.get();
+    receiveResult = avcodec_receive_frame(source.decoderContext.get(), picture);
+    if (receiveResult < 0)
+        return false;
+    bool converted = false;
+    const ScalerKey key{picture->width, picture->height, picture->format, picture->color_range,
+                        picture->colorspace};
+    if (fitScaler(source, key)) {
+        const int rows =
+            sws_scale(source.scaler.get(), picture->data, picture->linesize, 0, picture->height,
+                      source.outputPicture->data, source.outputPicture->linesize);
+        converted = rows > 0;
+    }
+    if (converted)
+        source.pictureTimestamp = picture->best_effort_timestamp;
+    av_frame_unref(picture);
+    return converted;
+}
+
+// Status of a read while the flushed decoder hands out what it still holds.
+FrameStatus drainStatus(FrameSource &source, bool converted, int received)
+{
+    if (converted)
+        return FrameReady;
+    if (received == AVERROR_EOF || received == AVERROR(EAGAIN)) {
+        source.ended = true;
+        return EndOfStream;
+    }
+    return NoPicture; // a damaged or unconvertible picture; more may follow
+}
+
+} // namespace
+
+AVRational correctedTimeBase(AVRational timeBase)
+{
+    if (timeBase.num > 1000 && timeBase.den == 1)
+        timeBase.den = 1000;
+    return timeBase;
+}
+
+void FrameSourceCloser::operator()(FrameSource *source) const
+{
+    closeFrameSource(source);
+}
+
+FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat)
+{
+    FrameSourcePtr source(std::make_unique<FrameSource>().release());
+    source->outputFormat = pixelFormat;
+
+    source->container = openInput(path);
+    if (!source->container)
+        return nullptr;
+    AVFormatContext *container = source->container.get();
+    if (avformat_find_stream_info(container, nullptr) < 0)
+        return nullptr;
+
+    for (unsigned i = 0; i < container->nb_streams; ++i) {
+        if (container->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            source->videoStream = static_cast<int>(i);
+            break;
+        }
+    }
+    if (source->videoStream < 0)
+        return nullptr;
+    const AVStream *stream = container->streams[source->videoStream];
+
+    source->decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!source->decoder)
+        return nullptr;
+    source->decoderContext.reset(avcodec_alloc_context3(source->decoder));
+    if (!source->decoderContext)
+        return nullptr;
+    AVCodecContext *decoderContext = source->decoderContext.get();
+    if (avcodec_parameters_to_context(decoderContext, stream->codecpar) < 0)
+        return nullptr;
+    decoderContext->pkt_timebase = stream->time_base;
+    // Every core; frame threading delays pictures by a few packets (NoPicture
+    // first, the drain at the end delivers them).
+    decoderContext->thread_count = 0;
+    decoderContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+
+    // The size is settled before the decoder is opened, from the stream.
+    source->outputWidth = width != 0 ? width : decoderContext->width;
+    source->outputHeight = height != 0 ? height : decoderContext->height;
+
+    if (avcodec_open2(decoderContext, source->decoder, nullptr) < 0)
+        return nullptr;
+    decoderContext->time_base = correctedTimeBase(decoderContext->time_base);
+
+    source->decodedPicture.reset(av_frame_alloc());
+    source->outputPicture.reset(av_frame_alloc());
+    source->packet.reset(av_packet_alloc());
+    if (!source->decodedPicture || !source->outputPicture || !source->packet)
+        return nullptr;
+
+    const auto format = static_cast<AVPixelFormat>(pixelFormat);
+    const int size = av_image_get_buffer_size(format, source->outputWidth, source->outputHeight, 1);
+    if (size <= 0)
+        return nullptr;
+    source->outputBuffer.reset(static_cast<uint8_t *>(av_malloc(size)));
+    if (!source->outputBuffer)
+        return nullptr;
+    AVFrame *output = source->outputPicture.get();
+    if (av_image_fill_arrays(output->data, output->linesize, source->outputBuffer.get(), format,
+                             source->outputWidth, source->outputHeight, 1) < 0)
+        return nullptr;
+    output->width = source->outputWidth;
+    output->height = source->outputHeight;
+    output->format = pixelFormat;
+
+    // Made now so that an unconvertible stream fails the open; pictures of
+    // another size or format get their own scaler later.
+    const ScalerKey key{decoderContext->width, decoderContext->height, decoderContext->pix_fmt,
+                        decoderContext->color_range, decoderContext->colorspace};
+    if (!fitScaler(*source, key))
+        return nullptr;
+    return source;
+}
+
+FrameStatus readFrame(FrameSource *source)
+{
+    if (source->ended)
+        return EndOfStream;
+    // A packet may have given more than one picture: hand those out first.
+    // This also empties the decoder's output, so the next send is not refused
+    // with EAGAIN.
+    int received = 0;
+    bool converted = receivePicture(*source, received);
+    if (source->draining)
+        return drainStatus(*source, converted, received);
+    if (converted)
+        return FrameReady;
+    if (received >= 0)
+        return NoPicture; // decoded but not convertible: the buffer keeps the last picture
+
+    AVPacket *packet = source->packet.get();
+    if (av_read_frame(source->container.get(), packet) < 0) {
+        av_packet_unref(packet);
+        source->draining = true;
+        if (avcodec_send_packet(source->decoderContext.get(), nullptr) < 0) {
+            source->ended = true;
+            return EndOfStream;
+        }
+        converted = receivePicture(*source, received);
+        return drainStatus(*source, converted, received);
+    }
+    if (packet->stream_index != source->videoStream) {
+        av_packet_unref(packet);
+        return ForeignPacket;
+    }
+    // A damaged packet makes the send (or a later receive) fail; the decoder
+    // stays usable for the packets after it.
+    avcodec_send_packet(source->decoderContext.get(), packet);
+    av_packet_unref(packet);
+    return receivePicture(*source, received) ? FrameReady : NoPicture;
+}
+
+FrameSource *closeFrameSource(FrameSource *source)
+{
+    // The members' order releases everything correctly, even half-built.
+    std::unique_ptr<FrameSource> owned(source);
+    return nullptr;
+}
+
+int outputWidth(const FrameSource *source)
+{
+    return source->outputWidth;
+}
+
+int outputHeight(const FrameSource *source)
+{
+    return source->outputHeight;
+}
+
+const uint8_t *outputPixels(const FrameSource *source)
+{
+    return source->outputPicture->data[0];
+}
+
+double currentPictureTime(const FrameSource *source)
+{
+    if (source->pictureTimestamp == AV_NOPTS_VALUE)
+        return -1.0;
+    const AVStream *stream = source->container->streams[source->videoStream];
+    int64_t timestamp = source->pictureTimestamp;
+    if (stream->start_time != AV_NOPTS_VALUE)
+        timestamp -= stream->start_time;
+    return static_cast<double>(timestamp) * av_q2d(stream->time_base);
+}
+
+double streamDuration(const FrameSource *source)
+{
+    const AVFormatContext *container = source->container.get();
+    const AVStream *stream = container->streams[source->videoStream];
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        return static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    if (container->duration != AV_NOPTS_VALUE && container->duration > 0)
+        return static_cast<double>(container->duration) / AV_TIME_BASE;
+    return -1.0;
+}
+
+int64_t readPosition(const FrameSource *source)
+{
+    AVIOContext *io = source->container->pb;
+    return io ? avio_tell(io) : -1;
+}
+
+int64_t fileSize(const FrameSource *source)
+{
+    AVIOContext *io = source->container->pb;
+    if (!io)
+        return -1;
+    const int64_t size = avio_size(io);
+    return size >= 0 ? size : -1;
+}

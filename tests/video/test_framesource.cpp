@@ -1,0 +1,531 @@
+#include "testvideo.h"
+#include "video/framesource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+using namespace testvideo;
+
+namespace {
+
+constexpr int rgb32 = AV_PIX_FMT_RGB32;
+// Far more calls than any test file needs: a reader that never ends fails.
+constexpr int callLimit = 100000;
+
+// What a reader saw: every status in order and a copy of every picture.
+struct Reading {
+    QList<FrameStatus> statuses;
+    QList<QImage> pictures;
+    int count(FrameStatus status) const { return int(statuses.count(status)); }
+};
+
+QImage wrapOutput(const FrameSource *source)
+{
+    return QImage(outputPixels(source), outputWidth(source), outputHeight(source),
+                  outputWidth(source) * 4, QImage::Format_RGB32);
+}
+
+// Reads up to and including the first EndOfStream.
+Reading readAll(FrameSource *source)
+{
+    Reading reading;
+    for (int i = 0; i < callLimit; ++i) {
+        const FrameStatus status = readFrame(source);
+        reading.statuses.append(status);
+        if (status == FrameReady)
+            reading.pictures.append(wrapOutput(source).copy());
+        if (status == EndOfStream)
+            break;
+    }
+    return reading;
+}
+
+// The first pixel that differs from colour, as text, or empty if none does.
+QString firstMismatch(const QImage &image, QRgb colour)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (row[x] != colour)
+                return QStringLiteral("(%1,%2) is %3, expected %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(row[x], 8, 16, QLatin1Char('0'))
+                    .arg(colour, 8, 16, QLatin1Char('0'));
+        }
+    }
+    return {};
+}
+
+QRgb centre(const QImage &image)
+{
+    return image.pixel(image.width() / 2, image.height() / 2);
+}
+
+// Index of the palette colour a lossy uniform picture shows, or -1 if the
+// picture is not uniform or near none of them.
+int recognise(const QImage &picture, int count)
+{
+    const int index = nearestPaletteIndex(centre(picture), count);
+    const QRgb expected = paletteColour(index);
+    for (int y = 0; y < picture.height(); y += 3) {
+        for (int x = 0; x < picture.width(); x += 3) {
+            const QRgb got = picture.pixel(x, y);
+            if (qAbs(qRed(got) - qRed(expected)) > 12 ||
+                qAbs(qGreen(got) - qGreen(expected)) > 12 ||
+                qAbs(qBlue(got) - qBlue(expected)) > 12)
+                return -1;
+        }
+    }
+    return index;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
+}
+
+QList<QRgb> exactColours()
+{
+    return {0xffff0000, 0xff00ff00, 0xff0000ff, 0xff123456, 0xff000000,
+            0xffffffff, 0xff7f8081, 0xff010203, 0xfffefdfc};
+}
+
+} // namespace
+
+class TestFrameSource : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    QString write(const QString &name, const MediaFile &file)
+    {
+        const QString path = dir.filePath(name);
+        QString error;
+        if (!writeMedia(path, file, &error))
+            qWarning("writing %s: %s", qPrintable(name), qPrintable(error));
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        // Damaged and odd test files make the decoders talk; failures speak for themselves.
+        av_log_set_level(AV_LOG_QUIET);
+    }
+
+    void correctsOnlyWholeThousandsTimeBases_data()
+    {
+        QTest::addColumn<int>("num");
+        QTest::addColumn<int>("den");
+        QTest::addColumn<int>("expectedDen");
+        QTest::newRow("1001/1 becomes 1001/1000") << 1001 << 1 << 1000;
+        QTest::newRow("1000/1 unchanged") << 1000 << 1 << 1;
+        QTest::newRow("25/1 unchanged") << 25 << 1 << 1;
+        QTest::newRow("2000/2 unchanged") << 2000 << 2 << 2;
+        QTest::newRow("1/25 unchanged") << 1 << 25 << 25;
+    }
+    void correctsOnlyWholeThousandsTimeBases()
+    {
+        QFETCH(int, num);
+        QFETCH(int, den);
+        QFETCH(int, expectedDen);
+        const AVRational corrected = correctedTimeBase(AVRational{num, den});
+        QCOMPARE(corrected.num, num);
+        QCOMPARE(corrected.den, expectedDen);
+    }
+
+    void deliversExactColoursThroughLosslessCodecs_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("codec");
+        QTest::newRow("ffv1 in matroska") << "exact.mkv" << int(Codec::Ffv1);
+        QTest::newRow("ffv1 in avi") << "exact.avi" << int(Codec::Ffv1);
+        QTest::newRow("ffv1 in nut") << "exact-ffv1.nut" << int(Codec::Ffv1);
+        QTest::newRow("rawvideo in nut") << "exact-raw.nut" << int(Codec::RawVideo);
+    }
+    void deliversExactColoursThroughLosslessCodecs()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, codec);
+        const QList<QRgb> colours = exactColours();
+        const QString path = dir.filePath(name);
+        QString error;
+        QVERIFY2(writeVideo(path, uniformColours({62, 46}, colours, Codec(codec)), &error),
+                 qPrintable(error));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.statuses.last(), EndOfStream);
+        QCOMPARE(reading.pictures.size(), colours.size());
+        for (int i = 0; i < colours.size(); ++i) {
+            const QString mismatch = firstMismatch(reading.pictures[i], colours[i]);
+            QVERIFY2(mismatch.isEmpty(),
+                     qPrintable(QStringLiteral("picture %1: ").arg(i) + mismatch));
+        }
+        // The end stays the end, without touching the container again.
+        QCOMPARE(readFrame(source.get()), EndOfStream);
+        QCOMPARE(readFrame(source.get()), EndOfStream);
+    }
+
+    void settlesTheOutputSize_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("expectedWidth");
+        QTest::addColumn<int>("expectedHeight");
+        QTest::newRow("0 x 0: the stream's size") << 0 << 0 << 64 << 48;
+        QTest::newRow("320 x 0: width 320, the stream's height") << 320 << 0 << 320 << 48;
+        QTest::newRow("0 x 100: the stream's width, height 100") << 0 << 100 << 64 << 100;
+        QTest::newRow("32 x 24: scaled down") << 32 << 24 << 32 << 24;
+    }
+    void settlesTheOutputSize()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, expectedWidth);
+        QFETCH(int, expectedHeight);
+        const QString path = dir.filePath("size.mkv");
+        if (!QFileInfo::exists(path))
+            QVERIFY(writeVideo(path, uniformColours({64, 48}, {0xff336699, 0xff336699})));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), width, height, rgb32);
+        QVERIFY(source);
+        QCOMPARE(outputWidth(source.get()), expectedWidth);
+        QCOMPARE(outputHeight(source.get()), expectedHeight);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), 2);
+        // A uniform picture stays uniform whatever the scaling; the whole
+        // buffer, and no more, is written.
+        QCOMPARE(reading.pictures[1].size(), QSize(expectedWidth, expectedHeight));
+        const QString mismatch = firstMismatch(reading.pictures[1], 0xff336699);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    }
+
+    void refusesWhatItCannotDecode_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("pixelFormat");
+
+        const QString missing = dir.filePath("missing.mkv");
+        QTest::newRow("missing path") << missing << rgb32;
+
+        const QString empty = dir.filePath("empty.mkv");
+        QFile(empty).open(QIODevice::WriteOnly);
+        QTest::newRow("empty file") << empty << rgb32;
+
+        const QString noise = dir.filePath("noise.bin");
+        QFile noiseFile(noise);
+        if (noiseFile.open(QIODevice::WriteOnly)) {
+            QRandomGenerator random(12345);
+            QByteArray bytes(64 * 1024, Qt::Uninitialized);
+            for (char &b : bytes)
+                b = char(random.bounded(256));
+            noiseFile.write(bytes);
+        }
+        QTest::newRow("random bytes") << noise << rgb32;
+
+        MediaFile audioOnly;
+        audioOnly.streams.push_back(AudioStream{});
+        QTest::newRow("audio only") << write("audio.mkv", audioOnly) << rgb32;
+
+        MediaFile nothing;
+        nothing.format = "ffmetadata";
+        QTest::newRow("no streams") << write("nothing.txt", nothing) << rgb32;
+
+        const QString undecodable = dir.filePath("undecodable.nut");
+        QString error;
+        if (!writeUndecodableVideo(undecodable, &error))
+            qWarning("%s", qPrintable(error));
+        QTest::newRow("codec without a decoder") << undecodable << rgb32;
+
+        const QString good = dir.filePath("good.mkv");
+        writeVideo(good, uniformColours({64, 48}, {0xff000000}));
+        QTest::newRow("no such pixel format") << good << int(AV_PIX_FMT_NB) + 100;
+        QTest::newRow("hardware pixel format") << good << int(AV_PIX_FMT_VAAPI);
+    }
+    void refusesWhatItCannotDecode()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, pixelFormat);
+        if (!path.contains(QLatin1String("missing")))
+            QVERIFY2(QFileInfo::exists(path), "the test file was not written");
+        const int descriptors = openDescriptors();
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, pixelFormat);
+        QVERIFY(!source);
+        QCOMPARE(openDescriptors(), descriptors);
+    }
+
+    void closesTheFileItOpened()
+    {
+        const QString path = dir.filePath("close.mkv");
+        QVERIFY(writeVideo(path, uniformColours({64, 48}, {0xff000000, 0xffffffff})));
+        const int descriptors = openDescriptors();
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        QVERIFY(openDescriptors() > descriptors);
+        QVERIFY(readFrame(source.get()) != EndOfStream); // closed mid-stream, decoder threads busy
+        QCOMPARE(closeFrameSource(source.release()), nullptr);
+        QCOMPARE(openDescriptors(), descriptors);
+    }
+
+    void usesTheFirstVideoStream_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("chosenPictures");
+
+        VideoStream red = uniformColours({64, 48}, QList<QRgb>(10, 0xffff0000));
+        VideoStream blue = uniformColours({32, 32}, QList<QRgb>(15, 0xff0000ff));
+        MediaFile audioFirst;
+        audioFirst.streams = {AudioStream{}, red, blue};
+        QTest::newRow("audio, red, blue") << write("avv.mkv", audioFirst) << 10;
+        MediaFile videoFirst;
+        videoFirst.streams = {red, AudioStream{}, blue};
+        QTest::newRow("red, audio, blue") << write("vav.nut", videoFirst) << 10;
+    }
+    void usesTheFirstVideoStream()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, chosenPictures);
+        const int packets = countPackets(path);
+        const int videoPackets = countVideoPackets(path);
+        QVERIFY(packets > videoPackets);
+        QCOMPARE(videoPackets, chosenPictures);
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        QCOMPARE(outputWidth(source.get()), 64);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), chosenPictures);
+        for (const QImage &picture : reading.pictures)
+            QVERIFY(firstMismatch(picture, 0xffff0000).isEmpty());
+        // Audio and the second video stream: every one of their packets.
+        QCOMPARE(reading.count(ForeignPacket), packets - videoPackets);
+    }
+
+    void deliversEveryDelayedPictureInOrder_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("codec");
+        QTest::addColumn<int>("bFrames");
+        QTest::newRow("mpeg4, 2 B-frames, matroska") << "b.mkv" << int(Codec::Mpeg4) << 2;
+        QTest::newRow("mpeg4, 3 B-frames, avi") << "b.avi" << int(Codec::Mpeg4) << 3;
+        QTest::newRow("mpeg4, no B-frames, mp4") << "p.mp4" << int(Codec::Mpeg4) << 0;
+        QTest::newRow("h264, 3 B-frames, mp4") << "b.mp4" << int(Codec::H264) << 3;
+        QTest::newRow("mjpeg, avi") << "j.avi" << int(Codec::Mjpeg) << 0;
+    }
+    void deliversEveryDelayedPictureInOrder()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, codec);
+        QFETCH(int, bFrames);
+        if (!encoderAvailable(Codec(codec)))
+            QSKIP("this libavcodec has no such encoder");
+        constexpr int count = 40;
+        QList<QRgb> colours;
+        for (int i = 0; i < count; ++i)
+            colours.append(paletteColour(i));
+        VideoStream video = uniformColours({96, 64}, colours, Codec(codec));
+        video.maxBFrames = bFrames;
+        video.gopSize = 10;
+        const QString path = dir.filePath(name);
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+        QCOMPARE(countPictures(path), count);
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(recognise(reading.pictures[i], count), i);
+        if (bFrames > 0)
+            QCOMPARE(reading.statuses.first(), NoPicture);
+        // Decoding threads delay output too, so only the drain delivers the last ones.
+        QVERIFY(source->draining);
+        QCOMPARE(reading.statuses.last(), EndOfStream);
+    }
+
+    void consumesOnePacketPerCall()
+    {
+        VideoStream video = uniformColours({64, 48}, QList<QRgb>(30, 0xff00ff00), Codec::Mpeg4);
+        video.maxBFrames = 2;
+        MediaFile file;
+        file.streams = {video, AudioStream{AudioCodec::Pcm, 1.2, 48000}};
+        const QString path = write("packets.mkv", file);
+        const int packets = countPackets(path);
+        QVERIFY(packets > 30);
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        int consumingCalls = 0;
+        int pictures = 0;
+        for (int i = 0; i < callLimit; ++i) {
+            const FrameStatus status = readFrame(source.get());
+            if (status == EndOfStream)
+                break;
+            pictures += status == FrameReady;
+            // The call that finds the container exhausted starts the drain and reads nothing.
+            if (!source->draining)
+                ++consumingCalls;
+        }
+        QCOMPARE(consumingCalls, packets);
+        QCOMPARE(pictures, 30);
+    }
+
+    void continuesAfterADamagedPacket_data()
+    {
+        QTest::addColumn<int>("codec");
+        QTest::newRow("ffv1") << int(Codec::Ffv1);
+        QTest::newRow("mjpeg") << int(Codec::Mjpeg);
+    }
+    void continuesAfterADamagedPacket()
+    {
+        QFETCH(int, codec);
+        QList<QRgb> colours;
+        for (int i = 0; i < 12; ++i)
+            colours.append(paletteColour(i));
+        VideoStream video = uniformColours({64, 48}, colours, Codec(codec));
+        video.damagedPackets = {3, 4, 8};
+        const QString path = dir.filePath(QStringLiteral("damaged-%1.mkv").arg(codec));
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.statuses.last(), EndOfStream);
+        QCOMPARE(reading.count(ForeignPacket), 0);
+        // Every intact picture arrives, in order; a damaged one may arrive,
+        // broken or not, or be missing.
+        QList<int> intact;
+        for (const QImage &picture : reading.pictures) {
+            const int index = recognise(picture, int(colours.size()));
+            if (index >= 0 && !video.damagedPackets.contains(index))
+                intact.append(index);
+        }
+        QCOMPARE(intact, (QList<int>{0, 1, 2, 5, 6, 7, 9, 10, 11}));
+    }
+
+    void keepsTheFirstSizeWhenPicturesChangeSize_data()
+    {
+        QTest::addColumn<QSize>("second");
+        QTest::addColumn<int>("secondFormat");
+        QTest::newRow("grows") << QSize(160, 120) << int(AV_PIX_FMT_YUVJ420P);
+        QTest::newRow("shrinks") << QSize(32, 16) << int(AV_PIX_FMT_YUVJ420P);
+        QTest::newRow("same size, 4:4:4") << QSize(64, 48) << int(AV_PIX_FMT_YUVJ444P);
+        QTest::newRow("shrinks, 4:2:2") << QSize(16, 8) << int(AV_PIX_FMT_YUVJ422P);
+    }
+    void keepsTheFirstSizeWhenPicturesChangeSize()
+    {
+        QFETCH(QSize, second);
+        QFETCH(int, secondFormat);
+        constexpr int half = 8;
+        VideoStream video;
+        video.codec = Codec::Mjpeg;
+        video.pictureCount = 2 * half;
+        video.picture = [second](int i) {
+            return i < half ? uniformPicture({64, 48}, 0xffc04020)
+                            : uniformPicture(second, 0xff2040c0);
+        };
+        video.pixelFormat = [secondFormat](int i) {
+            return i < half ? AV_PIX_FMT_YUVJ420P : AVPixelFormat(secondFormat);
+        };
+        const QString path = dir.filePath("sizes.avi");
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+        QCOMPARE(countPictures(path), 2 * half);
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const uint8_t *buffer = outputPixels(source.get());
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), 2 * half);
+        QCOMPARE(outputWidth(source.get()), 64);
+        QCOMPARE(outputHeight(source.get()), 48);
+        QCOMPARE(outputPixels(source.get()), buffer);
+        for (int i = 0; i < 2 * half; ++i) {
+            const QRgb expected = i < half ? 0xffc04020 : 0xff2040c0;
+            const QImage &picture = reading.pictures[i];
+            for (const QPoint &point :
+                 {QPoint(0, 0), QPoint(63, 47), QPoint(32, 24), QPoint(63, 0)}) {
+                const QRgb got = picture.pixel(point);
+                QVERIFY2(qAbs(qRed(got) - qRed(expected)) <= 8 &&
+                             qAbs(qGreen(got) - qGreen(expected)) <= 8 &&
+                             qAbs(qBlue(got) - qBlue(expected)) <= 8,
+                         qPrintable(QStringLiteral("picture %1 at (%2,%3): %4")
+                                        .arg(i)
+                                        .arg(point.x())
+                                        .arg(point.y())
+                                        .arg(got, 8, 16)));
+            }
+        }
+    }
+
+    void imageOverTheBufferShowsTheNewestPicture()
+    {
+        const QString path = dir.filePath("wrap.mkv");
+        QVERIFY(writeVideo(path, uniformColours({64, 48}, {0xff102030, 0xffa0b0c0, 0xff405060})));
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        FrameStatus status;
+        while ((status = readFrame(source.get())) < EndOfStream) {
+        }
+        QCOMPARE(status, FrameReady);
+        const QImage wrapped = wrapOutput(source.get());
+        QCOMPARE(wrapped.pixel(5, 5), 0xff102030u);
+        while ((status = readFrame(source.get())) < EndOfStream) {
+        }
+        QCOMPARE(status, FrameReady);
+        QCOMPARE(wrapped.pixel(5, 5), 0xffa0b0c0u);
+        QVERIFY(firstMismatch(wrapped, 0xffa0b0c0).isEmpty());
+    }
+
+    void reportsHowFarItHasRead()
+    {
+        constexpr int count = 50;
+        VideoStream video = uniformColours({64, 48}, QList<QRgb>(count, 0xff808080), Codec::Mpeg4);
+        video.maxBFrames = 2;
+        const QString path = dir.filePath("progress.mkv");
+        QVERIFY(writeVideo(path, video));
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        QCOMPARE(fileSize(source.get()), QFileInfo(path).size());
+        QVERIFY(qAbs(streamDuration(source.get()) - count / 25.0) <= 1 / 25.0 + 1e-9);
+        QVERIFY(currentPictureTime(source.get()) < 0);
+
+        int pictures = 0;
+        int64_t position = readPosition(source.get());
+        for (int i = 0; i < callLimit; ++i) {
+            const FrameStatus status = readFrame(source.get());
+            if (status == EndOfStream)
+                break;
+            QVERIFY(readPosition(source.get()) >= position);
+            position = readPosition(source.get());
+            QVERIFY(position <= fileSize(source.get()));
+            if (status == FrameReady) {
+                QVERIFY2(qAbs(currentPictureTime(source.get()) - pictures / 25.0) < 1e-6,
+                         qPrintable(QString::number(currentPictureTime(source.get()))));
+                ++pictures;
+            }
+        }
+        QCOMPARE(pictures, count);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFrameSource)
+#include "test_framesource.moc"
