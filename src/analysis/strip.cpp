@@ -1,0 +1,314 @@
+#include "analysis/strip.h"
+
+#include <QBrush>
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int initialCapacity = 256;
+constexpr int channels = 3;
+
+QPen stripPen(const QColor &colour)
+{
+    return QPen(QBrush(colour, Qt::SolidPattern), 1.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+}
+
+QRgb *rowAt(uchar *bits, qsizetype bytesPerLine, int row)
+{
+    return reinterpret_cast<QRgb *>(bits + row * bytesPerLine);
+}
+
+} // namespace
+
+Strip::Strip(int bandCount, int bandHeight, int reducedBound)
+    : m_bandCount(std::max(bandCount, 1)), m_bandHeight(std::max(bandHeight, 1)),
+      m_reducedBound(std::max(reducedBound / 2 * 2, 2))
+{
+}
+
+void Strip::growTo(int capacity)
+{
+    QImage grown(capacity, height(), QImage::Format_RGB32);
+    if (m_width > 0) {
+        const qsizetype used = qsizetype(m_width) * sizeof(QRgb);
+        for (int row = 0; row < height(); ++row)
+            std::memcpy(grown.scanLine(row), m_pixels.constScanLine(row), used);
+    }
+    m_pixels = std::move(grown);
+}
+
+void Strip::reserve(int columns)
+{
+    if (columns > m_pixels.width())
+        growTo(columns);
+}
+
+void Strip::append(std::span<const QColor> bandColours)
+{
+    Q_ASSERT(bandColours.size() == std::size_t(m_bandCount));
+    if (m_width == m_pixels.width())
+        growTo(std::max(initialCapacity, 2 * m_pixels.width()));
+
+    // bits() once: scanLine() would check for sharing on every row.
+    uchar *bits = m_pixels.bits();
+    const qsizetype bytesPerLine = m_pixels.bytesPerLine();
+    for (int band = 0; band < m_bandCount; ++band) {
+        // rgb() is 0xffRRGGBB, and 0xff000000 for an invalid colour, as the
+        // painter draws it.
+        const QRgb pixel = bandColours[band].rgb();
+        const int top = band * m_bandHeight;
+        for (int row = top; row < top + m_bandHeight; ++row)
+            rowAt(bits, bytesPerLine, row)[m_width] = pixel;
+    }
+    addToReduced(bandColours);
+    ++m_width;
+}
+
+void Strip::addToReduced(std::span<const QColor> bandColours)
+{
+    const std::size_t stride = std::size_t(m_bandCount) * channels;
+    if (m_width % m_factor == 0) {
+        if (m_reducedWidth == m_reducedBound)
+            halveReduced();
+        // The bound is even, so after halving the new column starts afresh.
+        const std::size_t begin = std::size_t(m_reducedWidth) * stride;
+        if (m_sums.size() < begin + stride)
+            m_sums.resize(begin + stride);
+        std::fill_n(m_sums.begin() + begin, stride, 0u);
+        ++m_reducedWidth;
+    }
+    std::uint32_t *sums = m_sums.data() + std::size_t(m_reducedWidth - 1) * stride;
+    for (int band = 0; band < m_bandCount; ++band) {
+        const QRgb pixel = bandColours[band].rgb();
+        sums[band * channels + 0] += qRed(pixel);
+        sums[band * channels + 1] += qGreen(pixel);
+        sums[band * channels + 2] += qBlue(pixel);
+    }
+}
+
+void Strip::halveReduced()
+{
+    const std::size_t stride = std::size_t(m_bandCount) * channels;
+    const int half = m_reducedWidth / 2;
+    for (int j = 0; j < half; ++j) {
+        for (std::size_t k = 0; k < stride; ++k)
+            m_sums[j * stride + k] = m_sums[2 * j * stride + k] + m_sums[(2 * j + 1) * stride + k];
+    }
+    m_reducedWidth = half;
+    m_factor *= 2;
+}
+
+int Strip::reducedCount(int j) const
+{
+    return j < m_reducedWidth - 1 ? m_factor : m_width - (m_reducedWidth - 1) * m_factor;
+}
+
+void Strip::clear()
+{
+    m_width = 0;
+    m_reducedWidth = 0;
+    m_factor = 1;
+}
+
+void Strip::rebuild(const ColourHistory &history)
+{
+    Q_ASSERT(m_bandCount == 1);
+    clear();
+    reserve(int(history.size()));
+    for (const QColor &colour : history)
+        append(colour);
+}
+
+void Strip::rebuild(const std::array<ColourHistory, 4> &bandHistories)
+{
+    Q_ASSERT(m_bandCount == 4);
+    const qsizetype n = bandHistories[0].size();
+    for (const ColourHistory &history : bandHistories)
+        Q_ASSERT(history.size() == n);
+    clear();
+    reserve(int(n));
+    for (qsizetype i = 0; i < n; ++i) {
+        const std::array<QColor, 4> column = {bandHistories[0][i], bandHistories[1][i],
+                                              bandHistories[2][i], bandHistories[3][i]};
+        append(column);
+    }
+}
+
+QImage Strip::image() const
+{
+    if (m_width == 0)
+        return {};
+    return m_pixels.copy(0, 0, m_width, height());
+}
+
+QImage Strip::reducedImage() const
+{
+    if (m_reducedWidth == 0)
+        return {};
+    QImage reduced(m_reducedWidth, height(), QImage::Format_RGB32);
+    const std::size_t stride = std::size_t(m_bandCount) * channels;
+    for (int band = 0; band < m_bandCount; ++band) {
+        const int top = band * m_bandHeight;
+        QRgb *first = reinterpret_cast<QRgb *>(reduced.scanLine(top));
+        for (int j = 0; j < m_reducedWidth; ++j) {
+            const std::uint32_t count = reducedCount(j);
+            const std::uint32_t *sums = m_sums.data() + j * stride + band * channels;
+            first[j] = qRgb((sums[0] + count / 2) / count, (sums[1] + count / 2) / count,
+                            (sums[2] + count / 2) / count);
+        }
+        for (int row = top + 1; row < top + m_bandHeight; ++row)
+            std::memcpy(reduced.scanLine(row), first, m_reducedWidth * sizeof(QRgb));
+    }
+    return reduced;
+}
+
+QImage Strip::areaAverage(int targetWidth) const
+{
+    // Positions are counted in 1/targetWidth of a strip column, so that both the
+    // target columns (n units each) and the reduced columns (f * targetWidth
+    // units each) have integer bounds.
+    const std::int64_t n = m_width;
+    const std::int64_t f = m_factor;
+    const std::int64_t w = targetWidth;
+    const std::size_t stride = std::size_t(m_bandCount) * channels;
+
+    QImage out(targetWidth, height(), QImage::Format_RGB32);
+    for (int band = 0; band < m_bandCount; ++band) {
+        const int top = band * m_bandHeight;
+        QRgb *first = reinterpret_cast<QRgb *>(out.scanLine(top));
+        int j = 0;
+        for (std::int64_t x = 0; x < w; ++x) {
+            const std::int64_t x0 = x * n;
+            const std::int64_t x1 = x0 + n;
+            double acc[channels] = {0, 0, 0};
+            while (j < m_reducedWidth) {
+                const std::int64_t c0 = j * f * w;
+                const std::int64_t c1 = std::min((j + 1) * f, n) * w;
+                if (c0 >= x1)
+                    break;
+                // Within a reduced column the strip is taken as uniform.
+                const double weight =
+                    double(std::min(c1, x1) - std::max(c0, x0)) / double(reducedCount(j));
+                const std::uint32_t *sums = m_sums.data() + j * stride + band * channels;
+                for (int c = 0; c < channels; ++c)
+                    acc[c] += weight * sums[c];
+                if (c1 > x1)
+                    break;
+                ++j;
+            }
+            int value[channels];
+            for (int c = 0; c < channels; ++c)
+                value[c] = std::clamp(int(acc[c] / double(n) + 0.5), 0, 255);
+            first[x] = qRgb(value[0], value[1], value[2]);
+        }
+        for (int row = top + 1; row < top + m_bandHeight; ++row)
+            std::memcpy(out.scanLine(row), first, targetWidth * sizeof(QRgb));
+    }
+    return out;
+}
+
+QImage Strip::displayImage(QSize size) const
+{
+    if (m_width == 0 || size.isEmpty())
+        return {};
+    if (m_factor == 1)
+        return exactDisplayImage(size);
+    QImage out = areaAverage(size.width());
+    if (size.height() != height())
+        out = out.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return out;
+}
+
+QImage Strip::exactDisplayImage(QSize size) const
+{
+    if (m_width == 0 || size.isEmpty())
+        return {};
+    // scaled() hands back the image itself at its own size, which would alias
+    // our growing buffer.
+    if (size == QSize(m_width, height()))
+        return image();
+    const QImage view(m_pixels.constBits(), m_width, height(), m_pixels.bytesPerLine(),
+                      QImage::Format_RGB32);
+    return view.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void StripSet::appendLatest(const AnalysisState &state)
+{
+    if (!state.averageHistory.isEmpty())
+        average.append(state.averageHistory.last());
+    const auto &quadrants = state.quadrantHistories;
+    if (std::none_of(quadrants.begin(), quadrants.end(),
+                     [](const ColourHistory &h) { return h.isEmpty(); })) {
+        const std::array<QColor, 4> column = {quadrants[0].last(), quadrants[1].last(),
+                                              quadrants[2].last(), quadrants[3].last()};
+        quadrant.append(column);
+    }
+    if (!state.brightnessHistory.isEmpty())
+        brightness.append(state.brightnessHistory.last());
+    if (!state.differenceHistory.isEmpty())
+        difference.append(state.differenceHistory.last());
+    if (!state.moodHistory.isEmpty())
+        mood.append(state.moodHistory.last());
+}
+
+void StripSet::clear()
+{
+    average.clear();
+    quadrant.clear();
+    brightness.clear();
+    difference.clear();
+    mood.clear();
+}
+
+void StripSet::rebuild(const AnalysisState &state)
+{
+    average.rebuild(state.averageHistory);
+    quadrant.rebuild(state.quadrantHistories);
+    brightness.rebuild(state.brightnessHistory);
+    difference.rebuild(state.differenceHistory);
+    mood.rebuild(state.moodHistory);
+}
+
+QImage drawStrip(const ColourHistory &history, int height)
+{
+    const int n = int(history.size());
+    // A zero-width image is null; a painter on it would only warn.
+    if (n == 0)
+        return {};
+    QImage strip(n, height, QImage::Format_RGB32);
+    QPainter painter(&strip);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (int i = 0; i < n; ++i) {
+        painter.setPen(stripPen(history[i]));
+        painter.drawLine(QPointF(i, 0), QPointF(i, height));
+    }
+    painter.end();
+    return strip;
+}
+
+QImage drawQuadrantStrip(const std::array<ColourHistory, 4> &histories)
+{
+    const int n = int(histories[0].size());
+    if (n == 0)
+        return {};
+    QImage strip(n, 4 * quadrantBandHeight, QImage::Format_RGB32);
+    QPainter painter(&strip);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (int i = 0; i < n; ++i) {
+        QPen pen = stripPen(histories[0][i]);
+        painter.setPen(pen);
+        painter.drawLine(QPointF(i, 0), QPointF(i, quadrantBandHeight));
+        for (int band = 1; band < 4; ++band) {
+            pen.setColor(histories[band][i]);
+            painter.setPen(pen);
+            painter.drawLine(QPointF(i, band * quadrantBandHeight),
+                             QPointF(i, (band + 1) * quadrantBandHeight));
+        }
+    }
+    painter.end();
+    return strip;
+}
