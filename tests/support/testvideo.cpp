@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace testvideo {
@@ -111,6 +112,7 @@ AVCodecContextPtr openVideoEncoder(const VideoStream &video, QSize size, AVPixel
     encoder->time_base = av_inv_q(video.frameRate);
     encoder->framerate = video.frameRate;
     encoder->thread_count = 1; // deterministic output
+    encoder->colorspace = video.colorspace;
     switch (video.codec) {
     case Codec::Ffv1:
         encoder->gop_size = 1; // damage stays in its own packet
@@ -166,6 +168,20 @@ AVFramePtr toFrame(const QImage &image, const AVCodecContext *encoder, int64_t p
     if (!scaler) {
         fail(error, QStringLiteral("sws_getContext failed for the encoder's format"));
         return nullptr;
+    }
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(encoder->pix_fmt);
+    if (encoder->colorspace != AVCOL_SPC_UNSPECIFIED && descriptor &&
+        !(descriptor->flags & AV_PIX_FMT_FLAG_RGB)) {
+        int *inverseTable = nullptr, *table = nullptr;
+        int sourceRange = 0, range = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(scaler.get(), &inverseTable, &sourceRange, &table, &range,
+                                     &brightness, &contrast, &saturation) < 0 ||
+            sws_setColorspaceDetails(scaler.get(), inverseTable, sourceRange,
+                                     sws_getCoefficients(encoder->colorspace), range, brightness,
+                                     contrast, saturation) < 0) {
+            fail(error, QStringLiteral("sws_setColorspaceDetails failed"));
+            return nullptr;
+        }
     }
     const uint8_t *source[4] = {image.constBits(), nullptr, nullptr, nullptr};
     const int stride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};

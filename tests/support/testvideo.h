@@ -54,6 +54,9 @@ struct VideoStream {
     int maxBFrames = 0; // Mpeg4 and H264
     int gopSize = 12;   // Mpeg4 and H264
     int quality = 2;    // quantiser of Mpeg4 and Mjpeg, 1 (best) to 31
+    // YUV codecs: the matrix the pictures are converted with and the stream
+    // is tagged with (e.g. AVCOL_SPC_BT709); unspecified means BT.601 untagged.
+    AVColorSpace colorspace = AVCOL_SPC_UNSPECIFIED;
     // Mjpeg only: a new encoder is started whenever the picture size or this
     // format changes, so one stream holds pictures of several sizes/formats.
     // Left empty: yuvj420p throughout. Other codecs fail on a size change.

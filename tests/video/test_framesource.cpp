@@ -486,6 +486,41 @@ private slots:
         }
     }
 
+    void decodesWithTheStreamsColourMatrix_data()
+    {
+        QTest::addColumn<int>("colorspace");
+        QTest::newRow("BT.601, untagged") << int(AVCOL_SPC_UNSPECIFIED);
+        QTest::newRow("BT.709") << int(AVCOL_SPC_BT709);
+        QTest::newRow("BT.601, tagged") << int(AVCOL_SPC_SMPTE170M);
+    }
+    void decodesWithTheStreamsColourMatrix()
+    {
+        QFETCH(int, colorspace);
+        // Saturated colours, where BT.601 and BT.709 differ by tens of levels.
+        const QList<QRgb> colours = {0xff20c040, 0xffd02060, 0xff3050e0};
+        VideoStream video = uniformColours({64, 48}, colours, Codec::Mpeg4);
+        video.colorspace = AVColorSpace(colorspace);
+        const QString path = dir.filePath(QStringLiteral("matrix-%1.mkv").arg(colorspace));
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), colours.size());
+        for (int i = 0; i < colours.size(); ++i) {
+            const QRgb got = centre(reading.pictures[i]);
+            const QRgb expected = colours[i];
+            QVERIFY2(qAbs(qRed(got) - qRed(expected)) <= 4 &&
+                         qAbs(qGreen(got) - qGreen(expected)) <= 4 &&
+                         qAbs(qBlue(got) - qBlue(expected)) <= 4,
+                     qPrintable(QStringLiteral("picture %1: %2, expected %3")
+                                    .arg(i)
+                                    .arg(got, 8, 16)
+                                    .arg(expected, 8, 16)));
+        }
+    }
+
     void imageOverTheBufferShowsTheNewestPicture()
     {
         const QString path = dir.filePath("wrap.mkv");
