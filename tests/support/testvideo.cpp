@@ -526,6 +526,7 @@ bool writeUndecodableVideo(const QString &path, QString *error)
                 return true;
         }
     }
+    QFile::remove(path);
     return fail(error, QStringLiteral("no container carries an undecodable video codec"));
 }
 

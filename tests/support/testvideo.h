@@ -31,7 +31,7 @@ namespace testvideo {
 enum class Codec {
     Ffv1,     // lossless, RGB: colours come back exactly; every picture is a key picture
     RawVideo, // uncompressed RGB32, exact; best in "nut" (matroska/mp4 may refuse it)
-    Mpeg4,    // MPEG-4 Part 2, lossy; maxBFrames gives reordered, delayed output
+    Mpeg4,    // MPEG-4 ASP (native encoder), lossy; maxBFrames gives reordered, delayed output
     H264,     // libx264, lossy; check encoderAvailable first
     Mjpeg,    // lossy, intra only; the one codec whose pictures may change size mid-stream
 };
