@@ -42,3 +42,8 @@ extern AnalysisState analysisState;
 // Empties the eight histories in their fixed order (average, quadrants
 // top-left to bottom-right, brightness, difference, mood).
 void clearHistories(AnalysisState &state);
+
+// Makes state.previousFrame an own copy of frame. Reuses the stored image's
+// pixels when the size and format match, so a run allocates nothing for it
+// after its first picture.
+void storePreviousFrame(AnalysisState &state, const QImage &frame);

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class StripView;
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
@@ -18,6 +19,13 @@ public:
 
     // The form, for code that reaches widgets by their object names.
     MainWindowForm *form() const { return ui.get(); }
+    // Starts a run on path as if it had been chosen in the file dialog.
+    void startRun(const QString &path);
+    // Whether a run is going on (the toggle reads "Stop Analysis").
+    bool isRunning() const;
+
+    // The strips on screen and the video they belong to.
+    const StripView *strips() const { return stripView; }
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -30,5 +38,11 @@ private slots:
     void timerDone();
 
 private:
+    // The resets every Start makes before it asks for a file.
+    void prepareRun();
+    // Opens path and starts the timer, or reports the failure.
+    void openRun(const QString &path);
+
     std::unique_ptr<MainWindowForm> ui;
+    StripView *stripView; // child of the window
 };

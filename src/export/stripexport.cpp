@@ -1,0 +1,63 @@
+#include "export/stripexport.h"
+
+#include <QSaveFile>
+
+QString stripSuffix(StripKind kind)
+{
+    switch (kind) {
+    case StripKind::Average:
+        return QStringLiteral("-averageDisplay.bmp");
+    case StripKind::Quadrant:
+        return QStringLiteral("-averageQuadDisplay.bmp");
+    case StripKind::Brightness:
+        return QStringLiteral("-brightnessDisplay.bmp");
+    case StripKind::Difference:
+        return QStringLiteral("-differenceDisplay.bmp");
+    case StripKind::Mood:
+        return QStringLiteral("-moodDisplay.bmp");
+    }
+    return QString();
+}
+
+const Strip &stripOf(const StripSet &strips, StripKind kind)
+{
+    switch (kind) {
+    case StripKind::Average:
+        return strips.average;
+    case StripKind::Quadrant:
+        return strips.quadrant;
+    case StripKind::Brightness:
+        return strips.brightness;
+    case StripKind::Difference:
+        return strips.difference;
+    case StripKind::Mood:
+        break;
+    }
+    return strips.mood;
+}
+
+bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (!image.save(&file, format)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+QStringList writeStrips(const StripSet &strips, const QString &base, const QList<StripKind> &kinds)
+{
+    QStringList failed;
+    for (StripKind kind : kinds) {
+        const Strip &strip = stripOf(strips, kind);
+        if (strip.width() == 0)
+            continue;
+        const QString fileName = base + stripSuffix(kind);
+        if (!writeImageAtomically(strip.image(), fileName, "BMP"))
+            failed << fileName;
+    }
+    return failed;
+}

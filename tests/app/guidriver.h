@@ -1,0 +1,116 @@
+// Answers the window's real modal dialogs from inside their event loops, the
+// way a user would: wait for the modal widget, then act on it.
+#pragma once
+
+#include "analysis/analysisstate.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace guidriver {
+
+// Calls answer with the next modal widget of type T, polling the event loop.
+// Gives up (leaving the dialog open, so the test times out visibly) after 10 s.
+template <class T> void whenModal(std::function<void(T *)> answer)
+{
+    auto *poll = new QTimer(qApp);
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, started] {
+        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            answer(modal);
+        } else if (started->elapsed() > 10000) {
+            qWarning("no modal %s appeared", T::staticMetaObject.className());
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(10);
+}
+
+// What the file dialog was asked for, filled in when it is answered.
+struct FileDialogSeen {
+    QString caption;
+    QStringList filters;
+    QString directory;
+    bool answered = false;
+};
+
+// The next file dialog picks path (or is cancelled when path is null).
+inline std::shared_ptr<FileDialogSeen> answerFileDialog(const QString &path)
+{
+    auto seen = std::make_shared<FileDialogSeen>();
+    whenModal<QFileDialog>([seen, path](QFileDialog *dialog) {
+        seen->caption = dialog->windowTitle();
+        seen->filters = dialog->nameFilters();
+        seen->directory = dialog->directory().absolutePath();
+        seen->answered = true;
+        if (path.isNull()) {
+            dialog->reject();
+        } else {
+            // Type the path into the name field and press Open, as a user would.
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            if (name)
+                name->setText(path);
+            else
+                dialog->selectFile(path);
+            auto *buttons = dialog->findChild<QDialogButtonBox *>();
+            QPushButton *open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+            // The button may wait for the directory listing, which loads in the
+            // background; the dialog's own accept checks the file directly.
+            if (open && open->isEnabled())
+                open->click();
+            else
+                QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    return seen;
+}
+
+struct MessageBoxSeen {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QList<QMessageBox::StandardButton> buttons;
+    bool answered = false;
+};
+
+// The next message box is read and answered with its Ok button.
+inline std::shared_ptr<MessageBoxSeen> answerMessageBox()
+{
+    auto seen = std::make_shared<MessageBoxSeen>();
+    whenModal<QMessageBox>([seen](QMessageBox *box) {
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        for (QAbstractButton *button : box->buttons())
+            seen->buttons << box->standardButton(button);
+        seen->answered = true;
+        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+    });
+    return seen;
+}
+
+// A clean module-level state, as at program start.
+inline void resetAnalysisState()
+{
+    analysisState.currentSource.reset();
+    analysisState = AnalysisState();
+}
+
+} // namespace guidriver
