@@ -5,6 +5,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <sys/stat.h>
+
 namespace {
 
 // Bicubic even at equal sizes: the scaler then only converts the pixel format.
@@ -17,6 +19,12 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
 {
     if (source.scaler && key == source.scalerKey)
         return true;
+    // swscale asserts instead of failing on a format it has no descriptor
+    // for, such as the "none" of a stream whose pictures never decoded.
+    if (key.width <= 0 || key.height <= 0 ||
+        !sws_isSupportedInput(static_cast<AVPixelFormat>(key.format)) ||
+        !sws_isSupportedOutput(static_cast<AVPixelFormat>(source.outputFormat)))
+        return false;
     source.scaler.reset(sws_getContext(
         key.width, key.height, static_cast<AVPixelFormat>(key.format), source.outputWidth,
         source.outputHeight, static_cast<AVPixelFormat>(source.outputFormat), scalerFlags, nullptr,
@@ -97,6 +105,13 @@ void FrameSourceCloser::operator()(FrameSource *source) const
 
 FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat)
 {
+    // Opening a FIFO waits for a writer, possibly forever, and a directory or
+    // a device is no video; names that are not in the file system (FFmpeg
+    // URLs such as "pipe:0") are left to FFmpeg.
+    struct stat status;
+    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode))
+        return nullptr;
+
     FrameSourcePtr source(std::make_unique<FrameSource>().release());
     source->outputFormat = pixelFormat;
 

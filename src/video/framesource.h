@@ -25,7 +25,9 @@ using FrameSourcePtr = std::unique_ptr<FrameSource, FrameSourceCloser>;
 
 // Opens path (in the file system's encoding) on its first video stream.
 // width/height 0 stand for the stream's own size; pixelFormat is an
-// AVPixelFormat code. Returns a complete source or null, leaving nothing open.
+// AVPixelFormat code. A path naming neither a regular file nor a block device
+// (a directory, a FIFO, a socket, a character device) is refused. Returns a
+// complete source or null, leaving nothing open.
 FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat);
 
 // Returns a picture the decoder still holds if there is one; otherwise

@@ -253,6 +253,19 @@ private slots:
             qWarning("%s", qPrintable(error));
         QTest::newRow("codec without a decoder") << undecodable << rgb32;
 
+        // No picture decodes while the stream is probed: its pixel format
+        // stays unknown, which the scaler must refuse rather than assert on.
+        VideoStream garbled = uniformColours({64, 48}, QList<QRgb>(8, 0xff000000), Codec::Mpeg4);
+        for (int i = 0; i < 8; ++i)
+            garbled.damagedPackets << i;
+        const QString unknownFormat = dir.filePath("unknown-format.avi");
+        writeVideo(unknownFormat, garbled);
+        QTest::newRow("pixel format never found") << unknownFormat << rgb32;
+
+        const QString folder = dir.filePath("folder.mkv");
+        QDir().mkpath(folder);
+        QTest::newRow("directory") << folder << rgb32;
+
         const QString good = dir.filePath("good.mkv");
         writeVideo(good, uniformColours({64, 48}, {0xff000000}));
         QTest::newRow("no such pixel format") << good << int(AV_PIX_FMT_NB) + 100;
