@@ -2,7 +2,9 @@
 
 #include "analysis/analysisstate.h"
 #include "analysis/measure.h"
+#include "app/droptarget.h"
 #include "app/mainwindowform.h"
+#include "app/progressview.h"
 #include "app/stripview.h"
 #include "export/stripexport.h"
 
@@ -41,6 +43,8 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupForm(this);
     stripView = new StripView(ui.get(), this);
+    progressView = new ProgressView(ui->statusBar, this);
+    new DropTarget(this); // child of the window
 }
 
 MainWindow::~MainWindow()
@@ -146,7 +150,9 @@ void MainWindow::openRun(const QString &path)
         connect(state.tickTimer, &QTimer::timeout, this, &MainWindow::timerDone);
         state.tickTimer->start(10);
         ui->pushButton_2->setText(stopText);
+        progressView->runStarted();
     } else {
+        progressView->runFailed();
         ui->pushButton->setEnabled(false);
         ui->pushButton_2->setText(startText);
         QMessageBox::critical(this, QStringLiteral("Error"),
@@ -177,6 +183,7 @@ void MainWindow::timerDone()
         state.tickBusy = false;
         if (state.tickTimer)
             state.tickTimer->stop();
+        progressView->videoEnded();
         // The last picture is still in the buffer: leave it and the strips exact.
         if (source && state.frameCount > 0) {
             const QImage last = frameImage(source);
@@ -200,6 +207,7 @@ void MainWindow::timerDone()
     if (state.frameCount == 1.0)
         stripView->beginRun(state.videoPath);
     stripView->addPicture(state, frame);
+    progressView->pictureShown(source);
 
     ui->pushButton_2->update();
     ui->label->update();

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class ProgressView;
 class StripView;
 struct MainWindowForm;
 
@@ -44,5 +45,6 @@ private:
     void openRun(const QString &path);
 
     std::unique_ptr<MainWindowForm> ui;
-    StripView *stripView; // child of the window
+    StripView *stripView;       // child of the window
+    ProgressView *progressView; // child of the window
 };

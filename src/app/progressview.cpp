@@ -1,0 +1,67 @@
+#include "app/progressview.h"
+
+#include "video/framesource.h"
+
+#include <QProgressBar>
+#include <QStatusBar>
+
+#include <algorithm>
+#include <cmath>
+
+int progressPercent(double pictureTime, double duration, int64_t position, int64_t size)
+{
+    double fraction;
+    if (duration > 0 && pictureTime >= 0)
+        fraction = pictureTime / duration;
+    else if (size > 0 && position >= 0)
+        fraction = double(position) / double(size);
+    else
+        return -1;
+    // The last picture starts before the end, and the demuxer may read the
+    // whole file before the decoder gives its last pictures.
+    return std::clamp(int(std::floor(100.0 * fraction)), 0, 99);
+}
+
+ProgressView::ProgressView(QStatusBar *statusBar, QWidget *parent)
+    : QObject(parent), m_bar(new QProgressBar(statusBar))
+{
+    m_bar->setObjectName(QStringLiteral("progressBar"));
+    m_bar->setRange(0, 100);
+    m_bar->setValue(0);
+    // Narrow, so the picture count keeps most of the bar.
+    m_bar->setMaximumWidth(160);
+    statusBar->addPermanentWidget(m_bar);
+    m_bar->setVisible(false);
+}
+
+void ProgressView::runStarted()
+{
+    m_bar->setRange(0, 100);
+    m_bar->setValue(0);
+    m_bar->setVisible(true);
+}
+
+void ProgressView::runFailed()
+{
+    m_bar->setVisible(false);
+}
+
+void ProgressView::pictureShown(const FrameSource *source)
+{
+    const int percent = progressPercent(currentPictureTime(source), streamDuration(source),
+                                        readPosition(source), fileSize(source));
+    if (percent < 0) {
+        // Nothing tells how long the video is (a pipe): a busy bar.
+        m_bar->setRange(0, 0);
+        return;
+    }
+    m_bar->setRange(0, 100);
+    // A picture whose time is unknown must not move the bar back.
+    m_bar->setValue(std::max(m_bar->value(), percent));
+}
+
+void ProgressView::videoEnded()
+{
+    m_bar->setRange(0, 100);
+    m_bar->setValue(100);
+}

@@ -1,0 +1,259 @@
+// Files dropped onto the window from a file manager, delivered as the real
+// drag-enter and drop events a platform sends to the widget under the cursor.
+#include "analysis/analysisstate.h"
+#include "app/mainwindow.h"
+#include "app/mainwindowform.h"
+#include "app/stripview.h"
+#include "guidriver.h"
+#include "testvideo.h"
+
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+using namespace guidriver;
+
+namespace {
+
+constexpr int firstCount = 12;
+constexpr int secondCount = 5;
+
+struct DragResult {
+    bool entered = false; // the drag-enter was accepted (the cursor says "drop here")
+    bool dropped = false; // the drop was accepted
+};
+
+// Drags urls onto target and releases them there. The drop is sent even when
+// the enter was refused, as a careless platform might; the window must not
+// act on it.
+DragResult dragAndDrop(QWidget *target, const QList<QUrl> &urls, const QString &text = QString())
+{
+    QMimeData mime;
+    if (!urls.isEmpty())
+        mime.setUrls(urls);
+    if (!text.isNull())
+        mime.setText(text);
+    const QPointF where = QRectF(target->rect()).center();
+    DragResult result;
+    QDragEnterEvent enter(where.toPoint(), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    result.entered = enter.isAccepted();
+    QDropEvent drop(where, Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    drop.ignore();
+    QCoreApplication::sendEvent(target, &drop);
+    result.dropped = drop.isAccepted();
+    return result;
+}
+
+QList<QUrl> fileUrl(const QString &path)
+{
+    return {QUrl::fromLocalFile(path)};
+}
+
+} // namespace
+
+class TestDrop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void droppedVideoStartsRun();
+    void dropMakesTheResetsOfAStart();
+    void unreadableDropShowsErrorBox();
+    void dropDuringRunIsIgnored();
+    void dragsWithoutLocalFileAreRefused_data();
+    void dragsWithoutLocalFileAreRefused();
+
+private:
+    MainWindowForm *form() const { return window->form(); }
+
+    QTemporaryDir dir;
+    QString first;  // firstCount pictures
+    QString second; // secondCount pictures
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestDrop::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    first = dir.filePath(QStringLiteral("first.mkv"));
+    second = dir.filePath(QStringLiteral("second video.mkv"));
+    QList<QRgb> colours;
+    for (int i = 0; i < firstCount; ++i)
+        colours << testvideo::paletteColour(i);
+    QString error;
+    QVERIFY2(testvideo::writeVideo(first, testvideo::uniformColours({64, 48}, colours), &error),
+             qPrintable(error));
+    QVERIFY2(testvideo::writeVideo(
+                 second, testvideo::uniformColours({32, 24}, colours.mid(0, secondCount)), &error),
+             qPrintable(error));
+}
+
+void TestDrop::init()
+{
+    resetAnalysisState();
+    window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void TestDrop::cleanup()
+{
+    window.reset();
+    resetAnalysisState();
+}
+
+void TestDrop::droppedVideoStartsRun()
+{
+    QVERIFY(window->acceptDrops());
+    // Onto the preview: the label takes no drops, the window behind it does.
+    const DragResult result = dragAndDrop(form()->label, fileUrl(second));
+    QVERIFY(result.entered);
+    QVERIFY(result.dropped);
+
+    // The run starts once the drop has returned to the platform.
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(window->isRunning());
+    QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
+    QVERIFY(form()->pushButton->isEnabled());
+    QVERIFY(form()->saveButton->isEnabled());
+    QCOMPARE(analysisState.videoPath, second);
+    QVERIFY(analysisState.currentSource);
+    QCOMPARE(outputWidth(analysisState.currentSource.get()), 32);
+    QCOMPARE(outputHeight(analysisState.currentSource.get()), 24);
+    QVERIFY(analysisState.tickTimer);
+    QVERIFY(analysisState.tickTimer->isActive());
+    QCOMPARE(analysisState.tickTimer->interval(), 10);
+
+    QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
+    QCOMPARE(analysisState.frameCount, double(secondCount));
+    QCOMPARE(form()->statusBar->currentMessage(), QStringLiteral("5 frames processed."));
+    QCOMPARE(window->strips()->videoPath(), second);
+    QCOMPARE(window->strips()->strips().average.width(), secondCount);
+}
+
+void TestDrop::dropMakesTheResetsOfAStart()
+{
+    // A whole run through the dialog first, then a drop of a shorter video.
+    auto seen = answerFileDialog(first);
+    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
+    QVERIFY(seen->answered);
+    QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
+    QCOMPARE(analysisState.frameCount, double(firstCount));
+    QPointer<QTimer> firstTimer = analysisState.tickTimer;
+    analysisState.tickBusy = true; // as a tick interrupted by a language change leaves it
+
+    QVERIFY(dragAndDrop(form()->averageDisplay, fileUrl(second)).dropped);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!firstTimer);
+    QVERIFY(!analysisState.tickBusy);
+    QCOMPARE(analysisState.frameCount, 0.0);
+    QVERIFY(analysisState.averageHistory.isEmpty());
+    QVERIFY(analysisState.moodHistory.isEmpty());
+
+    QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
+    // Counted from zero, histories from empty: nothing of the first run is left.
+    QCOMPARE(analysisState.frameCount, double(secondCount));
+    QCOMPARE(analysisState.averageHistory.size(), qsizetype(secondCount));
+    for (const ColourHistory &history : analysisState.quadrantHistories)
+        QCOMPARE(history.size(), qsizetype(secondCount));
+    QCOMPARE(analysisState.brightnessHistory.size(), qsizetype(secondCount));
+    QCOMPARE(analysisState.differenceHistory.size(), qsizetype(secondCount));
+    QCOMPARE(analysisState.moodHistory.size(), qsizetype(secondCount));
+    QCOMPARE(window->strips()->strips().average.width(), secondCount);
+}
+
+void TestDrop::unreadableDropShowsErrorBox()
+{
+    const QString junk = dir.filePath(QStringLiteral("notes.txt"));
+    QFile file(junk);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a video at all\n");
+    file.close();
+
+    // Whether a file is a video shows only when it is opened.
+    auto box = answerMessageBox();
+    QVERIFY(dragAndDrop(form()->label, fileUrl(junk)).dropped);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(box->answered);
+    QCOMPARE(box->title, QStringLiteral("Error"));
+    QCOMPARE(box->text,
+             QStringLiteral("This is not a video or image file.\nCould not initialize video."));
+    QCOMPARE(box->icon, QMessageBox::Critical);
+    QCOMPARE(box->buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+
+    QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
+    QVERIFY(!form()->pushButton->isEnabled());
+    QVERIFY(!form()->saveButton->isEnabled());
+    QVERIFY(!analysisState.currentSource);
+    QVERIFY(!analysisState.tickTimer->isActive());
+    QCOMPARE(analysisState.videoPath, junk);
+
+    // The window takes the next drop as before.
+    QVERIFY(dragAndDrop(form()->label, fileUrl(first)).dropped);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(window->isRunning());
+}
+
+void TestDrop::dropDuringRunIsIgnored()
+{
+    auto seen = answerFileDialog(first);
+    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
+    QVERIFY(seen->answered);
+    QVERIFY(window->isRunning());
+
+    const DragResult during = dragAndDrop(form()->label, fileUrl(second));
+    QVERIFY(!during.entered);
+    QVERIFY(!during.dropped);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(analysisState.videoPath, first);
+    QCOMPARE(outputWidth(analysisState.currentSource.get()), 64);
+
+    // The first video runs to its end undisturbed.
+    QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
+    QCOMPARE(analysisState.frameCount, double(firstCount));
+    QCOMPARE(window->strips()->videoPath(), first);
+
+    // A stopped run takes drops again.
+    QVERIFY(dragAndDrop(form()->label, fileUrl(second)).dropped);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(analysisState.videoPath, second);
+    QVERIFY(window->isRunning());
+}
+
+void TestDrop::dragsWithoutLocalFileAreRefused_data()
+{
+    QTest::addColumn<QList<QUrl>>("urls");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("web address") << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.mkv"))}
+                                 << QString();
+    QTest::newRow("directory") << QList<QUrl>{QUrl::fromLocalFile(QDir::tempPath())} << QString();
+    QTest::newRow("plain text") << QList<QUrl>() << QStringLiteral("/tmp/first.mkv");
+}
+
+void TestDrop::dragsWithoutLocalFileAreRefused()
+{
+    QFETCH(QList<QUrl>, urls);
+    QFETCH(QString, text);
+    const DragResult result = dragAndDrop(form()->label, urls, text);
+    QVERIFY(!result.entered);
+    QVERIFY(!result.dropped);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(!window->isRunning());
+    QVERIFY(!analysisState.tickTimer);
+    QVERIFY(analysisState.videoPath.isNull());
+}
+
+QTEST_MAIN(TestDrop)
+#include "test_drop.moc"
