@@ -1,0 +1,112 @@
+#include "batch/batchjob.h"
+
+#include "batch/colourcsv.h"
+#include "batch/progress.h"
+#include "batch/videoanalysis.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// A BMP header records the image's resolution. QImage takes it from the
+// screen in a program with a display (96 dpi offscreen and on most desktops)
+// and uses 100 dpi without one; the window's save is matched at 96 dpi.
+constexpr int windowDotsPerMeter = 3780;
+
+// writeStrips, but at the window's resolution.
+QStringList writeStripFiles(const StripSet &strips, const QString &base,
+                            const QList<StripKind> &kinds)
+{
+    QStringList failed;
+    for (StripKind kind : kinds) {
+        const Strip &strip = stripOf(strips, kind);
+        if (strip.width() == 0)
+            continue;
+        QImage image = strip.image();
+        image.setDotsPerMeterX(windowDotsPerMeter);
+        image.setDotsPerMeterY(windowDotsPerMeter);
+        const QString fileName = base + stripSuffix(kind);
+        if (!writeImageAtomically(image, fileName, "BMP"))
+            failed << fileName;
+    }
+    return failed;
+}
+
+QString failure(const QString &path, const QString &reason)
+{
+    return QStringLiteral("reelmeter-batch: ") + path + QStringLiteral(": ") + reason;
+}
+
+} // namespace
+
+std::optional<QList<StripKind>> parseStripKinds(const QString &list)
+{
+    static const QList<std::pair<QString, StripKind>> names = {
+        {QStringLiteral("average"), StripKind::Average},
+        {QStringLiteral("quadrant"), StripKind::Quadrant},
+        {QStringLiteral("brightness"), StripKind::Brightness},
+        {QStringLiteral("difference"), StripKind::Difference},
+        {QStringLiteral("mood"), StripKind::Mood},
+    };
+    QList<StripKind> kinds;
+    const auto add = [&kinds](StripKind kind) {
+        if (!kinds.contains(kind))
+            kinds << kind;
+    };
+    for (const QString &part : list.split(QLatin1Char(','))) {
+        const QString name = part.trimmed();
+        if (name == QLatin1String("all")) {
+            for (const auto &entry : names)
+                add(entry.second);
+            continue;
+        }
+        const auto found = std::find_if(names.begin(), names.end(),
+                                        [&name](const auto &entry) { return entry.first == name; });
+        if (found == names.end())
+            return std::nullopt;
+        add(found->second);
+    }
+    return kinds;
+}
+
+QString outputBase(const QString &videoPath, const QString &outputDir)
+{
+    if (outputDir.isEmpty())
+        return videoPath;
+    return QDir(outputDir).filePath(QFileInfo(videoPath).fileName());
+}
+
+QString csvSuffix()
+{
+    return QStringLiteral("-colours.csv");
+}
+
+bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report)
+{
+    const int id = report.begin(videoPath);
+    ReadProgress last;
+    VideoAnalysis analysis;
+    const bool read = analyseVideo(videoPath, analysis, [&](const ReadProgress &progress) {
+        last = progress;
+        report.update(id, progress);
+    });
+    // Without a single picture there is no strip to write: the window would
+    // save nothing either.
+    if (!read || analysis.state.frameCount == 0) {
+        report.finish(id, last, false);
+        report.message(
+            failure(videoPath, read ? QStringLiteral("No picture could be decoded.")
+                                    : QStringLiteral("This is not a video or image file.")));
+        return false;
+    }
+
+    const QString base = outputBase(videoPath, options.outputDir);
+    QStringList failed = writeStripFiles(analysis.strips, base, options.kinds);
+    if (options.csv && !writeColoursCsv(analysis, base + csvSuffix()))
+        failed << base + csvSuffix();
+    report.finish(id, last, failed.isEmpty());
+    for (const QString &file : failed)
+        report.message(failure(file, QStringLiteral("This file could not be written.")));
+    return failed.isEmpty();
+}

@@ -1,0 +1,34 @@
+// What reelmeter-batch does with one video, and the pieces of its command line
+// that need more than QCommandLineParser.
+#pragma once
+
+#include "export/stripexport.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class ProgressReport;
+
+struct BatchOptions {
+    QList<StripKind> kinds = savedStripKinds();
+    bool csv = false;
+    QString outputDir; // empty: next to each video
+};
+
+// "average,quadrant,..." or "all" to kinds in the order given, each once;
+// nothing for an empty list or an unknown name.
+std::optional<QList<StripKind>> parseStripKinds(const QString &list);
+
+// The path the output names are made from: the video path itself, or the
+// video's file name in outputDir.
+QString outputBase(const QString &videoPath, const QString &outputDir);
+
+// "-colours.csv": appended like the strips' suffixes.
+QString csvSuffix();
+
+// Reads videoPath and writes its files, reporting progress and every failure
+// ("reelmeter-batch: PATH: ...") to report. True when everything was written.
+// A video that cannot be read writes nothing.
+bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report);

@@ -1,0 +1,17 @@
+// The measured colours of a run as a table: one row per picture.
+#pragma once
+
+#include "batch/videoanalysis.h"
+
+#include <QByteArray>
+#include <QString>
+
+// "picture,time,average_red,...,mood_blue": the picture's number from 1, its
+// presentation time in seconds (empty when unknown), then red, green and blue
+// of the eight histories in their order (average, quadrants top-left to
+// bottom-right, brightness, difference, mood).
+QByteArray coloursCsvHeader();
+QByteArray coloursCsv(const VideoAnalysis &analysis);
+
+// Writes coloursCsv(analysis) to fileName atomically; false when it could not.
+bool writeColoursCsv(const VideoAnalysis &analysis, const QString &fileName);

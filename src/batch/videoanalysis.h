@@ -1,0 +1,47 @@
+// One video read from start to end with the window's per-picture sequence,
+// so that its histories and strips are those of the window's first run after
+// program start (no earlier picture to compare the first one against).
+#pragma once
+
+#include "analysis/analysisstate.h"
+#include "analysis/strip.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct VideoAnalysis {
+    // Histories, frameCount (pictures measured), previousFrame, differenceColour.
+    AnalysisState state;
+    StripSet strips;
+    // Presentation time in seconds of each measured picture, in the histories'
+    // order; negative when the picture had no timestamp.
+    std::vector<double> pictureTimes;
+};
+
+// How far a run has got, as the reading side sees it.
+struct ReadProgress {
+    int64_t pictures = 0;   // pictures read so far
+    double fraction = -1.0; // 0..1 through the video; negative when unknown
+    bool finished = false;  // the last report of the run
+};
+
+// Called on the calling thread, at most every progressInterval and once at
+// the end (with finished set).
+using ProgressCallback = std::function<void(const ReadProgress &)>;
+constexpr int progressIntervalMs = 100;
+
+// How far through a video a reader is: the picture's time against the
+// stream's duration when both are known, else the read position against the
+// file size, else negative. Limited to 0..1.
+double progressFraction(double pictureTime, double duration, int64_t position, int64_t size);
+
+// Opens path (as the window does: first video stream, its own size, RGB32)
+// and measures every picture into result, which must be fresh. The
+// conversion of picture n+1 overlaps the measurement of picture n on a second
+// thread; the results are those of doing both in order. False when the video
+// cannot be opened; result is then untouched.
+bool analyseVideo(const QString &path, VideoAnalysis &result,
+                  const ProgressCallback &progress = {});
