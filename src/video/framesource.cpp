@@ -5,12 +5,31 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <cstring>
+
 #include <sys/stat.h>
 
 namespace {
 
 // Bicubic even at equal sizes: the scaler then only converts the pixel format.
 constexpr int scalerFlags = SWS_BICUBIC;
+
+// Decoders copy colour fields straight from the bitstream (MPEG-4 takes any
+// 8-bit matrix code), so the enum may hold a value it does not name; loading
+// it as the enum would be undefined.
+template <class Enum> int rawCode(const Enum &field)
+{
+    static_assert(sizeof(Enum) == sizeof(int));
+    int code = 0;
+    std::memcpy(&code, &field, sizeof code);
+    return code;
+}
+
+ScalerKey keyOf(const AVFrame &picture)
+{
+    return {picture.width, picture.height, picture.format, rawCode(picture.color_range),
+            rawCode(picture.colorspace)};
+}
 
 // Makes sure the scaler fits the picture's own size, format and colour
 // coding, which may differ from the stream's parameters and from the previous
@@ -63,9 +82,7 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     if (receiveResult < 0)
         return false;
     bool converted = false;
-    const ScalerKey key{picture->width, picture->height, picture->format, picture->color_range,
-                        picture->colorspace};
-    if (fitScaler(source, key)) {
+    if (fitScaler(source, keyOf(*picture))) {
         const int rows =
             sws_scale(source.scaler.get(), picture->data, picture->linesize, 0, picture->height,
                       source.outputPicture->data, source.outputPicture->linesize);
@@ -178,8 +195,9 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
 
     // Made now so that an unconvertible stream fails the open; pictures of
     // another size or format get their own scaler later.
-    const ScalerKey key{decoderContext->width, decoderContext->height, decoderContext->pix_fmt,
-                        decoderContext->color_range, decoderContext->colorspace};
+    const ScalerKey key{decoderContext->width, decoderContext->height,
+                        rawCode(decoderContext->pix_fmt), rawCode(decoderContext->color_range),
+                        rawCode(decoderContext->colorspace)};
     if (!fitScaler(*source, key))
         return nullptr;
     return source;

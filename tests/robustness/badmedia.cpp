@@ -110,6 +110,36 @@ QByteArray withJpegSize(const QByteArray &jpeg, QSize size)
     return {};
 }
 
+QByteArray withMpeg4ColourMatrix(const QByteArray &m4v, int matrix)
+{
+    const QByteArray startCode("\0\0\1", 3);
+    const qsizetype header = m4v.indexOf(startCode + '\xb5');
+    if (header < 0)
+        return {};
+    const qsizetype next = m4v.indexOf(startCode, header + 4);
+    if (next < 0)
+        return {};
+
+    // No identifier, video object, signal type with colour description
+    // (format "unspecified", limited range, primaries and transfer BT.709),
+    // then the stuffing of next_start_code: a 0 and 1s to the byte boundary.
+    QString bits = QStringLiteral("0") + QStringLiteral("0001") + QStringLiteral("1") +
+                   QStringLiteral("101") + QStringLiteral("0") + QStringLiteral("1") +
+                   QStringLiteral("%1").arg(1, 8, 2, QLatin1Char('0')) +
+                   QStringLiteral("%1").arg(1, 8, 2, QLatin1Char('0')) +
+                   QStringLiteral("%1").arg(matrix & 0xff, 8, 2, QLatin1Char('0')) +
+                   QStringLiteral("0");
+    while (bits.size() % 8 != 0)
+        bits += QLatin1Char('1');
+    QByteArray payload;
+    for (qsizetype i = 0; i < bits.size(); i += 8)
+        payload += char(bits.mid(i, 8).toInt(nullptr, 2));
+
+    QByteArray patched = m4v;
+    patched.replace(header + 4, next - (header + 4), payload);
+    return patched;
+}
+
 bool writeUndecodableThenDecodable(const QString &path, const QString &decodableSource,
                                    QString *error)
 {

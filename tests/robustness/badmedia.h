@@ -26,6 +26,11 @@ bool writeY4m(const QString &path, QSize claimed, int pictures, qsizetype payloa
 QByteArray withPngSize(const QByteArray &png, QSize size);
 QByteArray withJpegSize(const QByteArray &jpeg, QSize size);
 
+// A raw MPEG-4 video stream's bytes ("m4v" muxer) whose visual object header
+// is replaced by one declaring the colour matrix code matrix (0..255, most of
+// which name no matrix). Empty if the header is not found.
+QByteArray withMpeg4ColourMatrix(const QByteArray &m4v, int matrix);
+
 // A NUT file with two video streams: first one whose codec has no decoder,
 // then a copy of the first video stream of decodableSource, packets
 // interleaved. False with a reason in *error when it cannot be made.

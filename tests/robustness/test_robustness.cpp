@@ -194,6 +194,18 @@ void TestRobustness::initTestCase()
         allDamaged.damagedPackets << i;
     make(path("alldamaged.avi"), allDamaged);
 
+    // A colour matrix code that names no matrix, straight from the bitstream.
+    MediaFile plain;
+    plain.format = "m4v";
+    plain.streams.push_back(uniformColours({64, 48}, palette(6), Codec::Mpeg4));
+    QString written;
+    QVERIFY2(writeMedia(path("matrix.m4v"), plain, &written), qPrintable(written));
+    QFile m4v(path("matrix.m4v"));
+    QVERIFY(m4v.open(QIODevice::ReadOnly));
+    const QByteArray oddMatrix = badmedia::withMpeg4ColourMatrix(m4v.readAll(), 142);
+    QVERIFY(!oddMatrix.isEmpty());
+    make(path("oddmatrix.m4v"), oddMatrix);
+
     MediaFile audioOnly;
     audioOnly.streams.push_back(AudioStream{});
     QString error;
@@ -306,6 +318,7 @@ void TestRobustness::runShowsErrorBoxOrPlaysToEnd_data()
     plays("single PNG picture", "single.png", 1, 1, {0xff2080c0});
     plays("single JPEG picture", "single.jpg", 1, 1);
     plays("size changes mid-stream", "sizechange.avi", 8, 8);
+    plays("colour matrix code naming no matrix", "oddmatrix.m4v", 6, 6);
     // Damaged pictures may be dropped or concealed.
     plays("damaged packets in the middle", "damaged.avi", 30 - 3, 30);
 }
