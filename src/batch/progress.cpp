@@ -22,6 +22,18 @@ int terminalColumns(std::FILE *stream)
     return 80;
 }
 
+// Shortens the name at its start rather than losing the figures at the end.
+QString fitted(const QString &name, const QString &line, int width)
+{
+    if (line.size() <= width)
+        return line;
+    const QString figures = line.mid(name.size());
+    const qsizetype room = width - figures.size() - 3;
+    if (room <= 0)
+        return line.left(width);
+    return QStringLiteral("...") + name.right(room) + figures;
+}
+
 } // namespace
 
 QString formatDuration(double seconds)
@@ -141,7 +153,7 @@ void ProgressReport::draw(const QStringList &permanent)
     for (const QString &line : permanent)
         out += "\r\033[K" + line.toLocal8Bit() + '\n';
     for (const Running &running : m_running)
-        out += "\r\033[K" + running.line.left(width).toLocal8Bit() + '\n';
+        out += "\r\033[K" + fitted(running.name, running.line, width).toLocal8Bit() + '\n';
     // Lines left over from videos that have finished.
     out += "\033[J";
     m_drawnLines = int(m_running.size());
