@@ -39,9 +39,10 @@ constexpr int progressIntervalMs = 100;
 double progressFraction(double pictureTime, double duration, int64_t position, int64_t size);
 
 // Opens path (as the window does: first video stream, its own size, RGB32)
-// and measures every picture into result, which must be fresh. The
-// conversion of picture n+1 overlaps the measurement of picture n on a second
-// thread; the results are those of doing both in order. False when the video
-// cannot be opened; result is then untouched.
+// and measures every picture into result, which must be fresh. Measuring
+// runs on the calling thread while FFmpeg's decoder threads work on the next
+// pictures; a second thread would need a copy of every picture, which costs
+// more than it saves. False when the video cannot be opened; result is then
+// untouched.
 bool analyseVideo(const QString &path, VideoAnalysis &result,
                   const ProgressCallback &progress = {});
