@@ -191,15 +191,33 @@ inline int64_t difference(uint64_t current, uint64_t previous, int64_t divisor)
     return std::llabs(static_cast<int64_t>(current) - static_cast<int64_t>(previous)) / divisor;
 }
 
+QColor differenceColour(const ChannelSums &current, const ChannelSums &previous, int64_t divisor)
+{
+    return makeColour(difference(current.red, previous.red, divisor),
+                      difference(current.green, previous.green, divisor),
+                      difference(current.blue, previous.blue, divisor));
+}
+
 bool isOdd(double count)
 {
     // fmod keeps counts beyond the int range defined; NaN is not odd.
     return std::fabs(std::fmod(std::trunc(count), 2.0)) == 1.0;
 }
 
-} // namespace
+PictureSums toPictureSums(const ChannelSums &sums, const QImage &image)
+{
+    PictureSums result;
+    result.red = static_cast<qint64>(sums.red);
+    result.green = static_cast<qint64>(sums.green);
+    result.blue = static_cast<qint64>(sums.blue);
+    result.size = image.size();
+    result.set = !image.isNull();
+    result.imageKey = image.cacheKey();
+    return result;
+}
 
-FrameColours measurePixels(const QImage &frameImage, const QImage *previousImage)
+// measurePixels, also giving the frame's whole-image sums.
+FrameColours measure(const QImage &frameImage, const QImage *previousImage, ChannelSums &whole)
 {
     QImage frameCopy;
     const QImage &frame = readable(frameImage, frameCopy);
@@ -215,7 +233,7 @@ FrameColours measurePixels(const QImage &frameImage, const QImage *previousImage
     const int halfH = h / 2;
     const int third = h / 3;
 
-    ChannelSums whole;
+    whole = ChannelSums();
     std::array<ChannelSums, 4> quadrants;
     ChannelSums previousSums;
     uint64_t grey = 0;
@@ -267,9 +285,7 @@ FrameColours measurePixels(const QImage &frameImage, const QImage *previousImage
         colours.quadrants[q] = averageColour(quadrants[q], quadrantCount);
     const int level = quotient(grey, pixelCount);
     colours.brightness = makeColour(level, level, level);
-    colours.difference = makeColour(difference(whole.red, previousSums.red, pixelCount),
-                                    difference(whole.green, previousSums.green, pixelCount),
-                                    difference(whole.blue, previousSums.blue, pixelCount));
+    colours.difference = differenceColour(whole, previousSums, pixelCount);
     if (moodDivisor == 0) {
         colours.mood = makeColour(0, 0, 0);
     } else {
@@ -281,10 +297,43 @@ FrameColours measurePixels(const QImage &frameImage, const QImage *previousImage
     return colours;
 }
 
+} // namespace
+
+FrameColours measurePixels(const QImage &frame, const QImage *previous)
+{
+    ChannelSums whole;
+    return measure(frame, previous, whole);
+}
+
+PictureSums pictureSums(const QImage &frameImage)
+{
+    QImage copy;
+    const QImage &frame = readable(frameImage, copy);
+    ChannelSums sums;
+    for (int y = 0; y < frame.height(); ++y)
+        sumChannels(row(frame, y), frame.width(), sums);
+    return toPictureSums(sums, frameImage);
+}
+
 void measureFrame(AnalysisState &state, const QImage &frame)
 {
-    const FrameColours colours =
-        measurePixels(frame, isOdd(state.frameCount) ? &state.previousFrame : nullptr);
+    const PictureSums &kept = state.previousSums;
+    const bool compare = isOdd(state.frameCount);
+    // Sums that no longer belong to previousFrame would give a wrong
+    // difference; its pixels are summed then.
+    const bool keptValid = kept.set && kept.imageKey == state.previousFrame.cacheKey();
+    ChannelSums whole;
+    FrameColours colours =
+        measure(frame, compare && !keptValid ? &state.previousFrame : nullptr, whole);
+    if (compare && keptValid && kept.size == frame.size()) {
+        ChannelSums previous;
+        previous.red = static_cast<uint64_t>(kept.red);
+        previous.green = static_cast<uint64_t>(kept.green);
+        previous.blue = static_cast<uint64_t>(kept.blue);
+        colours.difference =
+            differenceColour(whole, previous, int64_t(frame.width()) * frame.height());
+    }
+    state.lastMeasured = toPictureSums(whole, frame);
 
     state.averageHistory.append(colours.average);
     for (int q = 0; q < 4; ++q)

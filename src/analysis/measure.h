@@ -28,8 +28,16 @@ struct FrameColours {
 // byte is ignored); any other format is measured on an ARGB32 copy.
 FrameColours measurePixels(const QImage &frame, const QImage *previous);
 
+// The whole-image channel sums of frame as measurePixels reads them (set is
+// false for a null image), with imageKey frame.cacheKey().
+PictureSums pictureSums(const QImage &frame);
+
 // Measures frame against state.previousFrame when that is set and
 // (int)state.frameCount is odd, appends one entry to each of the eight
 // histories and sets the channels of state.differenceColour, which keeps its
-// value between pictures and runs. Changes neither frameCount nor previousFrame.
+// value between pictures and runs. The comparison takes state.previousSums
+// while they belong to previousFrame (or previousFrame was emptied by
+// storePreviousSums), else previousFrame's pixels; the results are the same.
+// Records frame's sums in state.lastMeasured. Changes neither frameCount nor
+// previousFrame.
 void measureFrame(AnalysisState &state, const QImage &frame);

@@ -190,6 +190,16 @@ private slots:
     void previousOfAnotherSizeCountsAsAbsent_data();
     void previousOfAnotherSizeCountsAsAbsent();
 
+    void keptSumsMatchPixelPass_data();
+    void keptSumsMatchPixelPass();
+    void previousChangedAfterStoreIsCompared_data();
+    void previousChangedAfterStoreIsCompared();
+    void storedPictureNotJustMeasuredIsSummed_data();
+    void storedPictureNotJustMeasuredIsSummed();
+    void sumsOnlyStoreKeepsNoPixels();
+    void pictureSumsMatchPixels_data();
+    void pictureSumsMatchPixels();
+
     void tinyPicturesGiveZeroForZeroDivisors_data();
     void tinyPicturesGiveZeroForZeroDivisors();
     void eightKWhiteDoesNotOverflow();
@@ -404,6 +414,236 @@ void TestMeasure::previousOfAnotherSizeCountsAsAbsent()
     state.previousFrame = uniform(previousSize.width(), previousSize.height(), Qt::white);
     measureFrame(state, uniform(4, 4, QColor(100, 50, 20)));
     QCOMPARE(state.differenceColour, QColor(100, 50, 20));
+}
+
+namespace {
+
+enum class Store { Frame, Sums };
+
+void store(Store how, AnalysisState &state, const QImage &frame)
+{
+    if (how == Store::Frame)
+        storePreviousFrame(state, frame);
+    else
+        storePreviousSums(state, frame);
+}
+
+QColor rgbOf(const QColor &colour)
+{
+    return QColor(colour.red(), colour.green(), colour.blue());
+}
+
+// A run that changes size, format and brightness, with a null picture at an
+// odd count and other formats stored; then a second run whose first picture is compared with the
+// last odd picture of the first.
+QList<QList<QImage>> mixedRuns()
+{
+    QList<QImage> first;
+    quint32 seed = 100;
+    for (int i = 0; i < 7; ++i)
+        first << randomImage(37, 11, QImage::Format_RGB32, seed++, i == 4 ? 250 : 0);
+    for (int i = 0; i < 4; ++i) // the first of these meets a previous of another size
+        first << randomImage(20, 8, QImage::Format_RGB32, seed++);
+    first << randomImage(20, 8, QImage::Format_ARGB32, seed++);
+    first << randomImage(20, 8, QImage::Format_RGB888, seed++); // count 13: stored
+    first << randomImage(20, 8, QImage::Format_Grayscale8, seed++);
+    first << randomImage(20, 8, QImage::Format_Grayscale8, seed++); // count 15: stored
+    first << randomImage(20, 8, QImage::Format_RGB32, seed++);
+    first << QImage(); // count 17: stored
+    first << randomImage(20, 8, QImage::Format_RGB32, seed++);
+    first << randomImage(20, 8, QImage::Format_RGB32, seed++); // count 19: against the null
+    first << randomImage(20, 8, QImage::Format_RGB32, seed++);
+
+    QList<QImage> second;
+    second << randomImage(20, 8, QImage::Format_RGB32, seed++);
+    second << randomImage(20, 8, QImage::Format_RGB32, seed++);
+    second << randomImage(1030, 3, QImage::Format_RGB32, seed++, 250);
+    second << randomImage(1030, 3, QImage::Format_RGB32, seed++);
+    second << randomImage(1030, 3, QImage::Format_RGB32, seed++);
+    return {first, second};
+}
+
+} // namespace
+
+void TestMeasure::keptSumsMatchPixelPass_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::newRow("storePreviousFrame") << int(Store::Frame);
+    QTest::newRow("storePreviousSums") << int(Store::Sums);
+}
+
+void TestMeasure::keptSumsMatchPixelPass()
+{
+    QFETCH(int, how);
+
+    AnalysisState state;
+    QImage stored; // the window's previous picture, compared pixel by pixel
+    for (const QList<QImage> &run : mixedRuns()) {
+        state.frameCount = 0;
+        clearHistories(state);
+        QList<FrameColours> expected;
+        for (const QImage &frame : run) {
+            state.frameCount += 1;
+            const bool odd = static_cast<int>(state.frameCount) % 2 == 1;
+            expected << measurePixels(frame, odd ? &stored : nullptr);
+            measureFrame(state, frame);
+            if (odd) {
+                store(Store(how), state, frame);
+                stored = frame.copy();
+            }
+        }
+        QCOMPARE(historyLength(state), run.size());
+        for (qsizetype i = 0; i < run.size(); ++i) {
+            QCOMPARE(state.averageHistory[i], expected[i].average);
+            for (int q = 0; q < 4; ++q)
+                QCOMPARE(state.quadrantHistories[q][i], expected[i].quadrants[q]);
+            QCOMPARE(state.brightnessHistory[i], expected[i].brightness);
+            QCOMPARE(rgbOf(state.differenceHistory[i]), expected[i].difference);
+            QCOMPARE(state.moodHistory[i], expected[i].mood);
+        }
+        QCOMPARE(rgbOf(state.differenceColour), expected.last().difference);
+    }
+    // Without pixels the comparisons above can only have come from the sums.
+    if (Store(how) == Store::Sums)
+        QVERIFY(state.previousFrame.isNull());
+    else
+        QCOMPARE(state.previousFrame, stored);
+}
+
+void TestMeasure::previousChangedAfterStoreIsCompared_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::addColumn<QString>("change");
+
+    for (Store how : {Store::Frame, Store::Sums}) {
+        const QString prefix = how == Store::Frame ? "frame, " : "sums, ";
+        for (const char *change : {"assigned", "assigned empty", "filled", "one pixel"}) {
+            if (how == Store::Sums && QString(change) != "assigned")
+                continue; // nothing stored to fill or empty
+            QTest::newRow(qPrintable(prefix + change)) << int(how) << QString(change);
+        }
+    }
+}
+
+void TestMeasure::previousChangedAfterStoreIsCompared()
+{
+    QFETCH(int, how);
+    QFETCH(QString, change);
+
+    AnalysisState state;
+    const QImage first = uniform(2, 2, QColor(10, 10, 10));
+    state.frameCount = 1;
+    measureFrame(state, first);
+    store(Store(how), state, first);
+
+    QColor expected;
+    if (change == "assigned") {
+        state.previousFrame = uniform(2, 2, QColor(40, 30, 20));
+        expected = QColor(60, 70, 80);
+    } else if (change == "assigned empty") {
+        state.previousFrame = QImage();
+        expected = QColor(100, 100, 100);
+    } else if (change == "filled") {
+        state.previousFrame.fill(QColor(40, 30, 20));
+        expected = QColor(60, 70, 80);
+    } else {
+        // Sum of red 10 * 4 + 200 against 400: (400 - 240) / 4.
+        state.previousFrame.setPixel(0, 0, qRgb(210, 10, 10));
+        expected = QColor(40, 90, 90);
+    }
+    state.frameCount = 3;
+    measureFrame(state, uniform(2, 2, QColor(100, 100, 100)));
+    QCOMPARE(rgbOf(state.differenceColour), expected);
+}
+
+void TestMeasure::storedPictureNotJustMeasuredIsSummed_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::addColumn<bool>("sameImage");
+
+    QTest::newRow("frame, another image") << int(Store::Frame) << false;
+    QTest::newRow("frame, measured image changed") << int(Store::Frame) << true;
+    QTest::newRow("sums, another image") << int(Store::Sums) << false;
+    QTest::newRow("sums, measured image changed") << int(Store::Sums) << true;
+}
+
+void TestMeasure::storedPictureNotJustMeasuredIsSummed()
+{
+    QFETCH(int, how);
+    QFETCH(bool, sameImage);
+
+    AnalysisState state;
+    QImage measured = uniform(4, 3, QColor(10, 10, 10));
+    state.frameCount = 1;
+    measureFrame(state, measured);
+    if (sameImage) {
+        measured.fill(QColor(40, 30, 20));
+        store(Store(how), state, measured);
+    } else {
+        store(Store(how), state, uniform(4, 3, QColor(40, 30, 20)));
+    }
+    state.frameCount = 3;
+    measureFrame(state, uniform(4, 3, QColor(100, 100, 100)));
+    QCOMPARE(rgbOf(state.differenceColour), QColor(60, 70, 80));
+}
+
+void TestMeasure::sumsOnlyStoreKeepsNoPixels()
+{
+    AnalysisState state;
+    const QImage frame = randomImage(30, 7, QImage::Format_RGB32, 5);
+    state.previousFrame = uniform(30, 7, Qt::white);
+    state.frameCount = 1;
+    measureFrame(state, frame);
+    storePreviousSums(state, frame);
+    QVERIFY(state.previousFrame.isNull());
+    QVERIFY(state.previousSums.set);
+    QCOMPARE(state.previousSums.size, QSize(30, 7));
+
+    const QImage next = randomImage(30, 7, QImage::Format_RGB32, 6);
+    state.frameCount = 3;
+    measureFrame(state, next);
+    QCOMPARE(rgbOf(state.differenceColour), measurePixels(next, &frame).difference);
+}
+
+void TestMeasure::pictureSumsMatchPixels_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("floor");
+
+    QTest::newRow("RGB32 1x1") << QSize(1, 1) << int(QImage::Format_RGB32) << 0;
+    QTest::newRow("RGB32 33x5") << QSize(33, 5) << int(QImage::Format_RGB32) << 0;
+    QTest::newRow("bright RGB32 4200x3") << QSize(4200, 3) << int(QImage::Format_RGB32) << 250;
+    QTest::newRow("ARGB32 17x4") << QSize(17, 4) << int(QImage::Format_ARGB32) << 0;
+    QTest::newRow("RGB888 17x4") << QSize(17, 4) << int(QImage::Format_RGB888) << 0;
+    QTest::newRow("Grayscale8 17x4") << QSize(17, 4) << int(QImage::Format_Grayscale8) << 0;
+}
+
+void TestMeasure::pictureSumsMatchPixels()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, format);
+    QFETCH(int, floor);
+
+    const QImage image =
+        randomImage(size.width(), size.height(), static_cast<QImage::Format>(format), 77, floor);
+    qint64 sums[3] = {};
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c(image.pixel(x, y));
+            sums[0] += c.red();
+            sums[1] += c.green();
+            sums[2] += c.blue();
+        }
+    }
+    const PictureSums actual = pictureSums(image);
+    QVERIFY(actual.set);
+    QCOMPARE(actual.size, size);
+    QCOMPARE(actual.red, sums[0]);
+    QCOMPARE(actual.green, sums[1]);
+    QCOMPARE(actual.blue, sums[2]);
+    QCOMPARE(actual.imageKey, image.cacheKey());
+    QVERIFY(!pictureSums(QImage()).set);
 }
 
 void TestMeasure::tinyPicturesGiveZeroForZeroDivisors_data()
