@@ -66,7 +66,7 @@ bool analyseVideo(const QString &path, VideoAnalysis &result, const ProgressCall
         result.strips.appendLatest(state);
         result.pictureTimes.push_back(currentPictureTime(source.get()));
         if (static_cast<qint32>(state.frameCount) % 2 == 1)
-            storePreviousFrame(state, frame);
+            storePreviousSums(state, frame);
         if (progress) {
             const Clock::time_point now = Clock::now();
             if (now - lastReport >= std::chrono::milliseconds(progressIntervalMs)) {

@@ -13,7 +13,8 @@
 #include <vector>
 
 struct VideoAnalysis {
-    // Histories, frameCount (pictures measured), previousFrame, differenceColour.
+    // Histories, frameCount (pictures measured), previousSums (previousFrame
+    // stays empty), differenceColour.
     AnalysisState state;
     StripSet strips;
     // Presentation time in seconds of each measured picture, in the histories'

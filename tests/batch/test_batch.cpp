@@ -45,7 +45,9 @@ QList<QImage> quadrantPictures(int count)
 }
 
 // The window's sequence of a first run, applied to the pictures themselves:
-// what the tool must find after decoding them from a lossless file.
+// what the tool must find after decoding them from a lossless file. The
+// previous picture is assigned as a copy, so it is compared pixel by pixel
+// rather than through kept sums.
 VideoAnalysis referenceAnalysis(const QList<QImage> &pictures)
 {
     VideoAnalysis analysis;
@@ -55,7 +57,7 @@ VideoAnalysis referenceAnalysis(const QList<QImage> &pictures)
         measureFrame(state, picture);
         analysis.strips.appendLatest(state);
         if (static_cast<qint32>(state.frameCount) % 2 == 1)
-            storePreviousFrame(state, picture);
+            state.previousFrame = picture.copy();
     }
     return analysis;
 }
