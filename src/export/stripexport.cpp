@@ -2,6 +2,15 @@
 
 #include <QSaveFile>
 
+namespace {
+
+// A QImage takes its resolution from the screen when there is one, and BMP
+// records it: fix it so the same strips give the same bytes on any desktop
+// and without a display. 3780 dots per metre is 96 dpi.
+constexpr int stripDotsPerMeter = 3780;
+
+} // namespace
+
 QString stripSuffix(StripKind kind)
 {
     switch (kind) {
@@ -56,7 +65,10 @@ QStringList writeStrips(const StripSet &strips, const QString &base, const QList
         if (strip.width() == 0)
             continue;
         const QString fileName = base + stripSuffix(kind);
-        if (!writeImageAtomically(strip.image(), fileName, "BMP"))
+        QImage image = strip.image();
+        image.setDotsPerMeterX(stripDotsPerMeter);
+        image.setDotsPerMeterY(stripDotsPerMeter);
+        if (!writeImageAtomically(image, fileName, "BMP"))
             failed << fileName;
     }
     return failed;

@@ -24,7 +24,8 @@ const Strip &stripOf(const StripSet &strips, StripKind kind);
 // Writes each chosen strip to base + its suffix as BMP, each file atomically
 // (an earlier file of that name stays whole if the write fails). A strip that
 // holds nothing yet writes no file and is no failure. Returns the file names
-// that could not be written; the others are written all the same.
+// that could not be written; the others are written all the same. The files
+// record 96 dpi whatever the screen.
 QStringList writeStrips(const StripSet &strips, const QString &base, const QList<StripKind> &kinds);
 
 // Writes image to fileName in format, atomically. False when it could not.
