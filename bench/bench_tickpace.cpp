@@ -25,10 +25,9 @@ int main(int argc, char *argv[])
     const QString video = dir.filePath(QStringLiteral("720p.mp4"));
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-loglevel", "error", "-f", "lavfi", "-i",
-                  "testsrc2=size=1280x720:rate=25", "-frames:v", QString::number(pictures),
-                  "-c:v", "libx264", "-preset", "veryfast", "-crf", "23", "-bf", "3",
-                  "-pix_fmt", "yuv420p", video});
+                 {"-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25",
+                  "-frames:v", QString::number(pictures), "-c:v", "libx264", "-preset", "veryfast",
+                  "-crf", "23", "-bf", "3", "-pix_fmt", "yuv420p", video});
     if (!ffmpeg.waitForFinished(-1) || ffmpeg.exitCode() != 0) {
         std::fprintf(stderr, "could not generate the video with ffmpeg\n");
         return 1;
