@@ -9,30 +9,6 @@
 
 namespace {
 
-// A BMP header records the image's resolution. QImage takes it from the
-// screen in a program with a display (96 dpi offscreen and on most desktops)
-// and uses 100 dpi without one; the window's save is matched at 96 dpi.
-constexpr int windowDotsPerMeter = 3780;
-
-// writeStrips, but at the window's resolution.
-QStringList writeStripFiles(const StripSet &strips, const QString &base,
-                            const QList<StripKind> &kinds)
-{
-    QStringList failed;
-    for (StripKind kind : kinds) {
-        const Strip &strip = stripOf(strips, kind);
-        if (strip.width() == 0)
-            continue;
-        QImage image = strip.image();
-        image.setDotsPerMeterX(windowDotsPerMeter);
-        image.setDotsPerMeterY(windowDotsPerMeter);
-        const QString fileName = base + stripSuffix(kind);
-        if (!writeImageAtomically(image, fileName, "BMP"))
-            failed << fileName;
-    }
-    return failed;
-}
-
 QString failure(const QString &path, const QString &reason)
 {
     return QStringLiteral("reelmeter-batch: ") + path + QStringLiteral(": ") + reason;
@@ -102,7 +78,7 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     }
 
     const QString base = outputBase(videoPath, options.outputDir);
-    QStringList failed = writeStripFiles(analysis.strips, base, options.kinds);
+    QStringList failed = writeStrips(analysis.strips, base, options.kinds);
     if (options.csv && !writeColoursCsv(analysis, base + csvSuffix()))
         failed << base + csvSuffix();
     report.finish(id, last, failed.isEmpty());
