@@ -92,13 +92,19 @@ void StripView::refresh(const QImage *frame)
     m_sinceShown.start();
 }
 
+std::array<std::pair<const Strip *, QLabel *>, 5> StripView::shownStrips() const
+{
+    return {{{&m_strips.average, m_form->averageDisplay},
+             {&m_strips.quadrant, m_form->averageQuadDisplay},
+             {&m_strips.brightness, m_form->brightnessDisplay},
+             {&m_strips.difference, m_form->differenceDisplay},
+             {&m_strips.mood, m_form->moodDisplay}}};
+}
+
 void StripView::showStrips()
 {
-    showScaled(m_strips.average, m_form->averageDisplay);
-    showScaled(m_strips.quadrant, m_form->averageQuadDisplay);
-    showScaled(m_strips.brightness, m_form->brightnessDisplay);
-    showScaled(m_strips.difference, m_form->differenceDisplay);
-    showScaled(m_strips.mood, m_form->moodDisplay);
+    for (const auto &[strip, label] : shownStrips())
+        showScaled(*strip, label);
 }
 
 void StripView::showPreview(const QImage &frame)
@@ -117,22 +123,12 @@ void StripView::showPreview(const QImage &frame)
 
 bool StripView::eventFilter(QObject *watched, QEvent *event)
 {
+    // Only strips that are shown are redrawn: a label cleared by a language
+    // change stays empty until the next picture, as before.
     if (event->type() == QEvent::Resize) {
-        auto *label = static_cast<QLabel *>(watched);
-        // Only strips that are shown are redrawn: a label cleared by a
-        // language change stays empty until the next picture, as before.
-        if (!label->pixmap().isNull()) {
-            if (label == m_form->averageDisplay)
-                showScaled(m_strips.average, label);
-            else if (label == m_form->averageQuadDisplay)
-                showScaled(m_strips.quadrant, label);
-            else if (label == m_form->brightnessDisplay)
-                showScaled(m_strips.brightness, label);
-            else if (label == m_form->differenceDisplay)
-                showScaled(m_strips.difference, label);
-            else if (label == m_form->moodDisplay)
-                showScaled(m_strips.mood, label);
-        }
+        for (const auto &[strip, label] : shownStrips())
+            if (label == watched && !label->pixmap().isNull())
+                showScaled(*strip, label);
     }
     return QObject::eventFilter(watched, event);
 }

@@ -10,6 +10,9 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
+#include <utility>
+
 class QImage;
 class QLabel;
 class QWidget;
@@ -49,6 +52,8 @@ protected:
 private:
     void showPreview(const QImage &frame);
     void showStrips();
+    // The strips in display order beside the labels that show them.
+    std::array<std::pair<const Strip *, QLabel *>, 5> shownStrips() const;
 
     MainWindowForm *m_form;
     StripSet m_strips;
