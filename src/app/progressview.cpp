@@ -10,12 +10,8 @@
 
 int progressPercent(double pictureTime, double duration, int64_t position, int64_t size)
 {
-    double fraction;
-    if (duration > 0 && pictureTime >= 0)
-        fraction = pictureTime / duration;
-    else if (size > 0 && position >= 0)
-        fraction = double(position) / double(size);
-    else
+    const double fraction = progressFraction(pictureTime, duration, position, size);
+    if (fraction < 0)
         return -1;
     // The last picture starts before the end, and the demuxer may read the
     // whole file before the decoder gives its last pictures.

@@ -30,22 +30,11 @@ ReadProgress progressOf(const FrameSource *source, int64_t pictures)
 {
     ReadProgress progress;
     progress.pictures = pictures;
-    progress.fraction = progressFraction(currentPictureTime(source), streamDuration(source),
-                                         readPosition(source), fileSize(source));
+    progress.fraction = progressFraction(source);
     return progress;
 }
 
 } // namespace
-
-double progressFraction(double pictureTime, double duration, int64_t position, int64_t size)
-{
-    double fraction = -1.0;
-    if (duration > 0 && pictureTime >= 0)
-        fraction = pictureTime / duration;
-    else if (size > 0 && position >= 0)
-        fraction = static_cast<double>(position) / static_cast<double>(size);
-    return fraction < 0 ? -1.0 : std::min(fraction, 1.0);
-}
 
 bool analyseVideo(const QString &path, VideoAnalysis &result, const ProgressCallback &progress)
 {

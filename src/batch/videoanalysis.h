@@ -34,11 +34,6 @@ struct ReadProgress {
 using ProgressCallback = std::function<void(const ReadProgress &)>;
 constexpr int progressIntervalMs = 100;
 
-// How far through a video a reader is: the picture's time against the
-// stream's duration when both are known, else the read position against the
-// file size, else negative. Limited to 0..1.
-double progressFraction(double pictureTime, double duration, int64_t position, int64_t size);
-
 // Opens path (as the window does: first video stream, its own size, RGB32)
 // and measures every picture into result, which must be fresh. Measuring
 // runs on the calling thread while FFmpeg's decoder threads work on the next

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -298,4 +299,20 @@ int64_t fileSize(const FrameSource *source)
         return -1;
     const int64_t size = avio_size(io);
     return size >= 0 ? size : -1;
+}
+
+double progressFraction(double pictureTime, double duration, int64_t position, int64_t size)
+{
+    double fraction = -1.0;
+    if (duration > 0 && pictureTime >= 0)
+        fraction = pictureTime / duration;
+    else if (size > 0 && position >= 0)
+        fraction = static_cast<double>(position) / static_cast<double>(size);
+    return fraction < 0 ? -1.0 : std::min(fraction, 1.0);
+}
+
+double progressFraction(const FrameSource *source)
+{
+    return progressFraction(currentPictureTime(source), streamDuration(source),
+                            readPosition(source), fileSize(source));
 }

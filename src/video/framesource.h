@@ -58,6 +58,12 @@ double streamDuration(const FrameSource *source);
 // negative when unknown (e.g. a pipe).
 int64_t readPosition(const FrameSource *source);
 int64_t fileSize(const FrameSource *source);
+// How far through a video a reader is: the picture's time against the
+// stream's duration when both are known, else the read position against the
+// file size, else negative. Limited to 0..1.
+double progressFraction(double pictureTime, double duration, int64_t position, int64_t size);
+// The same for an open source, from its last picture and read position.
+double progressFraction(const FrameSource *source);
 
 // Old files carry a time base of n/1 with n > 1000 meaning n/1000 (1001/1
 // is 29.97 pictures per second); such a base gets the denominator 1000, any
