@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analysis/analysisstate.h"
+#include "app/mainwindowform.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -104,6 +105,31 @@ inline std::shared_ptr<MessageBoxSeen> answerMessageBox()
             box->reject();
     });
     return seen;
+}
+
+// Clicks Start and answers the real file dialog with path (null: cancels it).
+// False when no dialog appeared.
+inline bool startThroughDialog(MainWindowForm *form, const QString &path)
+{
+    auto seen = answerFileDialog(path);
+    QTest::mouseClick(form->pushButton_2, Qt::LeftButton);
+    return seen->answered;
+}
+
+// The box a video that cannot be opened brings up, and the idle window it
+// leaves; check QTest::currentTestFailed() after it.
+inline void verifyCannotOpen(const MessageBoxSeen &box, MainWindowForm *form)
+{
+    QVERIFY(box.answered);
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.text,
+             QStringLiteral("This is not a video or image file.\nCould not initialize video."));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+    QCOMPARE(form->pushButton_2->text(), QStringLiteral("Start Analysis"));
+    QVERIFY(!form->pushButton->isEnabled());
+    QVERIFY(!analysisState.currentSource);
+    QVERIFY(!analysisState.tickTimer->isActive());
 }
 
 // A clean module-level state, as at program start.

@@ -109,9 +109,7 @@ void TestControl::cleanup()
 
 void TestControl::clickStart(const QString &path)
 {
-    auto seen = answerFileDialog(path);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), path));
 }
 
 void TestControl::cancelledFirstStartEnablesSkipOnly()
@@ -172,18 +170,10 @@ void TestControl::unreadableFileShowsErrorBox()
 
     auto box = answerMessageBox();
     clickStart(junk);
-    QVERIFY(box->answered);
-    QCOMPARE(box->title, QStringLiteral("Error"));
-    QCOMPARE(box->text,
-             QStringLiteral("This is not a video or image file.\nCould not initialize video."));
-    QCOMPARE(box->icon, QMessageBox::Critical);
-    QCOMPARE(box->buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
-
-    QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
-    QVERIFY(!form()->pushButton->isEnabled());
+    verifyCannotOpen(*box, form());
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(!form()->saveButton->isEnabled());
-    QVERIFY(!analysisState.currentSource);
-    QVERIFY(!analysisState.tickTimer->isActive());
     QCOMPARE(analysisState.videoPath, junk);
 
     // A failed start after a good one leaves save enabled.

@@ -121,9 +121,7 @@ void TestSave::cleanup()
 
 void TestSave::runToEnd(const QString &path)
 {
-    auto seen = answerFileDialog(path);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), path));
     QTRY_COMPARE_WITH_TIMEOUT(form()->pushButton_2->text(), QStringLiteral("Start Analysis"),
                               60000);
 }
@@ -161,8 +159,7 @@ void TestSave::savedFilesHoldTheStrips()
 void TestSave::saveDuringRunGoesOn()
 {
     const QString path = makeVideo(QStringLiteral("during.mkv"), 120);
-    auto seen = answerFileDialog(path);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
+    QVERIFY(startThroughDialog(form(), path));
     QTRY_VERIFY(analysisState.frameCount >= 5);
     QVERIFY(form()->pushButton_2->text() == QStringLiteral("Stop Analysis"));
 
@@ -238,9 +235,7 @@ void TestSave::cancelledStartKeepsEarlierVideosName()
 {
     const QString path = makeVideo(QStringLiteral("earlier.mkv"), 5);
     runToEnd(path);
-    auto seen = answerFileDialog(QString());
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), QString()));
     QVERIFY(analysisState.videoPath.isNull());
 
     QTest::mouseClick(form()->saveButton, Qt::LeftButton);
@@ -256,8 +251,7 @@ void TestSave::cancelledStartKeepsEarlierVideosName()
     file.write("junk");
     file.close();
     auto box = answerMessageBox();
-    seen = answerFileDialog(junk);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
+    QVERIFY(startThroughDialog(form(), junk));
     QVERIFY(box->answered);
     QTest::mouseClick(form()->saveButton, Qt::LeftButton);
     QVERIFY(!QFile::exists(junk + suffixes[0]));
@@ -272,9 +266,7 @@ void TestSave::nothingMeasuredWritesNothing()
 
     // In the window: a start that opened a video but drew nothing yet.
     const QString path = makeVideo(QStringLiteral("fresh.mkv"), 3);
-    auto seen = answerFileDialog(path);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), path));
     analysisState.tickTimer->stop();
     QTest::mouseClick(form()->saveButton, Qt::LeftButton);
     QVERIFY(!QFile::exists(path + suffixes[0]));

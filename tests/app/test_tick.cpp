@@ -91,18 +91,14 @@ void TestTick::cleanup()
 
 void TestTick::startStepping(const QString &path)
 {
-    auto seen = answerFileDialog(path);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), path));
     QVERIFY(analysisState.currentSource);
     analysisState.tickTimer->stop();
 }
 
 void TestTick::wholeVideoPlaysToTheEnd()
 {
-    auto seen = answerFileDialog(video);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), video));
     QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
 
     QCOMPARE(analysisState.frameCount, double(pictureCount));
@@ -276,9 +272,7 @@ void TestTick::delayedOutputVideoCountsEveryPicture()
     const int pictures = testvideo::countPictures(delayed);
     QCOMPARE(pictures, 30);
 
-    auto seen = answerFileDialog(delayed);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), delayed));
     QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
     QCOMPARE(analysisState.frameCount, double(pictures));
     // In display order, lossy colours still nearest their own.

@@ -105,9 +105,7 @@ void TestProgress::cleanup()
 
 void TestProgress::clickStart(const QString &path)
 {
-    auto seen = answerFileDialog(path);
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
-    QVERIFY(seen->answered);
+    QVERIFY(startThroughDialog(form(), path));
 }
 
 void TestProgress::percentFromTimeOrPosition_data()
