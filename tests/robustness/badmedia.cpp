@@ -1,6 +1,11 @@
 #include "badmedia.h"
 
+#include "testvideo.h"
 #include "video/ffmpegptr.h"
+
+extern "C" {
+#include <libavutil/crc.h>
+}
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -11,15 +16,11 @@
 namespace badmedia {
 namespace {
 
+// PNG's chunk checksum.
 quint32 crc32(const char *data, qsizetype size)
 {
-    quint32 crc = 0xffffffffu;
-    for (qsizetype i = 0; i < size; ++i) {
-        crc ^= static_cast<quint8>(data[i]);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
+    const AVCRC *table = av_crc_get_table(AV_CRC_32_IEEE_LE);
+    return ~av_crc(table, 0xffffffffu, reinterpret_cast<const uint8_t *>(data), size_t(size));
 }
 
 void putBigEndian(QByteArray &bytes, qsizetype at, quint32 value, int width)
@@ -28,19 +29,7 @@ void putBigEndian(QByteArray &bytes, qsizetype at, quint32 value, int width)
         bytes[at + i] = char((value >> (8 * (width - 1 - i))) & 0xff);
 }
 
-QString avError(const char *operation, int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QStringLiteral("%1: %2").arg(QLatin1String(operation), QLatin1String(text));
-}
-
-bool fail(QString *error, const QString &reason)
-{
-    if (error)
-        *error = reason;
-    return false;
-}
+using testvideo::fail;
 
 } // namespace
 
@@ -158,7 +147,7 @@ bool writeUndecodableThenDecodable(const QString &path, const QString &decodable
         return fail(error, QStringLiteral("cannot open ") + decodableSource);
     int result = avformat_find_stream_info(input.get(), nullptr);
     if (result < 0)
-        return fail(error, avError("avformat_find_stream_info", result));
+        return fail(error, testvideo::ffmpegError("avformat_find_stream_info", result));
     const int video = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0)
         return fail(error, QStringLiteral("no video stream in ") + decodableSource);
@@ -168,7 +157,7 @@ bool writeUndecodableThenDecodable(const QString &path, const QString &decodable
     AVFormatContext *raw = nullptr;
     result = avformat_alloc_output_context2(&raw, nullptr, "nut", name.constData());
     if (result < 0 || !raw)
-        return fail(error, avError("avformat_alloc_output_context2", result));
+        return fail(error, testvideo::ffmpegError("avformat_alloc_output_context2", result));
     AVFormatOutputPtr muxer(raw);
     AVStream *first = avformat_new_stream(muxer.get(), nullptr);
     AVStream *second = avformat_new_stream(muxer.get(), nullptr);
@@ -181,15 +170,15 @@ bool writeUndecodableThenDecodable(const QString &path, const QString &decodable
     first->time_base = source->time_base;
     result = avcodec_parameters_copy(second->codecpar, source->codecpar);
     if (result < 0)
-        return fail(error, avError("avcodec_parameters_copy", result));
+        return fail(error, testvideo::ffmpegError("avcodec_parameters_copy", result));
     second->codecpar->codec_tag = 0;
     second->time_base = source->time_base;
     result = avio_open(&muxer->pb, name.constData(), AVIO_FLAG_WRITE);
     if (result < 0)
-        return fail(error, avError("avio_open", result));
+        return fail(error, testvideo::ffmpegError("avio_open", result));
     result = avformat_write_header(muxer.get(), nullptr);
     if (result < 0)
-        return fail(error, avError("avformat_write_header", result));
+        return fail(error, testvideo::ffmpegError("avformat_write_header", result));
 
     AVPacketPtr packet(av_packet_alloc());
     AVPacketPtr filler(av_packet_alloc());
@@ -203,7 +192,7 @@ bool writeUndecodableThenDecodable(const QString &path, const QString &decodable
         // The undecodable stream gets one key packet of noise per picture.
         result = av_new_packet(filler.get(), 64);
         if (result < 0)
-            return fail(error, avError("av_new_packet", result));
+            return fail(error, testvideo::ffmpegError("av_new_packet", result));
         std::memset(filler->data, 0x5a, filler->size);
         filler->pts = packet->pts;
         filler->dts = packet->dts;
@@ -213,18 +202,18 @@ bool writeUndecodableThenDecodable(const QString &path, const QString &decodable
         av_packet_rescale_ts(filler.get(), source->time_base, first->time_base);
         result = av_interleaved_write_frame(muxer.get(), filler.get());
         if (result < 0)
-            return fail(error, avError("av_interleaved_write_frame", result));
+            return fail(error, testvideo::ffmpegError("av_interleaved_write_frame", result));
 
         packet->stream_index = 1;
         packet->pos = -1;
         av_packet_rescale_ts(packet.get(), source->time_base, second->time_base);
         result = av_interleaved_write_frame(muxer.get(), packet.get());
         if (result < 0)
-            return fail(error, avError("av_interleaved_write_frame", result));
+            return fail(error, testvideo::ffmpegError("av_interleaved_write_frame", result));
     }
     result = av_write_trailer(muxer.get());
     if (result < 0)
-        return fail(error, avError("av_write_trailer", result));
+        return fail(error, testvideo::ffmpegError("av_write_trailer", result));
     return true;
 }
 

@@ -16,7 +16,6 @@ extern "C" {
 }
 
 namespace testvideo {
-namespace {
 
 QString ffmpegError(const char *operation, int code)
 {
@@ -31,6 +30,8 @@ bool fail(QString *error, const QString &reason)
         *error = reason;
     return false;
 }
+
+namespace {
 
 // Everything one stream produced, before muxing.
 struct EncodedStream {

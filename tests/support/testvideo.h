@@ -111,4 +111,9 @@ int countVideoPackets(const QString &path);
 // the number of pictures it holds; -1 if it cannot be opened or decoded.
 int countPictures(const QString &path);
 
+// For helpers that make media of their own: "operation: FFmpeg's message",
+// and false with reason stored in *error (when given).
+QString ffmpegError(const char *operation, int code);
+bool fail(QString *error, const QString &reason);
+
 } // namespace testvideo
