@@ -42,6 +42,16 @@ struct EncodedStream {
     std::vector<AVPacketPtr> packets;
 };
 
+// Takes the stream's parameters and time base from its (first) encoder.
+bool takeParameters(EncodedStream &out, const AVCodecContext *encoder, QString *error)
+{
+    out.parameters.reset(avcodec_parameters_alloc());
+    if (!out.parameters || avcodec_parameters_from_context(out.parameters.get(), encoder) < 0)
+        return fail(error, QStringLiteral("avcodec_parameters_from_context failed"));
+    out.timeBase = encoder->time_base;
+    return true;
+}
+
 // Sends frame (null: flush) and moves every packet the encoder gives out.
 bool encode(AVCodecContext *encoder, const AVFrame *frame, EncodedStream &out, QString *error)
 {
@@ -242,13 +252,8 @@ std::optional<EncodedStream> encodeVideo(const VideoStream &video, bool globalHe
             if (!encoder)
                 return std::nullopt;
             if (!out.parameters) {
-                out.parameters.reset(avcodec_parameters_alloc());
-                if (!out.parameters ||
-                    avcodec_parameters_from_context(out.parameters.get(), encoder.get()) < 0) {
-                    fail(error, QStringLiteral("avcodec_parameters_from_context failed"));
+                if (!takeParameters(out, encoder.get(), error))
                     return std::nullopt;
-                }
-                out.timeBase = encoder->time_base;
                 out.frameRate = video.frameRate;
             }
         }
@@ -302,13 +307,8 @@ std::optional<EncodedStream> encodeAudio(const AudioStream &audio, bool globalHe
     }
 
     EncodedStream out;
-    out.parameters.reset(avcodec_parameters_alloc());
-    if (!out.parameters ||
-        avcodec_parameters_from_context(out.parameters.get(), encoder.get()) < 0) {
-        fail(error, QStringLiteral("avcodec_parameters_from_context failed"));
+    if (!takeParameters(out, encoder.get(), error))
         return std::nullopt;
-    }
-    out.timeBase = encoder->time_base;
 
     const int chunk = encoder->frame_size > 0 ? encoder->frame_size : 1024;
     const int64_t total = std::llround(audio.seconds * audio.sampleRate);
