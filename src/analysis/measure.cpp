@@ -8,23 +8,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define REELMETER_AVX2 1
+#endif
 
 namespace {
-
-// Exact integer sums; 64 bits hold 255 per channel for any QImage size.
-struct ChannelSums {
-    uint64_t red = 0;
-    uint64_t green = 0;
-    uint64_t blue = 0;
-
-    ChannelSums &operator+=(const ChannelSums &other)
-    {
-        red += other.red;
-        green += other.green;
-        blue += other.blue;
-        return *this;
-    }
-};
 
 struct SegmentSums {
     ChannelSums channels;
@@ -116,40 +105,120 @@ int sumBlocks(const uint32_t *pixels, int n, ChannelSums &channels, uint64_t &gr
 }
 #endif
 
-void sumSegment(const uint32_t *pixels, int n, SegmentSums &sums)
+#if defined(REELMETER_AVX2)
+__attribute__((target("avx2"))) inline void foldPairs(__m256i acc, uint64_t &even, uint64_t &odd)
+{
+    foldPairs(_mm256_castsi256_si128(acc), even, odd);
+    foldPairs(_mm256_extracti128_si256(acc, 1), even, odd);
+}
+
+// sumBlocks sixteen pixels at a time, for processors that have AVX2. The
+// 128-bit lanes work as two of sumBlocks' registers side by side.
+template <bool withGrey>
+__attribute__((target("avx2"))) int sumWideBlocks(const uint32_t *pixels, int n,
+                                                  ChannelSums &channels, uint64_t &grey)
+{
+    const __m256i lowBytes = _mm256_set1_epi32(0x00ff00ff);
+    const __m256i lowWord = _mm256_set1_epi32(0x0000ffff);
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i third = _mm256_set1_epi16(static_cast<short>(0xaaab));
+    int i = 0;
+    while (n - i >= 16) {
+        const int iterations = std::min((n - i) / 16, iterationsPerBlock);
+        __m256i blueRed = _mm256_setzero_si256();
+        __m256i greenTop = _mm256_setzero_si256();
+        __m256i greySum = _mm256_setzero_si256();
+        for (int k = 0; k < iterations; ++k, i += 16) {
+            const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pixels + i));
+            const __m256i v1 =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pixels + i + 8));
+            const __m256i br0 = _mm256_and_si256(v0, lowBytes);
+            const __m256i br1 = _mm256_and_si256(v1, lowBytes);
+            const __m256i gt0 = _mm256_srli_epi16(v0, 8);
+            const __m256i gt1 = _mm256_srli_epi16(v1, 8);
+            blueRed = _mm256_add_epi16(blueRed, _mm256_add_epi16(br0, br1));
+            greenTop = _mm256_add_epi16(greenTop, _mm256_add_epi16(gt0, gt1));
+            if constexpr (withGrey) {
+                const __m256i s0 =
+                    _mm256_madd_epi16(_mm256_add_epi16(br0, _mm256_and_si256(gt0, lowWord)), ones);
+                const __m256i s1 =
+                    _mm256_madd_epi16(_mm256_add_epi16(br1, _mm256_and_si256(gt1, lowWord)), ones);
+                const __m256i total = _mm256_packs_epi32(s0, s1);
+                greySum = _mm256_add_epi16(greySum,
+                                           _mm256_srli_epi16(_mm256_mulhi_epu16(total, third), 1));
+            }
+        }
+        uint64_t top = 0;
+        foldPairs(blueRed, channels.blue, channels.red);
+        foldPairs(greenTop, channels.green, top);
+        if constexpr (withGrey) {
+            uint64_t odd = 0;
+            foldPairs(greySum, grey, odd);
+            grey += odd;
+        }
+    }
+    return i;
+}
+
+bool detectAvx2()
+{
+    // Static initialisers may run before the compiler's own CPU detection.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+const bool hasAvx2 = detectAvx2();
+#endif
+
+// How many of n pixels the vector loops took; the rest is left to the caller.
+template <bool withGrey>
+int sumVectors(const uint32_t *pixels, int n, ChannelSums &channels, uint64_t &grey)
 {
     int i = 0;
-#if defined(__SSE2__)
-    i = sumBlocks<true>(pixels, n, sums.channels, sums.grey);
+#if defined(REELMETER_AVX2)
+    if (hasAvx2)
+        i = sumWideBlocks<withGrey>(pixels, n, channels, grey);
 #endif
+#if defined(__SSE2__)
+    i += sumBlocks<withGrey>(pixels + i, n - i, channels, grey);
+#endif
+    return i;
+}
+
+void sumSegment(const uint32_t *pixels, int n, SegmentSums &sums)
+{
+    int i = sumVectors<true>(pixels, n, sums.channels, sums.grey);
     for (; i < n; ++i)
         addPixel(sums, pixels[i]);
 }
 
 void sumChannels(const uint32_t *pixels, int n, ChannelSums &sums)
 {
-    int i = 0;
-#if defined(__SSE2__)
     uint64_t unused = 0;
-    i = sumBlocks<false>(pixels, n, sums, unused);
-#endif
+    int i = sumVectors<false>(pixels, n, sums, unused);
     for (; i < n; ++i)
         addPixel(sums, pixels[i]);
 }
 
 // The pass reads 32-bit words in place; only unusual formats pay for a copy.
-const QImage &readable(const QImage &image, QImage &copy)
+bool readableInPlace(const QImage &image)
 {
     switch (image.format()) {
-    case QImage::Format_Invalid:
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32:
     case QImage::Format_ARGB32_Premultiplied:
-        return image;
+        return true;
     default:
-        copy = image.convertToFormat(QImage::Format_ARGB32);
-        return copy;
+        return false;
     }
+}
+
+const QImage &readable(const QImage &image, QImage &copy)
+{
+    if (image.isNull() || readableInPlace(image))
+        return image;
+    copy = image.convertToFormat(QImage::Format_ARGB32);
+    return copy;
 }
 
 inline const uint32_t *row(const QImage &image, int y)
@@ -216,6 +285,33 @@ PictureSums toPictureSums(const ChannelSums &sums, const QImage &image)
     return result;
 }
 
+FrameColours coloursOf(const RowSums &sums, const ChannelSums &previousSums)
+{
+    const int w = sums.width;
+    const int h = sums.height;
+    const int64_t pixelCount = int64_t(w) * h;
+    const int64_t quadrantCount = int64_t(w / 2) * (h / 2);
+    // Wider than the band: the middle band has one row more, hence values above 255.
+    const int64_t moodDivisor = int64_t(h / 3) * 255 * w;
+
+    FrameColours colours;
+    colours.average = averageColour(sums.whole, pixelCount);
+    for (int q = 0; q < 4; ++q)
+        colours.quadrants[q] = averageColour(sums.quadrants[q], quadrantCount);
+    const int level = quotient(sums.grey, pixelCount);
+    colours.brightness = makeColour(level, level, level);
+    colours.difference = differenceColour(sums.whole, previousSums, pixelCount);
+    if (moodDivisor == 0) {
+        colours.mood = makeColour(0, 0, 0);
+    } else {
+        const double k = 255.0 / static_cast<double>(moodDivisor);
+        colours.mood = makeColour(static_cast<int64_t>(static_cast<double>(sums.upper) * k),
+                                  static_cast<int64_t>(static_cast<double>(sums.middle) * k),
+                                  static_cast<int64_t>(static_cast<double>(sums.lower) * k));
+    }
+    return colours;
+}
+
 // measurePixels, also giving the frame's whole-image sums.
 FrameColours measure(const QImage &frameImage, const QImage *previousImage, ChannelSums &whole)
 {
@@ -229,72 +325,44 @@ FrameColours measure(const QImage &frameImage, const QImage *previousImage, Chan
     if (previousImage && !previousImage->isNull() && previousImage->size() == frame.size())
         previous = &readable(*previousImage, previousCopy);
 
-    const int halfW = w / 2;
-    const int halfH = h / 2;
-    const int third = h / 3;
-
-    whole = ChannelSums();
-    std::array<ChannelSums, 4> quadrants;
+    RowSums sums;
+    addRows(sums, frame.constBits(), frame.bytesPerLine(), w, h, 0, h);
     ChannelSums previousSums;
-    uint64_t grey = 0;
-    uint64_t upper = 0;  // red of rows y < h/3
-    uint64_t middle = 0; // blue of rows h/3 <= y <= 2*(h/3)
-    uint64_t lower = 0;  // green of the rows below
+    for (int y = 0; previous && y < h; ++y)
+        sumChannels(row(*previous, y), w, previousSums);
+    whole = sums.whole;
+    return coloursOf(sums, previousSums);
+}
 
-    // Each row has one quadrant and one band class: sum it as [0, w/2), the
-    // column w/2 (in no quadrant) and (w/2, w).
-    for (int y = 0; y < h && w > 0; ++y) {
-        const uint32_t *pixels = row(frame, y);
-        SegmentSums left;
-        SegmentSums right;
-        sumSegment(pixels, halfW, left);
-        sumSegment(pixels + halfW + 1, w - halfW - 1, right);
-        SegmentSums line = left;
-        line.channels += right.channels;
-        line.grey += right.grey;
-        addPixel(line, pixels[halfW]);
-
-        whole += line.channels;
-        grey += line.grey;
-        if (y < halfH) {
-            quadrants[TopLeft] += left.channels;
-            quadrants[TopRight] += right.channels;
-        } else if (y > halfH) {
-            quadrants[BottomLeft] += left.channels;
-            quadrants[BottomRight] += right.channels;
-        }
-        if (y < third)
-            upper += line.channels.red;
-        else if (y <= 2 * third)
-            middle += line.channels.blue;
-        else
-            lower += line.channels.green;
-
-        if (previous)
-            sumChannels(row(*previous, y), w, previousSums);
-    }
-
-    const int64_t pixelCount = int64_t(w) * h;
-    const int64_t quadrantCount = int64_t(halfW) * halfH;
-    // Wider than the band: the middle band has one row more, hence values above 255.
-    const int64_t moodDivisor = int64_t(third) * 255 * w;
-
-    FrameColours colours;
-    colours.average = averageColour(whole, pixelCount);
+void record(AnalysisState &state, const FrameColours &colours)
+{
+    state.averageHistory.append(colours.average);
     for (int q = 0; q < 4; ++q)
-        colours.quadrants[q] = averageColour(quadrants[q], quadrantCount);
-    const int level = quotient(grey, pixelCount);
-    colours.brightness = makeColour(level, level, level);
-    colours.difference = differenceColour(whole, previousSums, pixelCount);
-    if (moodDivisor == 0) {
-        colours.mood = makeColour(0, 0, 0);
-    } else {
-        const double k = 255.0 / static_cast<double>(moodDivisor);
-        colours.mood = makeColour(static_cast<int64_t>(static_cast<double>(upper) * k),
-                                  static_cast<int64_t>(static_cast<double>(middle) * k),
-                                  static_cast<int64_t>(static_cast<double>(lower) * k));
-    }
-    return colours;
+        state.quadrantHistories[q].append(colours.quadrants[q]);
+    state.brightnessHistory.append(colours.brightness);
+    // The stored colour is updated channel by channel, never renewed.
+    state.differenceColour.setRed(colours.difference.red());
+    state.differenceColour.setGreen(colours.difference.green());
+    state.differenceColour.setBlue(colours.difference.blue());
+    state.differenceHistory.append(state.differenceColour);
+    state.moodHistory.append(colours.mood);
+}
+
+// The kept sums of the previous picture when they may stand in for its
+// pixels (see AnalysisState::previousSums).
+bool keptSumsValid(const AnalysisState &state)
+{
+    const PictureSums &kept = state.previousSums;
+    return kept.set && kept.imageKey == state.previousFrame.cacheKey();
+}
+
+ChannelSums channelSumsOf(const PictureSums &kept)
+{
+    ChannelSums sums;
+    sums.red = static_cast<uint64_t>(kept.red);
+    sums.green = static_cast<uint64_t>(kept.green);
+    sums.blue = static_cast<uint64_t>(kept.blue);
+    return sums;
 }
 
 } // namespace
@@ -315,34 +383,84 @@ PictureSums pictureSums(const QImage &frameImage)
     return toPictureSums(sums, frameImage);
 }
 
+void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int width, int height,
+             int firstRow, int rowCount)
+{
+    if (firstRow == 0) {
+        sums = RowSums();
+        sums.width = width;
+        sums.height = height;
+    }
+    // A band out of order leaves the sums incomplete, never wrong.
+    if (firstRow != sums.rows || width != sums.width || height != sums.height ||
+        rowCount > height - firstRow) {
+        sums.rows = -1;
+        return;
+    }
+    const int halfW = width / 2;
+    const int halfH = height / 2;
+    const int third = height / 3;
+    // Each row has one quadrant and one band class: sum it as [0, w/2), the
+    // column w/2 (in no quadrant) and (w/2, w).
+    for (int y = firstRow; y < firstRow + rowCount && width > 0; ++y) {
+        const auto *line =
+            reinterpret_cast<const uint32_t *>(pixels + (y - firstRow) * bytesPerLine);
+        SegmentSums left;
+        SegmentSums right;
+        sumSegment(line, halfW, left);
+        sumSegment(line + halfW + 1, width - halfW - 1, right);
+        SegmentSums whole = left;
+        whole.channels += right.channels;
+        whole.grey += right.grey;
+        addPixel(whole, line[halfW]);
+
+        sums.whole += whole.channels;
+        sums.grey += whole.grey;
+        if (y < halfH) {
+            sums.quadrants[TopLeft] += left.channels;
+            sums.quadrants[TopRight] += right.channels;
+        } else if (y > halfH) {
+            sums.quadrants[BottomLeft] += left.channels;
+            sums.quadrants[BottomRight] += right.channels;
+        }
+        if (y < third)
+            sums.upper += whole.channels.red;
+        else if (y <= 2 * third)
+            sums.middle += whole.channels.blue;
+        else
+            sums.lower += whole.channels.green;
+    }
+    sums.rows = firstRow + rowCount;
+}
+
 void measureFrame(AnalysisState &state, const QImage &frame)
 {
-    const PictureSums &kept = state.previousSums;
+    measureFrame(state, frame, RowSums());
+}
+
+void measureFrame(AnalysisState &state, const QImage &frame, const RowSums &sums)
+{
     const bool compare = isOdd(state.frameCount);
     // Sums that no longer belong to previousFrame would give a wrong
     // difference; its pixels are summed then.
-    const bool keptValid = kept.set && kept.imageKey == state.previousFrame.cacheKey();
+    const bool keptValid = keptSumsValid(state);
+    const bool gathered = sums.rows == frame.height() && sums.width == frame.width() &&
+                          sums.height == frame.height() && readableInPlace(frame);
     ChannelSums whole;
-    FrameColours colours =
-        measure(frame, compare && !keptValid ? &state.previousFrame : nullptr, whole);
-    if (compare && keptValid && kept.size == frame.size()) {
+    FrameColours colours;
+    if (gathered) {
         ChannelSums previous;
-        previous.red = static_cast<uint64_t>(kept.red);
-        previous.green = static_cast<uint64_t>(kept.green);
-        previous.blue = static_cast<uint64_t>(kept.blue);
-        colours.difference =
-            differenceColour(whole, previous, int64_t(frame.width()) * frame.height());
+        if (compare && !keptValid && !state.previousFrame.isNull() &&
+            state.previousFrame.size() == frame.size())
+            previous = channelSumsOf(pictureSums(state.previousFrame));
+        colours = coloursOf(sums, previous);
+        whole = sums.whole;
+    } else {
+        colours = measure(frame, compare && !keptValid ? &state.previousFrame : nullptr, whole);
     }
+    if (compare && keptValid && state.previousSums.size == frame.size())
+        colours.difference = differenceColour(whole, channelSumsOf(state.previousSums),
+                                              int64_t(frame.width()) * frame.height());
     state.lastMeasured = toPictureSums(whole, frame);
-
-    state.averageHistory.append(colours.average);
-    for (int q = 0; q < 4; ++q)
-        state.quadrantHistories[q].append(colours.quadrants[q]);
-    state.brightnessHistory.append(colours.brightness);
-    // The stored colour is updated channel by channel, never renewed.
-    state.differenceColour.setRed(colours.difference.red());
-    state.differenceColour.setGreen(colours.difference.green());
-    state.differenceColour.setBlue(colours.difference.blue());
-    state.differenceHistory.append(state.differenceColour);
-    state.moodHistory.append(colours.mood);
+    record(state, colours);
 }

@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include <array>
+#include <cstdint>
 
 struct FrameColours {
     QColor average;
@@ -19,6 +20,42 @@ struct FrameColours {
     QColor difference;
     QColor mood;
 };
+
+// Exact integer sums; 64 bits hold 255 per channel for any QImage size.
+struct ChannelSums {
+    uint64_t red = 0;
+    uint64_t green = 0;
+    uint64_t blue = 0;
+
+    ChannelSums &operator+=(const ChannelSums &other)
+    {
+        red += other.red;
+        green += other.green;
+        blue += other.blue;
+        return *this;
+    }
+};
+
+// What measuring takes of a picture's own pixels, gathered band of rows by
+// band of rows, so that a picture can be measured while it is converted,
+// with its rows still in the cache.
+struct RowSums {
+    int width = 0;
+    int height = 0;
+    int rows = 0; // rows gathered, in order from row 0; -1 after a band out of order
+    ChannelSums whole;
+    std::array<ChannelSums, 4> quadrants; // indexed by Quadrant
+    uint64_t grey = 0;                    // sum of the per-pixel (r + g + b) / 3
+    uint64_t upper = 0;                   // red of rows y < h/3
+    uint64_t middle = 0;                  // blue of rows h/3 <= y <= 2*(h/3)
+    uint64_t lower = 0;                   // green of the rows below
+};
+
+// Adds rows firstRow .. firstRow + rowCount - 1 of a width x height picture
+// of 32-bit 0xAARRGGBB words (the top byte is ignored); pixels points at
+// row firstRow. A band starting at row 0 begins a new picture.
+void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int width, int height,
+             int firstRow, int rowCount);
 
 // Measures frame (w x h) in one pass. previous is compared only when it is not
 // null, not a null image and of the same size as frame; otherwise it counts as
@@ -41,3 +78,7 @@ PictureSums pictureSums(const QImage &frame);
 // Records frame's sums in state.lastMeasured. Changes neither frameCount nor
 // previousFrame.
 void measureFrame(AnalysisState &state, const QImage &frame);
+// The same with frame's own pixels already gathered into sums (all its rows,
+// added from its Format_RGB32 or ARGB32 pixels); other sums are not trusted
+// and frame is read instead. The results are those of the overload above.
+void measureFrame(AnalysisState &state, const QImage &frame, const RowSums &sums);

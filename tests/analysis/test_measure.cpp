@@ -190,6 +190,9 @@ private slots:
     void previousOfAnotherSizeCountsAsAbsent_data();
     void previousOfAnotherSizeCountsAsAbsent();
 
+    void bandsMeasureLikeTheWholePicture_data();
+    void bandsMeasureLikeTheWholePicture();
+
     void keptSumsMatchPixelPass_data();
     void keptSumsMatchPixelPass();
     void previousChangedAfterStoreIsCompared_data();
@@ -254,6 +257,55 @@ void TestMeasure::matchesReference()
     const QImage *p = withPrevious ? &previous : nullptr;
 
     compareColours(measurePixels(frame, p), referenceMeasure(frame, p));
+}
+
+void TestMeasure::bandsMeasureLikeTheWholePicture_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("bandMissing");
+    QTest::newRow("641x479") << QSize(641, 479) << false;
+    QTest::newRow("33x7") << QSize(33, 7) << false;
+    QTest::newRow("1x1") << QSize(1, 1) << false;
+    // Incomplete sums must not be trusted: the pixels are read instead.
+    QTest::newRow("641x479, a band missing") << QSize(641, 479) << true;
+}
+
+void TestMeasure::bandsMeasureLikeTheWholePicture()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, bandMissing);
+
+    AnalysisState banded;
+    AnalysisState whole;
+    QRandomGenerator random(size.width() + size.height());
+    for (int i = 0; i < 3; ++i) {
+        const QImage frame =
+            randomImage(size.width(), size.height(), QImage::Format_RGB32, 31 * i + 7, 0);
+        RowSums sums;
+        int skipped = 0;
+        for (int y = 0; y < size.height();) {
+            const int rows = std::min(random.bounded(1, 40), size.height() - y);
+            if (bandMissing && y > 0 && skipped++ == 0) {
+                y += rows;
+                continue;
+            }
+            addRows(sums, frame.constScanLine(y), frame.bytesPerLine(), size.width(), size.height(),
+                    y, rows);
+            y += rows;
+        }
+        tick(whole, frame);
+        banded.frameCount += 1;
+        measureFrame(banded, frame, sums);
+        if (static_cast<int>(banded.frameCount) % 2 == 1)
+            banded.previousFrame = frame.copy();
+    }
+    QCOMPARE(historyLength(banded), 3);
+    QCOMPARE(banded.averageHistory, whole.averageHistory);
+    for (int q = 0; q < 4; ++q)
+        QCOMPARE(banded.quadrantHistories[q], whole.quadrantHistories[q]);
+    QCOMPARE(banded.brightnessHistory, whole.brightnessHistory);
+    QCOMPARE(banded.differenceHistory, whole.differenceHistory);
+    QCOMPARE(banded.moodHistory, whole.moodHistory);
 }
 
 void TestMeasure::whitePictures_data()
