@@ -1,6 +1,7 @@
 #include "video/framesource.h"
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
@@ -14,6 +15,12 @@ namespace {
 
 // Bicubic even at equal sizes: the scaler then only converts the pixel format.
 constexpr int scalerFlags = SWS_BICUBIC;
+
+constexpr int decoderThreadsBeyondCores = 3;
+
+// Observed bands are small enough to stay in a core's cache between their
+// conversion and the observer's reading.
+constexpr int bandBytes = 256 * 1024;
 
 // Decoders copy colour fields straight from the bitstream (MPEG-4 takes any
 // 8-bit matrix code), so the enum may hold a value it does not name; loading
@@ -52,6 +59,10 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
     if (!source.scaler)
         return false;
     source.scalerKey = key;
+    const int alignment =
+        std::max(1, static_cast<int>(sws_receive_slice_alignment(source.scaler.get())));
+    const int64_t rowBytes = std::max<int64_t>(1, source.outputPicture->linesize[0]);
+    source.bandRows = std::max<int64_t>(1, bandBytes / rowBytes / alignment) * alignment;
 
     // The scaler assumes BT.601 limited range unless told otherwise; HD
     // streams are mostly BT.709 and JPEG-like ones full range.
@@ -74,6 +85,26 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
     return true;
 }
 
+// Converts picture into the output, in bands when someone observes them.
+bool convert(FrameSource &source, const AVFrame *picture)
+{
+    SwsContext *scaler = source.scaler.get();
+    // sws_frame_end releases whatever a failed start took hold of.
+    bool converted = sws_frame_start(scaler, source.outputPicture.get(), picture) >= 0 &&
+                     sws_send_slice(scaler, 0, static_cast<unsigned>(picture->height)) >= 0;
+    const int height = source.outputHeight;
+    const int band = source.rowObserver ? source.bandRows : height;
+    for (int y = 0; converted && y < height; y += band) {
+        const int rows = std::min(band, height - y);
+        converted =
+            sws_receive_slice(scaler, static_cast<unsigned>(y), static_cast<unsigned>(rows)) >= 0;
+        if (converted && source.rowObserver)
+            source.rowObserver(y, rows);
+    }
+    sws_frame_end(scaler);
+    return converted;
+}
+
 // Takes the next decoded picture, if the decoder has one, into the output.
 // Returns true for a converted picture; the decoded one is released either way.
 bool receivePicture(FrameSource &source, int &receiveResult)
@@ -82,13 +113,7 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     receiveResult = avcodec_receive_frame(source.decoderContext.get(), picture);
     if (receiveResult < 0)
         return false;
-    bool converted = false;
-    if (fitScaler(source, keyOf(*picture))) {
-        const int rows =
-            sws_scale(source.scaler.get(), picture->data, picture->linesize, 0, picture->height,
-                      source.outputPicture->data, source.outputPicture->linesize);
-        converted = rows > 0;
-    }
+    const bool converted = fitScaler(source, keyOf(*picture)) && convert(source, picture);
     if (converted)
         source.pictureTimestamp = picture->best_effort_timestamp;
     av_frame_unref(picture);
@@ -161,8 +186,11 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
         return nullptr;
     decoderContext->pkt_timebase = stream->time_base;
     // Every core; frame threading delays pictures by a few packets (NoPicture
-    // first, the drain at the end delivers them).
-    decoderContext->thread_count = 0;
+    // first, the drain at the end delivers them). Two threads more than
+    // FFmpeg's own choice of cores + 1: the caller converts and measures each
+    // picture, and with more pictures in flight the cores stay busy while a
+    // decoder thread waits for a picture it refers to.
+    decoderContext->thread_count = std::min(av_cpu_count() + decoderThreadsBeyondCores, 16);
     decoderContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
 
     // The size is settled before the decoder is opened, from the stream.
@@ -183,11 +211,12 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     const int size = av_image_get_buffer_size(format, source->outputWidth, source->outputHeight, 1);
     if (size <= 0)
         return nullptr;
-    source->outputBuffer.reset(static_cast<uint8_t *>(av_malloc(size)));
-    if (!source->outputBuffer)
-        return nullptr;
+    // The frame owns the buffer; the scaler writes through a reference to it.
     AVFrame *output = source->outputPicture.get();
-    if (av_image_fill_arrays(output->data, output->linesize, source->outputBuffer.get(), format,
+    output->buf[0] = av_buffer_alloc(static_cast<size_t>(size));
+    if (!output->buf[0])
+        return nullptr;
+    if (av_image_fill_arrays(output->data, output->linesize, output->buf[0]->data, format,
                              source->outputWidth, source->outputHeight, 1) < 0)
         return nullptr;
     output->width = source->outputWidth;
@@ -240,6 +269,11 @@ FrameStatus readFrame(FrameSource *source)
     avcodec_send_packet(source->decoderContext.get(), packet);
     av_packet_unref(packet);
     return receivePicture(*source, received) ? FrameReady : NoPicture;
+}
+
+void setRowObserver(FrameSource *source, RowObserver observer)
+{
+    source->rowObserver = std::move(observer);
 }
 
 FrameSource *closeFrameSource(FrameSource *source)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "video/ffmpegptr.h"
@@ -36,6 +37,15 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
 // call returns EndOfStream. A packet that fails to decode gives NoPicture and
 // reading may go on. The source must be open (not null).
 FrameStatus readFrame(FrameSource *source);
+
+// Told of each band of output rows right after it is converted, while the
+// rows are still in the processor's cache: rows firstRow .. firstRow +
+// rowCount - 1 of the output buffer. A picture's bands come in order from
+// row 0, all before readFrame returns FrameReady for it. A picture whose
+// conversion fails part way may have told some bands but is not delivered.
+using RowObserver = std::function<void(int firstRow, int rowCount)>;
+// Without an observer (the default) each picture is converted in one piece.
+void setRowObserver(FrameSource *source, RowObserver observer);
 
 // Releases everything the source holds; always returns null.
 FrameSource *closeFrameSource(FrameSource *source);
@@ -82,17 +92,17 @@ struct ScalerKey {
 };
 
 // The record behind a FrameSource. Members are destroyed in reverse order:
-// the decoder context before the container whose stream it decodes, and the
-// output picture before the buffer its planes point into.
+// the decoder context before the container whose stream it decodes.
 struct FrameSource {
     AVFormatInputPtr container;
     AVCodecContextPtr decoderContext; // made from the stream's parameters, owned here
     const AVCodec *decoder = nullptr; // static library data, never freed
-    AVBufferPtr outputBuffer;         // one picture, rows without padding, fixed address
-    AVFramePtr outputPicture;         // planes point into outputBuffer
+    AVFramePtr outputPicture;         // owns one buffer: rows without padding, fixed address
     AVFramePtr decodedPicture;        // planes belong to the decoder until the next receive
     AVPacketPtr packet;               // reused by every read; unreferenced before it returns
     SwsContextPtr scaler;             // made for scalerKey
+    RowObserver rowObserver;
+    int bandRows = 0; // rows per observed band, a multiple of the scaler's alignment
     int videoStream = -1;
     int outputWidth = 0;
     int outputHeight = 0;

@@ -534,6 +534,68 @@ private slots:
         }
     }
 
+    void observedBandsGiveTheSamePictures_data()
+    {
+        QTest::addColumn<QSize>("output");
+        QTest::newRow("own size") << QSize(0, 0);
+        QTest::newRow("scaled") << QSize(3001, 57);
+    }
+    void observedBandsGiveTheSamePictures()
+    {
+        QFETCH(QSize, output);
+        // Wide enough for several bands; 4:2:0, so a band starting on the
+        // wrong chroma row would show. Every row differs from the next.
+        const QSize size(4096, 72);
+        VideoStream video;
+        video.codec = Codec::Mpeg4;
+        video.pictureCount = 3;
+        video.picture = [size](int i) {
+            QImage image(size, QImage::Format_RGB32);
+            for (int y = 0; y < size.height(); ++y) {
+                auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+                for (int x = 0; x < size.width(); ++x)
+                    row[x] = qRgb((x / 16 + 40 * i) & 255, (y * 7) & 255, (x + y * 3) & 255);
+            }
+            return image;
+        };
+        const QString path = dir.filePath("bands.mkv");
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+
+        const QByteArray name = QFile::encodeName(path);
+        FrameSourcePtr plain = openFrameSource(name, output.width(), output.height(), rgb32);
+        FrameSourcePtr observed = openFrameSource(name, output.width(), output.height(), rgb32);
+        QVERIFY(plain && observed);
+        const Reading expected = readAll(plain.get());
+        QCOMPARE(expected.pictures.size(), 3);
+
+        QList<QPair<int, int>> bands;
+        setRowObserver(observed.get(), [&bands](int firstRow, int rowCount) {
+            bands.append({firstRow, rowCount});
+        });
+        const int height = outputHeight(observed.get());
+        int delivered = 0;
+        FrameStatus status;
+        while ((status = readFrame(observed.get())) != EndOfStream) {
+            if (status != FrameReady) {
+                QVERIFY(bands.isEmpty());
+                continue;
+            }
+            QVERIFY2(bands.size() > 2, qPrintable(QString::number(bands.size())));
+            int next = 0;
+            for (const auto &[firstRow, rowCount] : bands) {
+                QCOMPARE(firstRow, next);
+                QVERIFY(rowCount > 0);
+                next += rowCount;
+            }
+            QCOMPARE(next, height);
+            QVERIFY(delivered < expected.pictures.size());
+            QCOMPARE(wrapOutput(observed.get()), expected.pictures[delivered++]);
+            bands.clear();
+        }
+        QCOMPARE(delivered, expected.pictures.size());
+    }
+
     void imageOverTheBufferShowsTheNewestPicture()
     {
         const QString path = dir.filePath("wrap.mkv");
