@@ -44,6 +44,13 @@ bool analyseVideo(const QString &path, VideoAnalysis &result, const ProgressCall
         return false;
     AnalysisState &state = result.state;
     const QImage frame = frameView(source.get());
+    // Each band is measured as soon as it is converted, while it is still in
+    // the cache; the picture is not read a second time.
+    RowSums sums;
+    setRowObserver(source.get(), [&sums, &frame](int firstRow, int rowCount) {
+        addRows(sums, frame.constScanLine(firstRow), frame.bytesPerLine(), frame.width(),
+                frame.height(), firstRow, rowCount);
+    });
     Clock::time_point lastReport = Clock::now();
     FrameStatus status;
     while ((status = readFrame(source.get())) != EndOfStream) {
@@ -51,7 +58,7 @@ bool analyseVideo(const QString &path, VideoAnalysis &result, const ProgressCall
             continue;
         // The window's tick, without the display.
         state.frameCount += 1.0;
-        measureFrame(state, frame);
+        measureFrame(state, frame, sums);
         result.strips.appendLatest(state);
         result.pictureTimes.push_back(currentPictureTime(source.get()));
         if (static_cast<qint32>(state.frameCount) % 2 == 1)
