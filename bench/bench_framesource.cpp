@@ -56,7 +56,7 @@ bool plainPass(int64_t &pictures)
     AVCodecContextPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_parameters_to_context(decoder.get(), parameters) < 0)
         return false;
-    decoder->thread_count = 0;
+    decoder->thread_count = decoderThreadCount();
     decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         return false;

@@ -16,8 +16,6 @@ namespace {
 // Bicubic even at equal sizes: the scaler then only converts the pixel format.
 constexpr int scalerFlags = SWS_BICUBIC;
 
-constexpr int decoderThreadsBeyondCores = 3;
-
 // Observed bands are small enough to stay in a core's cache between their
 // conversion and the observer's reading.
 constexpr int bandBytes = 256 * 1024;
@@ -141,6 +139,15 @@ AVRational correctedTimeBase(AVRational timeBase)
     return timeBase;
 }
 
+int decoderThreadCount()
+{
+    // Two more than FFmpeg's own choice of cores + 1: the caller converts and
+    // measures each picture, and with more pictures in flight the cores stay
+    // busy while a decoder thread waits for a picture it refers to. FFmpeg
+    // advises against more than 16.
+    return std::min(av_cpu_count() + 3, 16);
+}
+
 void FrameSourceCloser::operator()(FrameSource *source) const
 {
     closeFrameSource(source);
@@ -185,12 +192,9 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if (avcodec_parameters_to_context(decoderContext, stream->codecpar) < 0)
         return nullptr;
     decoderContext->pkt_timebase = stream->time_base;
-    // Every core; frame threading delays pictures by a few packets (NoPicture
-    // first, the drain at the end delivers them). Two threads more than
-    // FFmpeg's own choice of cores + 1: the caller converts and measures each
-    // picture, and with more pictures in flight the cores stay busy while a
-    // decoder thread waits for a picture it refers to.
-    decoderContext->thread_count = std::min(av_cpu_count() + decoderThreadsBeyondCores, 16);
+    // Frame threading delays pictures by a few packets (NoPicture first, the
+    // drain at the end delivers them).
+    decoderContext->thread_count = decoderThreadCount();
     decoderContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
 
     // The size is settled before the decoder is opened, from the stream.

@@ -24,6 +24,9 @@ struct FrameSourceCloser {
 };
 using FrameSourcePtr = std::unique_ptr<FrameSource, FrameSourceCloser>;
 
+// Frame threads each source decodes with, for every core.
+int decoderThreadCount();
+
 // Opens path (in the file system's encoding) on its first video stream.
 // width/height 0 stand for the stream's own size; pixelFormat is an
 // AVPixelFormat code. A path naming neither a regular file nor a block device
