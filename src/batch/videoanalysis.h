@@ -36,9 +36,9 @@ constexpr int progressIntervalMs = 100;
 
 // Opens path (as the window does: first video stream, its own size, RGB32)
 // and measures every picture into result, which must be fresh. Measuring
-// runs on the calling thread while FFmpeg's decoder threads work on the next
-// pictures; a second thread would need a copy of every picture, which costs
-// more than it saves. False when the video cannot be opened; result is then
-// untouched.
+// runs on the calling thread, band by band as each picture is converted,
+// while FFmpeg's decoder threads work on the next pictures; a second thread
+// would need a copy of every picture, which costs more than it saves. False
+// when the video cannot be opened; result is then untouched.
 bool analyseVideo(const QString &path, VideoAnalysis &result,
                   const ProgressCallback &progress = {});
