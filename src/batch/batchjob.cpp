@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 
 namespace {
 
@@ -51,6 +52,22 @@ QString outputBase(const QString &videoPath, const QString &outputDir)
     if (outputDir.isEmpty())
         return videoPath;
     return QDir(outputDir).filePath(QFileInfo(videoPath).fileName());
+}
+
+std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &videos,
+                                                           const QString &outputDir)
+{
+    QHash<QString, QString> videoOf; // absolute output base to the absolute video path
+    for (const QString &video : videos) {
+        const QString path = QFileInfo(video).absoluteFilePath();
+        const QString base = QFileInfo(outputBase(video, outputDir)).absoluteFilePath();
+        const auto found = videoOf.constFind(base);
+        if (found == videoOf.constEnd())
+            videoOf.insert(base, path);
+        else if (*found != path)
+            return std::pair(*found, path);
+    }
+    return std::nullopt;
 }
 
 QString csvSuffix()

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 class ProgressReport;
 
@@ -24,6 +25,11 @@ std::optional<QList<StripKind>> parseStripKinds(const QString &list);
 // The path the output names are made from: the video path itself, or the
 // video's file name in outputDir.
 QString outputBase(const QString &videoPath, const QString &outputDir);
+
+// The first two videos, different files, whose outputs would have the same
+// names (under one outputDir, the same file name); nothing when all differ.
+std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &videos,
+                                                           const QString &outputDir);
 
 // "-colours.csv": appended like the strips' suffixes.
 QString csvSuffix();

@@ -98,6 +98,12 @@ int main(int argc, char *argv[])
         options.outputDir = parser.value(outputOption);
         if (options.outputDir.isEmpty())
             return failUsage(QStringLiteral("The output directory is empty."));
+    }
+    // The later video's files would silently replace the earlier one's.
+    if (const auto clash = clashingOutputs(videos, options.outputDir))
+        return failUsage(QStringLiteral("%1 and %2 would write files of the same names.")
+                             .arg(clash->first, clash->second));
+    if (!options.outputDir.isEmpty()) {
         if (!QDir().mkpath(options.outputDir)) {
             std::fprintf(stderr, "reelmeter-batch: %s: This directory could not be created.\n",
                          qPrintable(options.outputDir));

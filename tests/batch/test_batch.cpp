@@ -104,6 +104,7 @@ private slots:
     void severalVideosWithOneUnreadable_data();
     void severalVideosWithOneUnreadable();
     void outputDirectoryTakesTheFileName();
+    void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
     void usageErrors_data();
     void usageErrors();
@@ -288,6 +289,34 @@ void TestBatch::outputDirectoryTakesTheFileName()
     QCOMPARE(filesIn(work.filePath(QStringLiteral("out/strips"))), expected);
     QCOMPARE(readBack(work.filePath(QStringLiteral("out/strips/film.mkv-averageDisplay.bmp"))),
              referenceAnalysis(pictures).strips.average.image());
+}
+
+void TestBatch::sameFileNamesUnderOneDirectoryAreRefused()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    for (const QString &name : {QStringLiteral("a/film.mkv"), QStringLiteral("b/film.mkv")}) {
+        QVERIFY(QDir().mkpath(work.filePath(QFileInfo(name).path())));
+        QVERIFY(QFile::copy(video, work.filePath(name)));
+    }
+    const auto refused = run({QStringLiteral("-o"), QStringLiteral("out"),
+                              QStringLiteral("a/film.mkv"), QStringLiteral("b/film.mkv")},
+                             work.path());
+    QVERIFY(refused.finished);
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY(!refused.errorLines.isEmpty());
+    QVERIFY2(refused.errorLines.first().contains(work.filePath(QStringLiteral("a/film.mkv"))) &&
+                 refused.errorLines.first().contains(work.filePath(QStringLiteral("b/film.mkv"))),
+             qPrintable(refused.errorLines.first()));
+    QVERIFY(!QFileInfo::exists(work.filePath(QStringLiteral("out"))));
+
+    // One file named twice writes the same bytes twice: nothing is lost.
+    const auto twice = run({QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("out"),
+                            QStringLiteral("a/film.mkv"), QStringLiteral("./a/../a/film.mkv")},
+                           work.path());
+    QVERIFY(twice.finished);
+    QCOMPARE(twice.exitCode, 0);
+    QCOMPARE(filesIn(work.filePath(QStringLiteral("out"))).size(), savedStripKinds().size());
 }
 
 void TestBatch::unwritableFileIsNamedAndOthersWritten()
