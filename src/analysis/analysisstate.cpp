@@ -6,6 +6,18 @@
 
 AnalysisState analysisState;
 
+std::array<const ColourHistory *, 8> historiesInOrder(const AnalysisState &state)
+{
+    return {&state.averageHistory,
+            &state.quadrantHistories[TopLeft],
+            &state.quadrantHistories[TopRight],
+            &state.quadrantHistories[BottomLeft],
+            &state.quadrantHistories[BottomRight],
+            &state.brightnessHistory,
+            &state.differenceHistory,
+            &state.moodHistory};
+}
+
 void clearHistories(AnalysisState &state)
 {
     state.averageHistory.clear();

@@ -59,8 +59,11 @@ struct AnalysisState {
 // The window's state: exists before the window and outlives it.
 extern AnalysisState analysisState;
 
-// Empties the eight histories in their fixed order (average, quadrants
-// top-left to bottom-right, brightness, difference, mood).
+// The eight histories in their fixed order: average, quadrants top-left to
+// bottom-right, brightness, difference, mood.
+std::array<const ColourHistory *, 8> historiesInOrder(const AnalysisState &state);
+
+// Empties the eight histories in their fixed order.
 void clearHistories(AnalysisState &state);
 
 // Makes state.previousFrame an own copy of frame and keeps its sums. Reuses

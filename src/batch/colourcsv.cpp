@@ -32,15 +32,7 @@ QByteArray coloursCsvHeader()
 
 QByteArray coloursCsv(const VideoAnalysis &analysis)
 {
-    const AnalysisState &state = analysis.state;
-    const std::array<const ColourHistory *, 8> histories = {&state.averageHistory,
-                                                            &state.quadrantHistories[TopLeft],
-                                                            &state.quadrantHistories[TopRight],
-                                                            &state.quadrantHistories[BottomLeft],
-                                                            &state.quadrantHistories[BottomRight],
-                                                            &state.brightnessHistory,
-                                                            &state.differenceHistory,
-                                                            &state.moodHistory};
+    const auto histories = historiesInOrder(analysis.state);
     qsizetype rows = qsizetype(analysis.pictureTimes.size());
     for (const ColourHistory *history : histories)
         rows = std::min(rows, history->size());

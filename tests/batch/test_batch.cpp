@@ -185,15 +185,7 @@ void TestBatch::allStripsAndCsvHoldTheHistories()
                                        "mood_red,mood_green,mood_blue"));
     QVERIFY(lines.last().isEmpty());
 
-    const AnalysisState &state = expected.state;
-    const std::array<const ColourHistory *, 8> histories = {&state.averageHistory,
-                                                            &state.quadrantHistories[TopLeft],
-                                                            &state.quadrantHistories[TopRight],
-                                                            &state.quadrantHistories[BottomLeft],
-                                                            &state.quadrantHistories[BottomRight],
-                                                            &state.brightnessHistory,
-                                                            &state.differenceHistory,
-                                                            &state.moodHistory};
+    const auto histories = historiesInOrder(expected.state);
     for (int i = 0; i < pictures.size(); ++i) {
         const QList<QByteArray> fields = lines[i + 1].split(',');
         QCOMPARE(fields.size(), 26);
