@@ -3,11 +3,13 @@
 #pragma once
 
 #include "analysis/analysisstate.h"
+#include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -137,6 +139,29 @@ inline void resetAnalysisState()
 {
     analysisState.currentSource.reset();
     analysisState = AnalysisState();
+}
+
+// A shown window over a clean state, as after program start.
+inline std::unique_ptr<MainWindow> openFreshWindow()
+{
+    resetAnalysisState();
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    return window;
+}
+
+// Closes the window and cleans the state it leaves behind.
+inline void closeWindow(std::unique_ptr<MainWindow> &window)
+{
+    window.reset();
+    resetAnalysisState();
+}
+
+// A small text file, which no demuxer takes for a video.
+inline bool writeNonVideo(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write("not a video at all\n") > 0;
 }
 
 } // namespace guidriver

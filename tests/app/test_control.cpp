@@ -96,15 +96,12 @@ void TestControl::initTestCase()
 
 void TestControl::init()
 {
-    resetAnalysisState();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    window = openFreshWindow();
 }
 
 void TestControl::cleanup()
 {
-    window.reset();
-    resetAnalysisState();
+    closeWindow(window);
 }
 
 void TestControl::clickStart(const QString &path)
@@ -163,10 +160,7 @@ void TestControl::chosenVideoStartsRun()
 void TestControl::unreadableFileShowsErrorBox()
 {
     const QString junk = dir.filePath(QStringLiteral("notes.txt"));
-    QFile file(junk);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("not a video at all\n");
-    file.close();
+    QVERIFY(writeNonVideo(junk));
 
     auto box = answerMessageBox();
     clickStart(junk);

@@ -108,15 +108,12 @@ void TestSave::initTestCase()
 
 void TestSave::init()
 {
-    resetAnalysisState();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    window = openFreshWindow();
 }
 
 void TestSave::cleanup()
 {
-    window.reset();
-    resetAnalysisState();
+    closeWindow(window);
 }
 
 void TestSave::runToEnd(const QString &path)
@@ -246,10 +243,7 @@ void TestSave::cancelledStartKeepsEarlierVideosName()
 
     // A failed open does not rename them either.
     const QString junk = dir.filePath(QStringLiteral("junk.mkv"));
-    QFile file(junk);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("junk");
-    file.close();
+    QVERIFY(writeNonVideo(junk));
     auto box = answerMessageBox();
     QVERIFY(startThroughDialog(form(), junk));
     QVERIFY(box->answered);

@@ -77,16 +77,13 @@ void TestTick::initTestCase()
 
 void TestTick::init()
 {
-    resetAnalysisState();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    window = openFreshWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
 
 void TestTick::cleanup()
 {
-    window.reset();
-    resetAnalysisState();
+    closeWindow(window);
 }
 
 void TestTick::startStepping(const QString &path)

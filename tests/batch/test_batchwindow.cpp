@@ -56,15 +56,12 @@ private:
 void TestBatchWindow::init()
 {
     // The batch tool's output is that of the window's first run.
-    resetAnalysisState();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    window = openFreshWindow();
 }
 
 void TestBatchWindow::cleanup()
 {
-    window.reset();
-    resetAnalysisState();
+    closeWindow(window);
 }
 
 void TestBatchWindow::batchWritesWhatTheWindowSaves_data()

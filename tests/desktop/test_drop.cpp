@@ -101,16 +101,13 @@ void TestDrop::initTestCase()
 
 void TestDrop::init()
 {
-    resetAnalysisState();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    window = openFreshWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
 
 void TestDrop::cleanup()
 {
-    window.reset();
-    resetAnalysisState();
+    closeWindow(window);
 }
 
 void TestDrop::droppedVideoStartsRun()
@@ -175,10 +172,7 @@ void TestDrop::dropMakesTheResetsOfAStart()
 void TestDrop::unreadableDropShowsErrorBox()
 {
     const QString junk = dir.filePath(QStringLiteral("notes.txt"));
-    QFile file(junk);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("not a video at all\n");
-    file.close();
+    QVERIFY(writeNonVideo(junk));
 
     // Whether a file is a video shows only when it is opened.
     auto box = answerMessageBox();

@@ -86,9 +86,7 @@ void TestProgress::initTestCase()
 
 void TestProgress::init()
 {
-    resetAnalysisState();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    window = openFreshWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QVERIFY(bar());
     steps.clear();
@@ -99,8 +97,7 @@ void TestProgress::init()
 
 void TestProgress::cleanup()
 {
-    window.reset();
-    resetAnalysisState();
+    closeWindow(window);
 }
 
 void TestProgress::clickStart(const QString &path)
@@ -223,10 +220,7 @@ void TestProgress::failedStartHidesBar()
     QTRY_COMPARE(bar()->value(), 100);
 
     const QString junk = dir.filePath(QStringLiteral("notes.txt"));
-    QFile file(junk);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("not a video at all\n");
-    file.close();
+    QVERIFY(writeNonVideo(junk));
     auto box = answerMessageBox();
     clickStart(junk);
     QVERIFY(box->answered);

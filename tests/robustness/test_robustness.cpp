@@ -220,15 +220,12 @@ void TestRobustness::initTestCase()
 
 void TestRobustness::init()
 {
-    resetAnalysisState();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    window = openFreshWindow();
 }
 
 void TestRobustness::cleanup()
 {
-    window.reset();
-    resetAnalysisState();
+    closeWindow(window);
 }
 
 void TestRobustness::runThroughWindow(const QString &file)
