@@ -312,28 +312,6 @@ FrameColours coloursOf(const RowSums &sums, const ChannelSums &previousSums)
     return colours;
 }
 
-// measurePixels, also giving the frame's whole-image sums.
-FrameColours measure(const QImage &frameImage, const QImage *previousImage, ChannelSums &whole)
-{
-    QImage frameCopy;
-    const QImage &frame = readable(frameImage, frameCopy);
-    const int w = frame.width();
-    const int h = frame.height();
-
-    QImage previousCopy;
-    const QImage *previous = nullptr;
-    if (previousImage && !previousImage->isNull() && previousImage->size() == frame.size())
-        previous = &readable(*previousImage, previousCopy);
-
-    RowSums sums;
-    addRows(sums, frame.constBits(), frame.bytesPerLine(), w, h, 0, h);
-    ChannelSums previousSums;
-    for (int y = 0; previous && y < h; ++y)
-        sumChannels(row(*previous, y), w, previousSums);
-    whole = sums.whole;
-    return coloursOf(sums, previousSums);
-}
-
 void record(AnalysisState &state, const FrameColours &colours)
 {
     state.averageHistory.append(colours.average);
@@ -365,12 +343,31 @@ ChannelSums channelSumsOf(const PictureSums &kept)
     return sums;
 }
 
+// The sums of all of frame's rows.
+RowSums rowSumsOf(const QImage &frameImage)
+{
+    QImage copy;
+    const QImage &frame = readable(frameImage, copy);
+    RowSums sums;
+    addRows(sums, frame.constBits(), frame.bytesPerLine(), frame.width(), frame.height(), 0,
+            frame.height());
+    return sums;
+}
+
+// What a picture of this size is compared against: previous's sums when it
+// is a picture of the same size, else none (zero sums).
+ChannelSums comparedSums(const QImage *previous, QSize size)
+{
+    if (!previous || previous->isNull() || previous->size() != size)
+        return {};
+    return channelSumsOf(pictureSums(*previous));
+}
+
 } // namespace
 
 FrameColours measurePixels(const QImage &frame, const QImage *previous)
 {
-    ChannelSums whole;
-    return measure(frame, previous, whole);
+    return coloursOf(rowSumsOf(frame), comparedSums(previous, frame.size()));
 }
 
 PictureSums pictureSums(const QImage &frameImage)
@@ -440,27 +437,19 @@ void measureFrame(AnalysisState &state, const QImage &frame)
 
 void measureFrame(AnalysisState &state, const QImage &frame, const RowSums &sums)
 {
-    const bool compare = isOdd(state.frameCount);
-    // Sums that no longer belong to previousFrame would give a wrong
-    // difference; its pixels are summed then.
-    const bool keptValid = keptSumsValid(state);
-    const bool gathered = sums.rows == frame.height() && sums.width == frame.width() &&
+    const bool complete = sums.rows == frame.height() && sums.width == frame.width() &&
                           sums.height == frame.height() && readableInPlace(frame);
-    ChannelSums whole;
-    FrameColours colours;
-    if (gathered) {
-        ChannelSums previous;
-        if (compare && !keptValid && !state.previousFrame.isNull() &&
-            state.previousFrame.size() == frame.size())
-            previous = channelSumsOf(pictureSums(state.previousFrame));
-        colours = coloursOf(sums, previous);
-        whole = sums.whole;
-    } else {
-        colours = measure(frame, compare && !keptValid ? &state.previousFrame : nullptr, whole);
+    const RowSums own = complete ? RowSums() : rowSumsOf(frame);
+    const RowSums &gathered = complete ? sums : own;
+    ChannelSums previous;
+    if (isOdd(state.frameCount)) {
+        // Sums that no longer belong to previousFrame would give a wrong
+        // difference; its pixels are summed then.
+        if (!keptSumsValid(state))
+            previous = comparedSums(&state.previousFrame, frame.size());
+        else if (state.previousSums.size == frame.size())
+            previous = channelSumsOf(state.previousSums);
     }
-    if (compare && keptValid && state.previousSums.size == frame.size())
-        colours.difference = differenceColour(whole, channelSumsOf(state.previousSums),
-                                              int64_t(frame.width()) * frame.height());
-    state.lastMeasured = toPictureSums(whole, frame);
-    record(state, colours);
+    record(state, coloursOf(gathered, previous));
+    state.lastMeasured = toPictureSums(gathered.whole, frame);
 }
