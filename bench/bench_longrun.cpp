@@ -4,6 +4,7 @@
 // in a temporary file; a given video path is made once and then reused)
 #include "analysis/analysisstate.h"
 #include "app/mainwindow.h"
+#include "app/windowrun.h"
 #include "testvideo.h"
 
 #include <QApplication>
@@ -137,7 +138,7 @@ int main(int argc, char **argv)
         return 1;
     }
     // Ticks are called here one by one and timed, not left to the 10 ms timer.
-    analysisState.tickTimer->stop();
+    windowRun.tickTimer->stop();
 
     QElapsedTimer clock;
     Ticks early;

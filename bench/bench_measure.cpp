@@ -1,4 +1,4 @@
-#include "analysis/measure.h"
+#include "analysis/analysisstate.h"
 
 #include <QRandomGenerator>
 
@@ -80,19 +80,19 @@ void scalarPass(const QImage &frame, const QImage &previous, ScalarSums &s)
     }
 }
 
-void BM_MeasureFrame(benchmark::State &bench)
+// A whole recorded picture: measuring, histories, strips, the kept sums.
+void BM_RecordPicture(benchmark::State &bench)
 {
     const QImage frame = randomFrame(1);
     AnalysisState state;
-    state.previousFrame = randomFrame(2);
-    state.frameCount = 1; // odd: the previous frame is summed too
+    state.previous = pictureSums(randomFrame(2));
     for (auto _ : bench) {
-        measureFrame(state, frame);
+        recordPicture(state, frame);
         if (state.averageHistory.size() >= 4096)
-            clearHistories(state);
+            resetForNewRun(state);
     }
 }
-BENCHMARK(BM_MeasureFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordPicture)->Unit(benchmark::kMillisecond);
 
 void BM_MeasurePixels(benchmark::State &bench)
 {

@@ -1,8 +1,6 @@
 #include "analysis/analysisstate.h"
 
-#include "analysis/measure.h"
-
-#include <cstring>
+#include <cmath>
 
 AnalysisState analysisState;
 
@@ -18,51 +16,48 @@ std::array<const ColourHistory *, 8> historiesInOrder(const AnalysisState &state
             &state.moodHistory};
 }
 
-void clearHistories(AnalysisState &state)
+void resetForNewRun(AnalysisState &state)
 {
+    state.frameCount = 0;
     state.averageHistory.clear();
     for (ColourHistory &history : state.quadrantHistories)
         history.clear();
     state.brightnessHistory.clear();
     state.differenceHistory.clear();
     state.moodHistory.clear();
+    state.pictureTimes.clear();
 }
 
-namespace {
-
-PictureSums sumsOf(const AnalysisState &state, const QImage &frame)
+bool isOddCount(double count)
 {
-    const PictureSums &last = state.lastMeasured;
-    if (last.set && last.imageKey == frame.cacheKey() && last.size == frame.size())
-        return last;
-    return pictureSums(frame);
+    // fmod keeps counts beyond the int range defined; NaN is not odd.
+    return std::fabs(std::fmod(std::trunc(count), 2.0)) == 1.0;
 }
 
-void copyPixels(QImage &kept, const QImage &frame)
+void recordPicture(AnalysisState &state, const QImage &frame, double time, const RowSums &sums)
 {
-    if (kept.size() != frame.size() || kept.format() != frame.format() || frame.isNull()) {
-        kept = frame.copy();
-        return;
-    }
-    const qsizetype rowBytes = qsizetype(frame.width()) * frame.depth() / 8;
-    for (int y = 0; y < frame.height(); ++y)
-        std::memcpy(kept.scanLine(y), frame.constScanLine(y), size_t(rowBytes));
-}
+    state.frameCount += 1.0;
+    const bool odd = isOddCount(state.frameCount);
+    PictureSums own;
+    FrameColours colours = measurePicture(frame, sums, odd ? state.previous : PictureSums(), own);
 
-} // namespace
+    // The stored colour is updated channel by channel, never renewed.
+    state.differenceColour.setRed(colours.difference.red());
+    state.differenceColour.setGreen(colours.difference.green());
+    state.differenceColour.setBlue(colours.difference.blue());
+    colours.difference = state.differenceColour;
 
-void storePreviousFrame(AnalysisState &state, const QImage &frame)
-{
-    const PictureSums sums = sumsOf(state, frame);
-    copyPixels(state.previousFrame, frame);
-    state.previousSums = sums;
-    // Taken after the copy: writing the rows changes the key.
-    state.previousSums.imageKey = state.previousFrame.cacheKey();
-}
+    state.averageHistory.append(colours.average);
+    for (int q = 0; q < 4; ++q)
+        state.quadrantHistories[q].append(colours.quadrants[q]);
+    state.brightnessHistory.append(colours.brightness);
+    state.differenceHistory.append(colours.difference);
+    state.moodHistory.append(colours.mood);
+    state.pictureTimes.push_back(time);
 
-void storePreviousSums(AnalysisState &state, const QImage &frame)
-{
-    state.previousSums = sumsOf(state, frame);
-    state.previousFrame = QImage();
-    state.previousSums.imageKey = state.previousFrame.cacheKey();
+    if (state.frameCount == 1.0)
+        state.strips.clear();
+    state.strips.append(colours);
+    if (odd)
+        state.previous = own;
 }

@@ -1,58 +1,36 @@
-// The state of one analysis run, shared by the window's slots. The window uses
-// the one module-level instance; the batch tool runs its own per video.
+// The state of one analysis run: what its pictures gave so far and what the
+// next picture is compared with. The window keeps the one module-level
+// instance across its runs; the batch tool makes a fresh one per video.
 #pragma once
 
-#include "video/framesource.h"
+#include "analysis/measure.h"
+#include "analysis/strip.h"
 
 #include <QColor>
 #include <QImage>
-#include <QList>
-#include <QPointer>
-#include <QSize>
-#include <QString>
-#include <QTimer>
 
 #include <array>
-
-using ColourHistory = QList<QColor>;
-
-enum Quadrant { TopLeft = 0, TopRight = 1, BottomLeft = 2, BottomRight = 3 };
-
-// Whole-image channel sums of one picture: all that a later picture's
-// difference needs of it.
-struct PictureSums {
-    qint64 red = 0;
-    qint64 green = 0;
-    qint64 blue = 0;
-    QSize size;
-    bool set = false; // false: no picture (or a null one)
-    // cacheKey() of the image the sums were taken for (see below).
-    qint64 imageKey = 0;
-};
+#include <vector>
 
 struct AnalysisState {
-    FrameSourcePtr currentSource;
-    // Owned by the main window (its parent); QPointer so a destroyed window
-    // never leaves a dangling timer behind.
-    QPointer<QTimer> tickTimer;
+    // Pictures recorded in this run (a double, as it has always been counted).
     double frameCount = 0;
     ColourHistory averageHistory;
     std::array<ColourHistory, 4> quadrantHistories; // indexed by Quadrant
     ColourHistory brightnessHistory;
     ColourHistory differenceHistory;
     ColourHistory moodHistory;
-    bool tickBusy = false;
-    QString videoPath;
-    // Owns its pixels; never refers to a source's buffer.
-    QImage previousFrame;
-    // The picture stored as previous, summed. Used instead of previousFrame's
-    // pixels only while previousFrame.cacheKey() equals previousSums.imageKey:
-    // previousFrame may be assigned or changed directly, which changes the key.
-    PictureSums previousSums;
-    // The last picture measureFrame measured; imageKey is that QImage's key,
-    // so that storing it right after needs no second pass.
-    PictureSums lastMeasured;
-    // Kept across pictures and across runs.
+    // Presentation time in seconds of each recorded picture, in the histories'
+    // order; negative when the picture had none.
+    std::vector<double> pictureTimes;
+    // The five strips, one column per recorded picture. They belong to the run
+    // that recorded them until the next run records its first picture.
+    StripSet strips;
+    // The last picture recorded at an odd count: the next odd-counted picture
+    // is compared with it. Kept across runs; a picture of another size
+    // counts as none.
+    PictureSums previous;
+    // Kept across pictures and across runs; updated channel by channel.
     QColor differenceColour;
 };
 
@@ -63,18 +41,21 @@ extern AnalysisState analysisState;
 // bottom-right, brightness, difference, mood.
 std::array<const ColourHistory *, 8> historiesInOrder(const AnalysisState &state);
 
-// Empties the eight histories in their fixed order.
-void clearHistories(AnalysisState &state);
+// A new run: the count, the eight histories and the picture times start
+// empty. The strips stay until the run's first picture; the previous picture
+// and the difference colour stay for its first comparison.
+void resetForNewRun(AnalysisState &state);
 
-// Makes state.previousFrame an own copy of frame and keeps its sums. Reuses
-// the stored image's pixels when the size and format match, so a run
-// allocates nothing for it after its first picture. Meant to be called right
-// after measureFrame(state, frame), whose sums it then takes; any other frame
-// is summed here.
-void storePreviousFrame(AnalysisState &state, const QImage &frame);
+// Whether the picture with this count is compared with the previous one and
+// kept for the next: counts truncated to a whole number and odd.
+bool isOddCount(double count);
 
-// Like storePreviousFrame for every later measurement, without the copy:
-// keeps only frame's sums and empties state.previousFrame, which nothing
-// reads afterwards. Same contract about measureFrame. An empty previousFrame
-// then does not mean "no previous picture": clear previousSums for that.
-void storePreviousSums(AnalysisState &state, const QImage &frame);
+// A picture was read: counts it, measures it (on an odd count against the
+// previous picture), appends one entry to each history and one column to each
+// strip (the run's first picture replaces the strips of the run before),
+// records its time and, on an odd count, keeps its sums as the previous
+// picture. sums are frame's rows gathered while it was converted (see
+// measurePicture); time is in seconds, negative when unknown. frame may be a
+// view of a reader's buffer: nothing of it is kept.
+void recordPicture(AnalysisState &state, const QImage &frame, double time = -1.0,
+                   const RowSums &sums = RowSums());

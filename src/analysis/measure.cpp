@@ -267,21 +267,12 @@ QColor differenceColour(const ChannelSums &current, const ChannelSums &previous,
                       difference(current.blue, previous.blue, divisor));
 }
 
-bool isOdd(double count)
-{
-    // fmod keeps counts beyond the int range defined; NaN is not odd.
-    return std::fabs(std::fmod(std::trunc(count), 2.0)) == 1.0;
-}
-
 PictureSums toPictureSums(const ChannelSums &sums, const QImage &image)
 {
     PictureSums result;
-    result.red = static_cast<qint64>(sums.red);
-    result.green = static_cast<qint64>(sums.green);
-    result.blue = static_cast<qint64>(sums.blue);
+    result.channels = sums;
     result.size = image.size();
     result.set = !image.isNull();
-    result.imageKey = image.cacheKey();
     return result;
 }
 
@@ -312,37 +303,6 @@ FrameColours coloursOf(const RowSums &sums, const ChannelSums &previousSums)
     return colours;
 }
 
-void record(AnalysisState &state, const FrameColours &colours)
-{
-    state.averageHistory.append(colours.average);
-    for (int q = 0; q < 4; ++q)
-        state.quadrantHistories[q].append(colours.quadrants[q]);
-    state.brightnessHistory.append(colours.brightness);
-    // The stored colour is updated channel by channel, never renewed.
-    state.differenceColour.setRed(colours.difference.red());
-    state.differenceColour.setGreen(colours.difference.green());
-    state.differenceColour.setBlue(colours.difference.blue());
-    state.differenceHistory.append(state.differenceColour);
-    state.moodHistory.append(colours.mood);
-}
-
-// The kept sums of the previous picture when they may stand in for its
-// pixels (see AnalysisState::previousSums).
-bool keptSumsValid(const AnalysisState &state)
-{
-    const PictureSums &kept = state.previousSums;
-    return kept.set && kept.imageKey == state.previousFrame.cacheKey();
-}
-
-ChannelSums channelSumsOf(const PictureSums &kept)
-{
-    ChannelSums sums;
-    sums.red = static_cast<uint64_t>(kept.red);
-    sums.green = static_cast<uint64_t>(kept.green);
-    sums.blue = static_cast<uint64_t>(kept.blue);
-    return sums;
-}
-
 // The sums of all of frame's rows.
 RowSums rowSumsOf(const QImage &frameImage)
 {
@@ -354,20 +314,22 @@ RowSums rowSumsOf(const QImage &frameImage)
     return sums;
 }
 
-// What a picture of this size is compared against: previous's sums when it
-// is a picture of the same size, else none (zero sums).
-ChannelSums comparedSums(const QImage *previous, QSize size)
+// What a picture of this size is compared against: the earlier picture's sums
+// when it is a picture of the same size, else none (zero sums).
+ChannelSums comparedSums(const PictureSums &previous, QSize size)
 {
-    if (!previous || previous->isNull() || previous->size() != size)
+    if (!previous.set || previous.size != size)
         return {};
-    return channelSumsOf(pictureSums(*previous));
+    return previous.channels;
 }
 
 } // namespace
 
 FrameColours measurePixels(const QImage &frame, const QImage *previous)
 {
-    return coloursOf(rowSumsOf(frame), comparedSums(previous, frame.size()));
+    const PictureSums none;
+    return coloursOf(rowSumsOf(frame),
+                     comparedSums(previous ? pictureSums(*previous) : none, frame.size()));
 }
 
 PictureSums pictureSums(const QImage &frameImage)
@@ -430,26 +392,13 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
     sums.rows = firstRow + rowCount;
 }
 
-void measureFrame(AnalysisState &state, const QImage &frame)
-{
-    measureFrame(state, frame, RowSums());
-}
-
-void measureFrame(AnalysisState &state, const QImage &frame, const RowSums &sums)
+FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
+                            PictureSums &own)
 {
     const bool complete = sums.rows == frame.height() && sums.width == frame.width() &&
                           sums.height == frame.height() && readableInPlace(frame);
-    const RowSums own = complete ? RowSums() : rowSumsOf(frame);
-    const RowSums &gathered = complete ? sums : own;
-    ChannelSums previous;
-    if (isOdd(state.frameCount)) {
-        // Sums that no longer belong to previousFrame would give a wrong
-        // difference; its pixels are summed then.
-        if (!keptSumsValid(state))
-            previous = comparedSums(&state.previousFrame, frame.size());
-        else if (state.previousSums.size == frame.size())
-            previous = channelSumsOf(state.previousSums);
-    }
-    record(state, coloursOf(gathered, previous));
-    state.lastMeasured = toPictureSums(gathered.whole, frame);
+    const RowSums taken = complete ? RowSums() : rowSumsOf(frame);
+    const RowSums &gathered = complete ? sums : taken;
+    own = toPictureSums(gathered.whole, frame);
+    return coloursOf(gathered, comparedSums(previous, frame.size()));
 }

@@ -3,13 +3,14 @@
 // mood of its upper, middle and lower bands.
 #pragma once
 
-#include "analysis/analysisstate.h"
-
 #include <QColor>
 #include <QImage>
+#include <QSize>
 
 #include <array>
 #include <cstdint>
+
+enum Quadrant { TopLeft = 0, TopRight = 1, BottomLeft = 2, BottomRight = 3 };
 
 struct FrameColours {
     QColor average;
@@ -57,6 +58,14 @@ struct RowSums {
 void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int width, int height,
              int firstRow, int rowCount);
 
+// Whole-image channel sums of one picture: all that a later picture's
+// difference needs of it.
+struct PictureSums {
+    ChannelSums channels;
+    QSize size;
+    bool set = false; // false: no picture (or a null one)
+};
+
 // Measures frame (w x h) in one pass. previous is compared only when it is not
 // null, not a null image and of the same size as frame; otherwise it counts as
 // absent. Results whose divisor is zero (w or h below 2 for the quadrants, h
@@ -66,19 +75,13 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
 FrameColours measurePixels(const QImage &frame, const QImage *previous);
 
 // The whole-image channel sums of frame as measurePixels reads them (set is
-// false for a null image), with imageKey frame.cacheKey().
+// false for a null image).
 PictureSums pictureSums(const QImage &frame);
 
-// Measures frame against state.previousFrame when that is set and
-// (int)state.frameCount is odd, appends one entry to each of the eight
-// histories and sets the channels of state.differenceColour, which keeps its
-// value between pictures and runs. The comparison takes state.previousSums
-// while they belong to previousFrame (or previousFrame was emptied by
-// storePreviousSums), else previousFrame's pixels; the results are the same.
-// Records frame's sums in state.lastMeasured. Changes neither frameCount nor
-// previousFrame.
-void measureFrame(AnalysisState &state, const QImage &frame);
-// The same with frame's own pixels already gathered into sums (all its rows,
-// added from its Format_RGB32 or ARGB32 pixels); other sums are not trusted
-// and frame is read instead. The results are those of the overload above.
-void measureFrame(AnalysisState &state, const QImage &frame, const RowSums &sums);
+// Measures frame as measurePixels does, compared with previous when that is
+// set and of frame's size, and gives frame's own sums in own. sums are the
+// frame's rows gathered while it was converted; sums that do not cover all of
+// frame's rows, or a frame not in a 32-bit format, are not trusted and frame
+// is read instead. The results are the same either way.
+FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
+                            PictureSums &own);

@@ -114,30 +114,6 @@ void Strip::clear()
     m_factor = 1;
 }
 
-void Strip::rebuild(const ColourHistory &history)
-{
-    Q_ASSERT(m_bandCount == 1);
-    clear();
-    reserve(int(history.size()));
-    for (const QColor &colour : history)
-        append(colour);
-}
-
-void Strip::rebuild(const std::array<ColourHistory, 4> &bandHistories)
-{
-    Q_ASSERT(m_bandCount == 4);
-    const qsizetype n = bandHistories[0].size();
-    for (const ColourHistory &history : bandHistories)
-        Q_ASSERT(history.size() == n);
-    clear();
-    reserve(int(n));
-    for (qsizetype i = 0; i < n; ++i) {
-        const std::array<QColor, 4> column = {bandHistories[0][i], bandHistories[1][i],
-                                              bandHistories[2][i], bandHistories[3][i]};
-        append(column);
-    }
-}
-
 QImage Strip::image() const
 {
     if (m_width == 0)
@@ -236,23 +212,13 @@ QImage Strip::exactDisplayImage(QSize size) const
     return view.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-void StripSet::appendLatest(const AnalysisState &state)
+void StripSet::append(const FrameColours &colours)
 {
-    if (!state.averageHistory.isEmpty())
-        average.append(state.averageHistory.last());
-    const auto &quadrants = state.quadrantHistories;
-    if (std::none_of(quadrants.begin(), quadrants.end(),
-                     [](const ColourHistory &h) { return h.isEmpty(); })) {
-        const std::array<QColor, 4> column = {quadrants[0].last(), quadrants[1].last(),
-                                              quadrants[2].last(), quadrants[3].last()};
-        quadrant.append(column);
-    }
-    if (!state.brightnessHistory.isEmpty())
-        brightness.append(state.brightnessHistory.last());
-    if (!state.differenceHistory.isEmpty())
-        difference.append(state.differenceHistory.last());
-    if (!state.moodHistory.isEmpty())
-        mood.append(state.moodHistory.last());
+    average.append(colours.average);
+    quadrant.append(colours.quadrants);
+    brightness.append(colours.brightness);
+    difference.append(colours.difference);
+    mood.append(colours.mood);
 }
 
 void StripSet::clear()
@@ -262,15 +228,6 @@ void StripSet::clear()
     brightness.clear();
     difference.clear();
     mood.clear();
-}
-
-void StripSet::rebuild(const AnalysisState &state)
-{
-    average.rebuild(state.averageHistory);
-    quadrant.rebuild(state.quadrantHistories);
-    brightness.rebuild(state.brightnessHistory);
-    difference.rebuild(state.differenceHistory);
-    mood.rebuild(state.moodHistory);
 }
 
 QImage drawStrip(const ColourHistory &history, int height)

@@ -3,16 +3,20 @@
 // short one. Display-free: the window, the export and the batch tool share it.
 #pragma once
 
-#include "analysis/analysisstate.h"
+#include "analysis/measure.h"
 
 #include <QColor>
 #include <QImage>
+#include <QList>
 #include <QSize>
 
 #include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+// The colours of one kind, one entry per measured picture, oldest first.
+using ColourHistory = QList<QColor>;
 
 // Heights of the strips: one band of 20 rows, or four bands of 10 for the
 // quadrant strip (top-left, top-right, bottom-left, bottom-right).
@@ -45,11 +49,6 @@ public:
     void clear();
     // Makes room for this many columns without further allocation.
     void reserve(int columns);
-
-    // Replaces the contents by one column per entry. A one-band strip takes one
-    // history; a four-band strip takes four histories of equal length.
-    void rebuild(const ColourHistory &history);
-    void rebuild(const std::array<ColourHistory, 4> &bandHistories);
 
     int width() const { return m_width; }
     int height() const { return m_bandCount * m_bandHeight; }
@@ -112,12 +111,9 @@ struct StripSet {
     Strip difference{1, stripHeight};
     Strip mood{1, stripHeight};
 
-    // Appends the last entry of each history; call once per measured picture,
-    // after the measurement. A strip whose history is empty is left alone.
-    void appendLatest(const AnalysisState &state);
+    // One column for a measured picture in each of the five strips.
+    void append(const FrameColours &colours);
     void clear();
-    // Rebuilds all five from the whole histories.
-    void rebuild(const AnalysisState &state);
 };
 
 // Reference full redraws with QPainter, one flat-capped 1-pixel line per entry

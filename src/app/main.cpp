@@ -1,16 +1,13 @@
 #include "app/mainwindow.h"
+#include "video/framesource.h"
 
 #include <QApplication>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 int main(int argc, char *argv[])
 {
     // The window reports what matters in its error box; FFmpeg's own chatter
     // about damaged packets would only fill the terminal.
-    av_log_set_level(AV_LOG_QUIET);
+    quietVideoLibraries(false);
     QApplication application(argc, argv);
     int result;
     {

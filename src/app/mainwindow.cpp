@@ -1,11 +1,12 @@
 #include "app/mainwindow.h"
 
 #include "analysis/analysisstate.h"
-#include "analysis/measure.h"
+#include "analysis/framereading.h"
 #include "app/droptarget.h"
 #include "app/mainwindowform.h"
 #include "app/progressview.h"
 #include "app/stripview.h"
+#include "app/windowrun.h"
 #include "export/stripexport.h"
 
 #include <QCoreApplication>
@@ -19,73 +20,63 @@
 #include <QStatusBar>
 #include <QTimer>
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
-
-namespace {
-
-const QString startText = QStringLiteral("Start Analysis");
-const QString stopText = QStringLiteral("Stop Analysis");
-
-QImage frameImage(const FrameSource *source)
-{
-    // Read-only view of the source's buffer: no copy, valid until the next read.
-    const int width = outputWidth(source);
-    return QImage(outputPixels(source), width, outputHeight(source), qsizetype(width) * 4,
-                  QImage::Format_RGB32);
-}
-
-} // namespace
-
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent, Qt::WindowFlags()), ui(std::make_unique<MainWindowForm>())
 {
     ui->setupForm(this);
-    stripView = new StripView(ui.get(), this);
+    stripView = new StripView(&analysisState.strips, ui.get(), this);
     progressView = new ProgressView(ui->statusBar, this);
     new DropTarget(this); // child of the window
 }
 
 MainWindow::~MainWindow()
 {
-    if (analysisState.tickTimer)
-        analysisState.tickTimer->stop();
-    analysisState.currentSource.reset();
+    if (windowRun.tickTimer)
+        windowRun.tickTimer->stop();
+    windowRun.source.reset();
     ui.reset();
 }
 
 bool MainWindow::isRunning() const
 {
-    return ui->pushButton_2->text() != startText;
+    return windowRun.running;
+}
+
+void MainWindow::updateControls()
+{
+    ui->pushButton_2->setText(windowRun.running ? tr("Stop Analysis") : tr("Start Analysis"));
+    ui->pushButton->setEnabled(windowRun.skipOffered);
+    ui->saveButton->setEnabled(windowRun.saveOffered);
 }
 
 void MainWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateForm(this);
+        // The form's texts are those of an idle window.
+        updateControls();
+    }
 }
 
 void MainWindow::on_pushButton_clicked()
 {
-    AnalysisState &state = analysisState;
     ui->pushButton->setEnabled(false);
-    // After a cancelled first Start the button is enabled with nothing to read.
-    if (state.currentSource) {
+    // After a cancelled first Start skipping is offered with nothing to read.
+    if (FrameSource *source = windowRun.source.get()) {
         for (int i = 0; i < ui->spinBox->value(); ++i) {
             // Past the end every read is EndOfStream and changes nothing.
-            if (readFrame(state.currentSource.get()) == EndOfStream)
+            if (readFrame(source) == EndOfStream)
                 break;
         }
     }
-    ui->pushButton->setEnabled(true);
+    updateControls();
 }
 
 void MainWindow::on_saveButton_clicked()
 {
     const QStringList failed =
-        writeStrips(stripView->strips(), stripView->videoPath(), savedStripKinds());
+        writeStrips(analysisState.strips, stripView->videoPath(), savedStripKinds());
     if (failed.isEmpty())
         return;
     QString text = QStringLiteral("These files could not be saved:");
@@ -97,12 +88,8 @@ void MainWindow::on_saveButton_clicked()
 
 void MainWindow::on_pushButton_2_clicked()
 {
-    AnalysisState &state = analysisState;
     if (isRunning()) {
-        ui->pushButton->setEnabled(false);
-        if (state.tickTimer)
-            state.tickTimer->stop();
-        ui->pushButton_2->setText(startText);
+        stopRun();
         stripView->refresh();
         return;
     }
@@ -110,7 +97,7 @@ void MainWindow::on_pushButton_2_clicked()
     prepareRun();
     const QString path = QFileDialog::getOpenFileName(this, tr("Open any Video File"),
                                                       QStringLiteral("."), tr("All Files (*.*)"));
-    analysisState.videoPath = path;
+    windowRun.videoPath = path;
     if (path.isNull())
         return;
     openRun(path);
@@ -119,102 +106,95 @@ void MainWindow::on_pushButton_2_clicked()
 void MainWindow::startRun(const QString &path)
 {
     prepareRun();
-    analysisState.videoPath = path;
+    windowRun.videoPath = path;
     openRun(path);
+}
+
+void MainWindow::stopRun()
+{
+    windowRun.running = false;
+    windowRun.skipOffered = false;
+    if (windowRun.tickTimer)
+        windowRun.tickTimer->stop();
+    updateControls();
 }
 
 void MainWindow::prepareRun()
 {
-    AnalysisState &state = analysisState;
-    ui->pushButton->setEnabled(true);
-    state.frameCount = 0;
-    clearHistories(state);
-    state.tickBusy = false;
-    // One timer at a time: the old one may still run if a language change
-    // reset the toggle's text during a run.
-    if (state.tickTimer) {
-        state.tickTimer->stop();
-        state.tickTimer->deleteLater();
+    resetForNewRun(analysisState);
+    windowRun.tickBusy = false;
+    windowRun.skipOffered = true;
+    // One timer at a time.
+    if (windowRun.tickTimer) {
+        windowRun.tickTimer->stop();
+        windowRun.tickTimer->deleteLater();
     }
-    state.tickTimer = new QTimer(this);
+    windowRun.tickTimer = new QTimer(this);
+    updateControls();
 }
 
 void MainWindow::openRun(const QString &path)
 {
-    AnalysisState &state = analysisState;
-    state.currentSource.reset();
-    state.currentSource =
-        openFrameSource(QFile::encodeName(path).constData(), 0, 0, AV_PIX_FMT_RGB32);
-    if (state.currentSource) {
-        ui->saveButton->setEnabled(true);
-        connect(state.tickTimer, &QTimer::timeout, this, &MainWindow::timerDone);
-        state.tickTimer->start(10);
-        ui->pushButton_2->setText(stopText);
+    windowRun.source.reset();
+    std::string why;
+    windowRun.source =
+        openFrameSource(QFile::encodeName(path).constData(), 0, 0, rgb32PixelFormat(), &why);
+    if (windowRun.source) {
+        gatherRowSums(windowRun.source.get(), windowRun.rowSums);
+        windowRun.running = true;
+        windowRun.saveOffered = true;
+        connect(windowRun.tickTimer, &QTimer::timeout, this, &MainWindow::timerDone);
+        windowRun.tickTimer->start(10);
+        updateControls();
         progressView->runStarted();
     } else {
+        windowRun.skipOffered = false;
+        updateControls();
         progressView->runFailed();
-        ui->pushButton->setEnabled(false);
-        ui->pushButton_2->setText(startText);
         QMessageBox::critical(this, QStringLiteral("Error"),
                               QStringLiteral("This is not a video or image file.\n"
                                              "Could not initialize video."),
                               QMessageBox::Ok, QMessageBox::NoButton);
+        // The box says that; the status bar says why.
+        ui->statusBar->showMessage(QString::fromLocal8Bit(why.data(), qsizetype(why.size())), 0);
     }
 }
 
 void MainWindow::timerDone()
 {
-    AnalysisState &state = analysisState;
-    if (state.tickBusy)
+    if (windowRun.tickBusy)
         return;
-    state.tickBusy = true;
+    windowRun.tickBusy = true;
 
-    FrameSource *source = state.currentSource.get();
-    FrameStatus status = EndOfStream;
-    if (source) {
-        do
-            status = readFrame(source);
-        while (status < EndOfStream);
-    }
-
+    FrameSource *source = windowRun.source.get();
+    const FrameStatus status = source ? readPicture(source) : EndOfStream;
     if (status == EndOfStream) {
-        ui->pushButton_2->setText(startText);
-        ui->pushButton->setEnabled(false);
-        state.tickBusy = false;
-        if (state.tickTimer)
-            state.tickTimer->stop();
+        stopRun();
+        windowRun.tickBusy = false;
         progressView->videoEnded();
         // The last picture is still in the buffer: leave it and the strips exact.
-        if (source && state.frameCount > 0) {
-            const QImage last = frameImage(source);
+        if (source && analysisState.frameCount > 0) {
+            const QImage last = frameView(source);
             stripView->refresh(&last);
         }
         return;
     }
-    if (status != FrameReady) {
-        state.tickBusy = false;
-        return;
-    }
 
-    state.frameCount += 1.0;
+    AnalysisState &state = analysisState;
+    const QImage frame = frameView(source);
+    recordPicture(state, frame, currentPictureTime(source), windowRun.rowSums);
     ui->statusBar->showMessage(
         QStringLiteral("%1").arg(state.frameCount, 0, 'g', -1, QLatin1Char(' ')) +
             QStringLiteral(" frames processed."),
         0);
-
-    const QImage frame = frameImage(source);
-    measureFrame(state, frame);
     if (state.frameCount == 1.0)
-        stripView->beginRun(state.videoPath);
-    stripView->addPicture(state, frame);
+        stripView->beginRun(windowRun.videoPath);
+    stripView->addPicture(frame);
     progressView->pictureShown(source);
 
     ui->pushButton_2->update();
     ui->label->update();
 
-    if (static_cast<qint32>(state.frameCount) % 2 == 1)
-        storePreviousFrame(state, frame);
-
     QCoreApplication::processEvents();
-    state.tickBusy = false;
+    windowRun.tickBusy = false;
 }

@@ -1,5 +1,5 @@
-// The one window. It holds only its form; the state of a run is the
-// module-level analysisState that its slots share.
+// The one window. It holds only its form and its views; the state of a run is
+// the module-level analysisState and windowRun that its slots share.
 #pragma once
 
 #include <QMainWindow>
@@ -39,8 +39,12 @@ private slots:
     void timerDone();
 
 private:
+    // The toggle's text and the enabled states of skip and save, from windowRun.
+    void updateControls();
     // The resets every Start makes before it asks for a file.
     void prepareRun();
+    // Stops the ticks (a press of Stop or the video's end); closes nothing.
+    void stopRun();
     // Opens path and starts the timer, or reports the failure.
     void openRun(const QString &path);
 

@@ -1,6 +1,5 @@
 #include "app/stripview.h"
 
-#include "analysis/analysisstate.h"
 #include "app/mainwindowform.h"
 
 #include <QEvent>
@@ -21,63 +20,30 @@ void capLabel(QLabel *label, int height)
     label->setMaximumSize(label->window()->width() - 50, height);
 }
 
-void showScaled(const Strip &strip, QLabel *label)
-{
-    if (strip.width() == 0) {
-        label->clear();
-        return;
-    }
-    label->setPixmap(QPixmap::fromImage(strip.displayImage(label->contentsRect().size())));
-}
-
 } // namespace
 
-void renderStrip(Strip &strip, const ColourHistory &history, QLabel *label, bool show)
+StripView::StripView(const StripSet *strips, MainWindowForm *form, QWidget *parent)
+    : QObject(parent), m_strips(strips), m_form(form)
 {
-    for (int i = strip.width(); i < history.size(); ++i)
-        strip.append(history[i]);
-    capLabel(label, strip.height());
-    if (show)
-        showScaled(strip, label);
-}
-
-void renderQuadrantStrip(Strip &strip, const std::array<ColourHistory, 4> &histories, QLabel *label,
-                         bool show)
-{
-    for (int i = strip.width(); i < histories[TopLeft].size(); ++i) {
-        const std::array<QColor, 4> column = {histories[TopLeft][i], histories[TopRight][i],
-                                              histories[BottomLeft][i], histories[BottomRight][i]};
-        strip.append(column);
-    }
-    capLabel(label, strip.height());
-    if (show)
-        showScaled(strip, label);
-}
-
-StripView::StripView(MainWindowForm *form, QWidget *parent) : QObject(parent), m_form(form)
-{
-    for (QLabel *label :
-         {m_form->averageDisplay, m_form->averageQuadDisplay, m_form->brightnessDisplay,
-          m_form->differenceDisplay, m_form->moodDisplay})
+    for (const auto &[strip, label] : shownStrips())
         label->installEventFilter(this);
 }
 
 void StripView::beginRun(const QString &videoPath)
 {
-    m_strips.clear();
     m_videoPath = videoPath;
     m_sinceShown.invalidate();
 }
 
-void StripView::addPicture(const AnalysisState &state, const QImage &frame)
+void StripView::addPicture(const QImage &frame)
 {
+    m_exact = false;
     const bool show = !m_sinceShown.isValid() || m_sinceShown.elapsed() >= redrawIntervalMs;
-    renderStrip(m_strips.average, state.averageHistory, m_form->averageDisplay, show);
-    renderQuadrantStrip(m_strips.quadrant, state.quadrantHistories, m_form->averageQuadDisplay,
-                        show);
-    renderStrip(m_strips.brightness, state.brightnessHistory, m_form->brightnessDisplay, show);
-    renderStrip(m_strips.difference, state.differenceHistory, m_form->differenceDisplay, show);
-    renderStrip(m_strips.mood, state.moodHistory, m_form->moodDisplay, show);
+    for (const auto &[strip, label] : shownStrips()) {
+        capLabel(label, strip->height());
+        if (show)
+            showStrip(*strip, label);
+    }
     if (show) {
         showPreview(frame);
         m_sinceShown.start();
@@ -86,7 +52,9 @@ void StripView::addPicture(const AnalysisState &state, const QImage &frame)
 
 void StripView::refresh(const QImage *frame)
 {
-    showStrips();
+    m_exact = true;
+    for (const auto &[strip, label] : shownStrips())
+        showStrip(*strip, label);
     if (frame && !frame->isNull())
         showPreview(*frame);
     m_sinceShown.start();
@@ -94,17 +62,22 @@ void StripView::refresh(const QImage *frame)
 
 std::array<std::pair<const Strip *, QLabel *>, 5> StripView::shownStrips() const
 {
-    return {{{&m_strips.average, m_form->averageDisplay},
-             {&m_strips.quadrant, m_form->averageQuadDisplay},
-             {&m_strips.brightness, m_form->brightnessDisplay},
-             {&m_strips.difference, m_form->differenceDisplay},
-             {&m_strips.mood, m_form->moodDisplay}}};
+    return {{{&m_strips->average, m_form->averageDisplay},
+             {&m_strips->quadrant, m_form->averageQuadDisplay},
+             {&m_strips->brightness, m_form->brightnessDisplay},
+             {&m_strips->difference, m_form->differenceDisplay},
+             {&m_strips->mood, m_form->moodDisplay}}};
 }
 
-void StripView::showStrips()
+void StripView::showStrip(const Strip &strip, QLabel *label)
 {
-    for (const auto &[strip, label] : shownStrips())
-        showScaled(*strip, label);
+    if (strip.width() == 0) {
+        label->clear();
+        return;
+    }
+    const QSize size = label->contentsRect().size();
+    label->setPixmap(
+        QPixmap::fromImage(m_exact ? strip.exactDisplayImage(size) : strip.displayImage(size)));
 }
 
 void StripView::showPreview(const QImage &frame)
@@ -128,7 +101,7 @@ bool StripView::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Resize) {
         for (const auto &[strip, label] : shownStrips())
             if (label == watched && !label->pixmap().isNull())
-                showScaled(*strip, label);
+                showStrip(*strip, label);
     }
     return QObject::eventFilter(watched, event);
 }

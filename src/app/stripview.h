@@ -1,7 +1,8 @@
-// What the window shows of a run: the five strips and the preview. It keeps
-// the full strips of the run on screen (for saving) and hands the labels
-// images already scaled to their size, at most about 30 times a second, so a
-// picture costs the same at the end of a feature film as at its start.
+// What the window shows of a run: the five strips and the preview. While a
+// run goes on it hands the labels images already scaled to their size, at
+// most about 30 times a second, so a picture costs the same at the end of a
+// feature film as at its start; after a run or a stop they show the exact
+// smooth scaling of the whole strips.
 #pragma once
 
 #include "analysis/strip.h"
@@ -16,33 +17,27 @@
 class QImage;
 class QLabel;
 class QWidget;
-struct AnalysisState;
 struct MainWindowForm;
-
-// Brings strip up to date with history (one column per new entry), caps the
-// label at the main window's width minus 50 and the strip's height, and, when
-// show is set, gives the label the strip scaled to its size.
-void renderStrip(Strip &strip, const ColourHistory &history, QLabel *label, bool show);
-void renderQuadrantStrip(Strip &strip, const std::array<ColourHistory, 4> &histories, QLabel *label,
-                         bool show);
 
 class StripView : public QObject
 {
     Q_OBJECT
 
 public:
-    // Shows in form's labels; parent is the main window.
-    StripView(MainWindowForm *form, QWidget *parent);
+    // Shows strips (which outlive the view) in form's labels; parent is the
+    // main window.
+    StripView(const StripSet *strips, MainWindowForm *form, QWidget *parent);
 
-    // The first picture of a run replaces the strips of the run before.
+    // The first picture of a run has replaced the strips of the run before.
     void beginRun(const QString &videoPath);
-    // After the measurement of a picture: extends the strips and, when due,
-    // redraws the labels and the preview from frame.
-    void addPicture(const AnalysisState &state, const QImage &frame);
-    // Redraws everything now; frame, when given and not null, becomes the preview.
+    // After a picture was recorded: caps the labels and, when due, redraws
+    // them and the preview from frame.
+    void addPicture(const QImage &frame);
+    // The run has ended or stopped: redraws everything exactly, now; frame,
+    // when given and not null, becomes the preview.
     void refresh(const QImage *frame = nullptr);
 
-    const StripSet &strips() const { return m_strips; }
+    const StripSet &strips() const { return *m_strips; }
     // The video the shown strips were drawn from; null before the first picture.
     const QString &videoPath() const { return m_videoPath; }
 
@@ -51,12 +46,14 @@ protected:
 
 private:
     void showPreview(const QImage &frame);
-    void showStrips();
+    void showStrip(const Strip &strip, QLabel *label);
     // The strips in display order beside the labels that show them.
     std::array<std::pair<const Strip *, QLabel *>, 5> shownStrips() const;
 
+    const StripSet *m_strips;
     MainWindowForm *m_form;
-    StripSet m_strips;
     QString m_videoPath;
     QElapsedTimer m_sinceShown;
+    // No run adds to the strips: they are shown exactly.
+    bool m_exact = true;
 };

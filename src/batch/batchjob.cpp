@@ -79,18 +79,18 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
 {
     const int id = report.begin(videoPath);
     ReadProgress last;
-    VideoAnalysis analysis;
-    const bool read = analyseVideo(videoPath, analysis, [&](const ReadProgress &progress) {
+    AnalysisState analysis;
+    QString why;
+    const bool read = analyseVideo(videoPath, analysis, &why, [&](const ReadProgress &progress) {
         last = progress;
         report.update(id, progress);
     });
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
-    if (!read || analysis.state.frameCount == 0) {
+    if (!read || analysis.frameCount == 0) {
         report.finish(id, last, false);
         report.message(
-            failure(videoPath, read ? QStringLiteral("No picture could be decoded.")
-                                    : QStringLiteral("This is not a video or image file.")));
+            failure(videoPath, read ? QStringLiteral("No picture could be decoded.") : why));
         return false;
     }
 

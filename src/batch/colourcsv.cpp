@@ -30,9 +30,9 @@ QByteArray coloursCsvHeader()
     return header + '\n';
 }
 
-QByteArray coloursCsv(const VideoAnalysis &analysis)
+QByteArray coloursCsv(const AnalysisState &analysis)
 {
-    const auto histories = historiesInOrder(analysis.state);
+    const auto histories = historiesInOrder(analysis);
     qsizetype rows = qsizetype(analysis.pictureTimes.size());
     for (const ColourHistory *history : histories)
         rows = std::min(rows, history->size());
@@ -54,7 +54,7 @@ QByteArray coloursCsv(const VideoAnalysis &analysis)
     return csv;
 }
 
-bool writeColoursCsv(const VideoAnalysis &analysis, const QString &fileName)
+bool writeColoursCsv(const AnalysisState &analysis, const QString &fileName)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))

@@ -1,7 +1,7 @@
 // The measured colours of a run as a table: one row per picture.
 #pragma once
 
-#include "batch/videoanalysis.h"
+#include "analysis/analysisstate.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,7 +11,7 @@
 // of the eight histories in their order (average, quadrants top-left to
 // bottom-right, brightness, difference, mood).
 QByteArray coloursCsvHeader();
-QByteArray coloursCsv(const VideoAnalysis &analysis);
+QByteArray coloursCsv(const AnalysisState &analysis);
 
 // Writes coloursCsv(analysis) to fileName atomically; false when it could not.
-bool writeColoursCsv(const VideoAnalysis &analysis, const QString &fileName);
+bool writeColoursCsv(const AnalysisState &analysis, const QString &fileName);

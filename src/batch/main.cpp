@@ -2,6 +2,7 @@
 // display.
 #include "batch/batchjob.h"
 #include "batch/progress.h"
+#include "video/framesource.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -11,10 +12,6 @@
 #include <cstdio>
 #include <thread>
 #include <vector>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace {
 
@@ -38,7 +35,7 @@ int main(int argc, char *argv[])
 
     // FFmpeg's own messages would cut into the progress lines and say no more
     // than the tool's one line per failed video.
-    av_log_set_level(AV_LOG_FATAL);
+    quietVideoLibraries(true);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

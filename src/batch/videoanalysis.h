@@ -1,26 +1,15 @@
-// One video read from start to end with the window's per-picture sequence,
-// so that its histories and strips are those of the window's first run after
-// program start (no earlier picture to compare the first one against).
+// One video read from start to end, each picture recorded as the window
+// records it, so that its histories and strips are those of the window's
+// first run after program start (no earlier picture to compare the first one
+// against).
 #pragma once
 
 #include "analysis/analysisstate.h"
-#include "analysis/strip.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <functional>
-#include <vector>
-
-struct VideoAnalysis {
-    // Histories, frameCount (pictures measured), previousSums (previousFrame
-    // stays empty), differenceColour.
-    AnalysisState state;
-    StripSet strips;
-    // Presentation time in seconds of each measured picture, in the histories'
-    // order; negative when the picture had no timestamp.
-    std::vector<double> pictureTimes;
-};
 
 // How far a run has got, as the reading side sees it.
 struct ReadProgress {
@@ -35,10 +24,11 @@ using ProgressCallback = std::function<void(const ReadProgress &)>;
 constexpr int progressIntervalMs = 100;
 
 // Opens path (as the window does: first video stream, its own size, RGB32)
-// and measures every picture into result, which must be fresh. Measuring
+// and records every picture into result, which must be fresh. Measuring
 // runs on the calling thread, band by band as each picture is converted,
 // while FFmpeg's decoder threads work on the next pictures; a second thread
 // would need a copy of every picture, which costs more than it saves. False
-// when the video cannot be opened; result is then untouched.
-bool analyseVideo(const QString &path, VideoAnalysis &result,
+// when the video cannot be opened, with the reason in why; result is then
+// untouched.
+bool analyseVideo(const QString &path, AnalysisState &result, QString *why = nullptr,
                   const ProgressCallback &progress = {});

@@ -153,7 +153,16 @@ void FrameSourceCloser::operator()(FrameSource *source) const
     closeFrameSource(source);
 }
 
-FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat)
+int rgb32PixelFormat()
+{
+    return AV_PIX_FMT_RGB32;
+}
+void quietVideoLibraries(bool keepFatal)
+{
+    av_log_set_level(keepFatal ? AV_LOG_FATAL : AV_LOG_QUIET);
+}
+FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
+                               std::string *why)
 {
     // Opening a FIFO waits for a writer, possibly forever, and a directory or
     // a device is no video; names that are not in the file system (FFmpeg
@@ -166,8 +175,11 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     source->outputFormat = pixelFormat;
 
     source->container = openInput(path);
-    if (!source->container)
+    if (!source->container) {
+        if (why)
+            *why = "This is not a video or image file.";
         return nullptr;
+    }
     AVFormatContext *container = source->container.get();
     if (avformat_find_stream_info(container, nullptr) < 0)
         return nullptr;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "video/ffmpegptr.h"
 
@@ -32,7 +33,10 @@ int decoderThreadCount();
 // AVPixelFormat code. A path naming neither a regular file nor a block device
 // (a directory, a FIFO, a socket, a character device) is refused. Returns a
 // complete source or null, leaving nothing open.
-FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat);
+FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
+                               std::string *why = nullptr);
+int rgb32PixelFormat();
+void quietVideoLibraries(bool keepFatal);
 
 // Returns a picture the decoder still holds if there is one; otherwise
 // consumes exactly one packet of the container. Once the container is

@@ -5,6 +5,7 @@
 #include "analysis/analysisstate.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
+#include "app/windowrun.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -130,14 +131,14 @@ inline void verifyCannotOpen(const MessageBoxSeen &box, MainWindowForm *form)
     QCOMPARE(box.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
     QCOMPARE(form->pushButton_2->text(), QStringLiteral("Start Analysis"));
     QVERIFY(!form->pushButton->isEnabled());
-    QVERIFY(!analysisState.currentSource);
-    QVERIFY(!analysisState.tickTimer->isActive());
+    QVERIFY(!windowRun.source);
+    QVERIFY(!windowRun.tickTimer->isActive());
 }
 
 // A clean module-level state, as at program start.
 inline void resetAnalysisState()
 {
-    analysisState.currentSource.reset();
+    windowRun = WindowRun();
     analysisState = AnalysisState();
 }
 

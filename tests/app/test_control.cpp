@@ -2,6 +2,7 @@
 #include "analysis/analysisstate.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
+#include "app/windowrun.h"
 #include "guidriver.h"
 #include "testvideo.h"
 
@@ -70,7 +71,7 @@ private slots:
     void skipWithoutSourceReadsNothing();
     void nonLatin1NameOpens();
     void secondStartReplacesTimerAndSource();
-    void languageChangeDuringRunLeavesOneTimer();
+    void languageChangeKeepsTheRunGoing();
 
 private:
     MainWindowForm *form() const { return window->form(); }
@@ -114,7 +115,7 @@ void TestControl::cancelledFirstStartEnablesSkipOnly()
     analysisState.frameCount = 5;
     analysisState.averageHistory << QColor(1, 2, 3);
     analysisState.moodHistory << QColor(1, 2, 3);
-    analysisState.tickBusy = true;
+    windowRun.tickBusy = true;
 
     auto seen = answerFileDialog(QString());
     QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
@@ -127,14 +128,14 @@ void TestControl::cancelledFirstStartEnablesSkipOnly()
     QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
     QVERIFY(form()->pushButton->isEnabled());
     QVERIFY(!form()->saveButton->isEnabled());
-    QVERIFY(analysisState.tickTimer);
-    QVERIFY(!analysisState.tickTimer->isActive());
-    QVERIFY(analysisState.videoPath.isNull());
-    QVERIFY(!analysisState.currentSource);
+    QVERIFY(windowRun.tickTimer);
+    QVERIFY(!windowRun.tickTimer->isActive());
+    QVERIFY(windowRun.videoPath.isNull());
+    QVERIFY(!windowRun.source);
     QCOMPARE(analysisState.frameCount, 0.0);
     QVERIFY(analysisState.averageHistory.isEmpty());
     QVERIFY(analysisState.moodHistory.isEmpty());
-    QVERIFY(!analysisState.tickBusy);
+    QVERIFY(!windowRun.tickBusy);
     QVERIFY(form()->statusBar->currentMessage().isEmpty());
 }
 
@@ -144,15 +145,15 @@ void TestControl::chosenVideoStartsRun()
     QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
     QVERIFY(form()->pushButton->isEnabled());
     QVERIFY(form()->saveButton->isEnabled());
-    QVERIFY(analysisState.currentSource);
-    QCOMPARE(outputWidth(analysisState.currentSource.get()), 64);
-    QCOMPARE(outputHeight(analysisState.currentSource.get()), 48);
-    QCOMPARE(analysisState.videoPath, video);
-    QVERIFY(analysisState.tickTimer);
-    QVERIFY(analysisState.tickTimer->isActive());
-    QCOMPARE(analysisState.tickTimer->interval(), 10);
-    QVERIFY(!analysisState.tickTimer->isSingleShot());
-    QCOMPARE(analysisState.tickTimer->parent(), window.get());
+    QVERIFY(windowRun.source);
+    QCOMPARE(outputWidth(windowRun.source.get()), 64);
+    QCOMPARE(outputHeight(windowRun.source.get()), 48);
+    QCOMPARE(windowRun.videoPath, video);
+    QVERIFY(windowRun.tickTimer);
+    QVERIFY(windowRun.tickTimer->isActive());
+    QCOMPARE(windowRun.tickTimer->interval(), 10);
+    QVERIFY(!windowRun.tickTimer->isSingleShot());
+    QCOMPARE(windowRun.tickTimer->parent(), window.get());
     // The timer drives the run: pictures get counted.
     QTRY_VERIFY(analysisState.frameCount >= 1);
 }
@@ -168,7 +169,7 @@ void TestControl::unreadableFileShowsErrorBox()
     if (QTest::currentTestFailed())
         return;
     QVERIFY(!form()->saveButton->isEnabled());
-    QCOMPARE(analysisState.videoPath, junk);
+    QCOMPARE(windowRun.videoPath, junk);
 
     // A failed start after a good one leaves save enabled.
     clickStart(video);
@@ -190,15 +191,15 @@ void TestControl::stopKeepsSourceAndStrips()
     QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
     QVERIFY(!form()->pushButton->isEnabled());
     QVERIFY(form()->saveButton->isEnabled());
-    QVERIFY(!analysisState.tickTimer->isActive());
-    QVERIFY(analysisState.currentSource);
+    QVERIFY(!windowRun.tickTimer->isActive());
+    QVERIFY(windowRun.source);
     const double counted = analysisState.frameCount;
     QCOMPARE(analysisState.averageHistory.size(), qsizetype(counted));
     QTest::qWait(50);
     QCOMPARE(analysisState.frameCount, counted);
     QVERIFY(!form()->averageDisplay->pixmap().isNull());
     // The source stays where the run left it.
-    QCOMPARE(remainingPictures(analysisState.currentSource.get()), pictureCount - int(counted));
+    QCOMPARE(remainingPictures(windowRun.source.get()), pictureCount - int(counted));
 }
 
 void TestControl::skipConsumesOnePacketPerStep_data()
@@ -214,12 +215,10 @@ void TestControl::skipConsumesOnePacketPerStep()
 {
     QFETCH(int, skip);
     clickStart(video);
-    // Stop before the first tick so only the skip reads.
-    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton);
+    // No tick, so that only the skip reads.
+    windowRun.tickTimer->stop();
     QCOMPARE(analysisState.frameCount, 0.0);
 
-    // The skip button is disabled after a stop; skip reads the same source.
-    form()->pushButton->setEnabled(true);
     form()->spinBox->setValue(skip);
     QTest::mouseClick(form()->pushButton, Qt::LeftButton);
 
@@ -227,8 +226,7 @@ void TestControl::skipConsumesOnePacketPerStep()
     QCOMPARE(analysisState.frameCount, 0.0);
     QVERIFY(analysisState.averageHistory.isEmpty());
     QVERIFY(form()->statusBar->currentMessage().isEmpty());
-    QCOMPARE(remainingPictures(analysisState.currentSource.get()),
-             std::max(0, pictureCount - skip));
+    QCOMPARE(remainingPictures(windowRun.source.get()), std::max(0, pictureCount - skip));
 }
 
 void TestControl::skipWithoutSourceReadsNothing()
@@ -237,7 +235,7 @@ void TestControl::skipWithoutSourceReadsNothing()
     QVERIFY(form()->pushButton->isEnabled());
     QTest::mouseClick(form()->pushButton, Qt::LeftButton);
     QVERIFY(form()->pushButton->isEnabled());
-    QVERIFY(!analysisState.currentSource);
+    QVERIFY(!windowRun.source);
 }
 
 void TestControl::nonLatin1NameOpens()
@@ -246,8 +244,8 @@ void TestControl::nonLatin1NameOpens()
     QVERIFY(QFile::copy(video, named));
     clickStart(named);
     QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
-    QVERIFY(analysisState.currentSource);
-    QCOMPARE(analysisState.videoPath, named);
+    QVERIFY(windowRun.source);
+    QCOMPARE(windowRun.videoPath, named);
 }
 
 void TestControl::secondStartReplacesTimerAndSource()
@@ -257,13 +255,13 @@ void TestControl::secondStartReplacesTimerAndSource()
 
     clickStart(video);
     QTest::mouseClick(form()->pushButton_2, Qt::LeftButton); // stop
-    QPointer<QTimer> firstTimer = analysisState.tickTimer;
+    QPointer<QTimer> firstTimer = windowRun.tickTimer;
     QCOMPARE(openDescriptorsOf(video), 1);
 
     clickStart(other);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!firstTimer);
-    QVERIFY(analysisState.tickTimer);
+    QVERIFY(windowRun.tickTimer);
     QCOMPARE(openDescriptorsOf(video), 0);
     QCOMPARE(openDescriptorsOf(other), 1);
     QCOMPARE(activeTimersOf(window.get()).size(), 1);
@@ -280,19 +278,24 @@ void TestControl::secondStartReplacesTimerAndSource()
     QCOMPARE(openDescriptorsOf(other), 0);
 }
 
-void TestControl::languageChangeDuringRunLeavesOneTimer()
+void TestControl::languageChangeKeepsTheRunGoing()
 {
     clickStart(video);
     QEvent change(QEvent::LanguageChange);
     QCoreApplication::sendEvent(window.get(), &change);
-    QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
-
-    clickStart(video);
-    QCOMPARE(activeTimersOf(window.get()).size(), 1);
+    QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
+    QVERIFY(form()->pushButton->isEnabled());
     QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
     // One timer, one tick per picture: every picture counted exactly once.
+    QCOMPARE(activeTimersOf(window.get()).size(), 0);
     QCOMPARE(analysisState.frameCount, double(pictureCount));
     QCOMPARE(analysisState.averageHistory.size(), qsizetype(pictureCount));
+
+    // A translated toggle text still starts a run: the state is not read from it.
+    form()->pushButton_2->setText(QStringLiteral("Analyse starten"));
+    clickStart(video);
+    QVERIFY(window->isRunning());
+    QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
 }
 
 QTEST_MAIN(TestControl)

@@ -233,7 +233,7 @@ void TestSave::cancelledStartKeepsEarlierVideosName()
     const QString path = makeVideo(QStringLiteral("earlier.mkv"), 5);
     runToEnd(path);
     QVERIFY(startThroughDialog(form(), QString()));
-    QVERIFY(analysisState.videoPath.isNull());
+    QVERIFY(windowRun.videoPath.isNull());
 
     QTest::mouseClick(form()->saveButton, Qt::LeftButton);
     for (const QString &suffix : suffixes) {
@@ -261,7 +261,7 @@ void TestSave::nothingMeasuredWritesNothing()
     // In the window: a start that opened a video but drew nothing yet.
     const QString path = makeVideo(QStringLiteral("fresh.mkv"), 3);
     QVERIFY(startThroughDialog(form(), path));
-    analysisState.tickTimer->stop();
+    windowRun.tickTimer->stop();
     QTest::mouseClick(form()->saveButton, Qt::LeftButton);
     QVERIFY(!QFile::exists(path + suffixes[0]));
     QVERIFY(!QApplication::activeModalWidget());

@@ -1,12 +1,13 @@
 // reelmeter-batch from the outside: its files, messages and exit statuses,
 // run without a display on videos made here.
-#include "analysis/measure.h"
+#include "analysis/analysisstate.h"
 #include "batch/batchjob.h"
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batch/videoanalysis.h"
 #include "batchprocess.h"
 #include "testvideo.h"
+#include "video/framesource.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,22 +45,14 @@ QList<QImage> quadrantPictures(int count)
     return pictures;
 }
 
-// The window's sequence of a first run, applied to the pictures themselves:
-// what the tool must find after decoding them from a lossless file. The
-// previous picture is assigned as a copy, so it is compared pixel by pixel
-// rather than through kept sums.
-VideoAnalysis referenceAnalysis(const QList<QImage> &pictures)
+// A first run over the pictures themselves: what the tool must find after
+// decoding them from a lossless file.
+AnalysisState referenceAnalysis(const QList<QImage> &pictures)
 {
-    VideoAnalysis analysis;
-    AnalysisState &state = analysis.state;
-    for (const QImage &picture : pictures) {
-        state.frameCount += 1;
-        measureFrame(state, picture);
-        analysis.strips.appendLatest(state);
-        if (static_cast<qint32>(state.frameCount) % 2 == 1)
-            state.previousFrame = picture.copy();
-    }
-    return analysis;
+    AnalysisState state;
+    for (const QImage &picture : pictures)
+        recordPicture(state, picture);
+    return state;
 }
 
 bool writePictures(const QString &path, const QList<QImage> &pictures)
@@ -151,7 +144,7 @@ void TestBatch::allStripsAndCsvHoldTheHistories()
                                                   base + QStringLiteral("-moodDisplay.bmp")};
     QCOMPARE(filesIn(out), expectedFiles);
 
-    const VideoAnalysis expected = referenceAnalysis(pictures);
+    const AnalysisState expected = referenceAnalysis(pictures);
     const QList<std::pair<QString, const Strip *>> strips = {
         {QStringLiteral("-averageDisplay.bmp"), &expected.strips.average},
         {QStringLiteral("-averageQuadDisplay.bmp"), &expected.strips.quadrant},
@@ -185,7 +178,7 @@ void TestBatch::allStripsAndCsvHoldTheHistories()
                                        "mood_red,mood_green,mood_blue"));
     QVERIFY(lines.last().isEmpty());
 
-    const auto histories = historiesInOrder(expected.state);
+    const auto histories = historiesInOrder(expected);
     for (int i = 0; i < pictures.size(); ++i) {
         const QList<QByteArray> fields = lines[i + 1].split(',');
         QCOMPARE(fields.size(), 26);
@@ -254,7 +247,7 @@ void TestBatch::severalVideosWithOneUnreadable()
         QStringList{QStringLiteral("first.mkv"), QStringLiteral("last.avi")};
     expectedFiles.sort();
     QCOMPARE(filesIn(work.path()), expectedFiles);
-    const VideoAnalysis expectedLast = referenceAnalysis(lastPictures);
+    const AnalysisState expectedLast = referenceAnalysis(lastPictures);
     QCOMPARE(readBack(last + QStringLiteral("-averageQuadDisplay.bmp")),
              expectedLast.strips.quadrant.image());
     QCOMPARE(readBack(first + QStringLiteral("-brightnessDisplay.bmp")),

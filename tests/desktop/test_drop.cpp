@@ -124,13 +124,13 @@ void TestDrop::droppedVideoStartsRun()
     QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
     QVERIFY(form()->pushButton->isEnabled());
     QVERIFY(form()->saveButton->isEnabled());
-    QCOMPARE(analysisState.videoPath, second);
-    QVERIFY(analysisState.currentSource);
-    QCOMPARE(outputWidth(analysisState.currentSource.get()), 32);
-    QCOMPARE(outputHeight(analysisState.currentSource.get()), 24);
-    QVERIFY(analysisState.tickTimer);
-    QVERIFY(analysisState.tickTimer->isActive());
-    QCOMPARE(analysisState.tickTimer->interval(), 10);
+    QCOMPARE(windowRun.videoPath, second);
+    QVERIFY(windowRun.source);
+    QCOMPARE(outputWidth(windowRun.source.get()), 32);
+    QCOMPARE(outputHeight(windowRun.source.get()), 24);
+    QVERIFY(windowRun.tickTimer);
+    QVERIFY(windowRun.tickTimer->isActive());
+    QCOMPARE(windowRun.tickTimer->interval(), 10);
 
     QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
     QCOMPARE(analysisState.frameCount, double(secondCount));
@@ -145,14 +145,14 @@ void TestDrop::dropMakesTheResetsOfAStart()
     QVERIFY(startThroughDialog(form(), first));
     QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
     QCOMPARE(analysisState.frameCount, double(firstCount));
-    QPointer<QTimer> firstTimer = analysisState.tickTimer;
-    analysisState.tickBusy = true; // as a tick interrupted by a language change leaves it
+    QPointer<QTimer> firstTimer = windowRun.tickTimer;
+    windowRun.tickBusy = true; // as a tick interrupted by a language change leaves it
 
     QVERIFY(dragAndDrop(form()->averageDisplay, fileUrl(second)).dropped);
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!firstTimer);
-    QVERIFY(!analysisState.tickBusy);
+    QVERIFY(!windowRun.tickBusy);
     QCOMPARE(analysisState.frameCount, 0.0);
     QVERIFY(analysisState.averageHistory.isEmpty());
     QVERIFY(analysisState.moodHistory.isEmpty());
@@ -182,7 +182,7 @@ void TestDrop::unreadableDropShowsErrorBox()
     if (QTest::currentTestFailed())
         return;
     QVERIFY(!form()->saveButton->isEnabled());
-    QCOMPARE(analysisState.videoPath, junk);
+    QCOMPARE(windowRun.videoPath, junk);
 
     // The window takes the next drop as before.
     QVERIFY(dragAndDrop(form()->label, fileUrl(first)).dropped);
@@ -199,8 +199,8 @@ void TestDrop::dropDuringRunIsIgnored()
     QVERIFY(!during.entered);
     QVERIFY(!during.dropped);
     QCoreApplication::sendPostedEvents();
-    QCOMPARE(analysisState.videoPath, first);
-    QCOMPARE(outputWidth(analysisState.currentSource.get()), 64);
+    QCOMPARE(windowRun.videoPath, first);
+    QCOMPARE(outputWidth(windowRun.source.get()), 64);
 
     // The first video runs to its end undisturbed.
     QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));
@@ -210,7 +210,7 @@ void TestDrop::dropDuringRunIsIgnored()
     // A stopped run takes drops again.
     QVERIFY(dragAndDrop(form()->label, fileUrl(second)).dropped);
     QCoreApplication::sendPostedEvents();
-    QCOMPARE(analysisState.videoPath, second);
+    QCOMPARE(windowRun.videoPath, second);
     QVERIFY(window->isRunning());
 }
 
@@ -233,8 +233,8 @@ void TestDrop::dragsWithoutLocalFileAreRefused()
     QVERIFY(!result.dropped);
     QCoreApplication::sendPostedEvents();
     QVERIFY(!window->isRunning());
-    QVERIFY(!analysisState.tickTimer);
-    QVERIFY(analysisState.videoPath.isNull());
+    QVERIFY(!windowRun.tickTimer);
+    QVERIFY(windowRun.videoPath.isNull());
 }
 
 QTEST_MAIN(TestDrop)

@@ -1,7 +1,7 @@
 // Any bytes as a video file: open, read to the end, measure every picture, as
 // a run of the window does.
 #include "analysis/analysisstate.h"
-#include "analysis/measure.h"
+#include "analysis/framereading.h"
 #include "video/framesource.h"
 
 #include <cstdint>
@@ -10,11 +10,6 @@
 #include <string>
 
 #include <unistd.h>
-
-extern "C" {
-#include <libavutil/log.h>
-#include <libavutil/pixfmt.h>
-}
 
 namespace {
 
@@ -40,18 +35,11 @@ bool writeInput(const uint8_t *data, size_t size)
     return std::fclose(file) == 0 && written;
 }
 
-QImage frameImage(const FrameSource *source)
-{
-    const int width = outputWidth(source);
-    return QImage(outputPixels(source), width, outputHeight(source), qsizetype(width) * 4,
-                  QImage::Format_RGB32);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    av_log_set_level(AV_LOG_QUIET);
+    quietVideoLibraries(false);
     char name[] = "/tmp/reelmeter-fuzz-XXXXXX";
     const int fd = mkstemp(name);
     if (fd < 0)
@@ -66,20 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (!writeInput(data, size))
         std::abort();
-    FrameSourcePtr source = openFrameSource(inputPath.c_str(), 0, 0, AV_PIX_FMT_RGB32);
+    FrameSourcePtr source = openFrameSource(inputPath.c_str(), 0, 0, rgb32PixelFormat());
     if (!source)
         return 0;
 
     AnalysisState state;
-    for (FrameStatus status;
-         state.frameCount < maxPictures && (status = readFrame(source.get())) != EndOfStream;) {
-        if (status != FrameReady)
-            continue;
-        state.frameCount += 1.0;
-        const QImage frame = frameImage(source.get());
-        measureFrame(state, frame);
-        if (static_cast<int>(state.frameCount) % 2 == 1)
-            storePreviousFrame(state, frame);
-    }
+    RowSums sums;
+    gatherRowSums(source.get(), sums);
+    const QImage frame = frameView(source.get());
+    while (state.frameCount < maxPictures && readPicture(source.get()) == FrameReady)
+        recordPicture(state, frame, currentPictureTime(source.get()), sums);
     return 0;
 }

@@ -336,11 +336,11 @@ void TestRobustness::runShowsErrorBoxOrPlaysToEnd()
 
     if (outcome == Outcome::ErrorBox) {
         QCOMPARE(boxes.seen, QStringList{errorText});
-        QVERIFY(!analysisState.currentSource);
+        QVERIFY(!windowRun.source);
         QCOMPARE(analysisState.frameCount, 0.0);
     } else {
         QCOMPARE(boxes.seen, QStringList());
-        QVERIFY(!analysisState.tickTimer->isActive());
+        QVERIFY(!windowRun.tickTimer->isActive());
         const int columns = int(analysisState.frameCount);
         QVERIFY2(columns >= minColumns && columns <= maxColumns,
                  qPrintable(QStringLiteral("%1 columns").arg(columns)));
@@ -367,7 +367,7 @@ void TestRobustness::directoryChosenAsVideoShowsErrorBox()
     window->startRun(directory);
     QTRY_COMPARE(boxes.seen, QStringList{errorText});
     QCOMPARE(window->form()->pushButton_2->text(), startText);
-    QVERIFY(!analysisState.currentSource);
+    QVERIFY(!windowRun.source);
 }
 
 void TestRobustness::fifoChosenAsVideoShowsErrorBoxWithoutWaiting()
@@ -400,7 +400,7 @@ void TestRobustness::fifoChosenAsVideoShowsErrorBoxWithoutWaiting()
     writer.join();
     QVERIFY2(!released, "the open waited for a writer");
     QCOMPARE(boxes.seen, QStringList{errorText});
-    QVERIFY(!analysisState.currentSource);
+    QVERIFY(!windowRun.source);
 }
 
 void TestRobustness::fileChangedDuringRunEndsTheRun_data()

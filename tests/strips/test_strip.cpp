@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 #include <QtTest>
+#include <span>
 
 #include <algorithm>
 #include <cmath>
@@ -156,14 +157,50 @@ QImage boxReduced(const QImage &full, int factor)
     return reduced;
 }
 
-void fillState(AnalysisState &state, QRandomGenerator &rng, int length)
+// Appends one column per entry: one history per band, all of one length.
+void fill(Strip &strip, std::span<const ColourHistory> bands)
 {
-    state.averageHistory = randomHistory(rng, length);
-    state.quadrantHistories = historiesOf(randomHistory, rng, length);
-    state.brightnessHistory = randomHistory(rng, length);
-    state.differenceHistory = randomHistory(rng, length);
-    state.moodHistory = randomHistory(rng, length);
+    std::array<QColor, 4> column;
+    for (qsizetype i = 0; i < bands[0].size(); ++i) {
+        for (std::size_t b = 0; b < bands.size(); ++b)
+            column[b] = bands[b][i];
+        strip.append(std::span<const QColor>(column.data(), bands.size()));
+    }
 }
+
+void fill(Strip &strip, const ColourHistory &history)
+{
+    fill(strip, std::span<const ColourHistory>(&history, 1));
+}
+
+// The colours of a run of random pictures, kind by kind.
+struct RunColours {
+    ColourHistory average;
+    std::array<ColourHistory, 4> quadrants;
+    ColourHistory brightness;
+    ColourHistory difference;
+    ColourHistory mood;
+
+    RunColours(QRandomGenerator &rng, int length)
+        : average(randomHistory(rng, length)), quadrants(historiesOf(randomHistory, rng, length)),
+          brightness(randomHistory(rng, length)), difference(randomHistory(rng, length)),
+          mood(randomHistory(rng, length))
+    {
+    }
+    FrameColours at(qsizetype i) const
+    {
+        return {average[i],
+                {quadrants[0][i], quadrants[1][i], quadrants[2][i], quadrants[3][i]},
+                brightness[i],
+                difference[i],
+                mood[i]};
+    }
+    void appendTo(StripSet &strips) const
+    {
+        for (qsizetype i = 0; i < average.size(); ++i)
+            strips.append(at(i));
+    }
+};
 
 } // namespace
 
@@ -196,39 +233,20 @@ void TestStrip::incrementalEqualsFullRedraw()
 {
     QFETCH(int, length);
     QRandomGenerator rng(length);
-    AnalysisState full;
-    fillState(full, rng, length);
-
-    // Appended picture by picture, as the tick does after each measurement.
-    AnalysisState growing;
+    const RunColours run(rng, length);
+    // Appended picture by picture, as each recorded picture does.
     StripSet strips;
-    for (int i = 0; i < length; ++i) {
-        growing.averageHistory.append(full.averageHistory[i]);
-        for (int q = 0; q < 4; ++q)
-            growing.quadrantHistories[q].append(full.quadrantHistories[q][i]);
-        growing.brightnessHistory.append(full.brightnessHistory[i]);
-        growing.differenceHistory.append(full.differenceHistory[i]);
-        growing.moodHistory.append(full.moodHistory[i]);
-        strips.appendLatest(growing);
-    }
-    StripSet rebuilt;
-    rebuilt.rebuild(full);
+    run.appendTo(strips);
 
-    const QImage average = drawStrip(full.averageHistory, stripHeight);
-    const QImage quadrant = drawQuadrantStrip(full.quadrantHistories);
-    const QImage brightness = drawStrip(full.brightnessHistory, stripHeight);
-    const QImage difference = drawStrip(full.differenceHistory, stripHeight);
-    const QImage mood = drawStrip(full.moodHistory, stripHeight);
+    const QImage average = drawStrip(run.average, stripHeight);
+    const QImage quadrant = drawQuadrantStrip(run.quadrants);
     QCOMPARE(average.size(), QSize(length, 20));
     QCOMPARE(quadrant.size(), QSize(length, 40));
-
-    for (const StripSet *set : {&strips, &rebuilt}) {
-        COMPARE_IMAGES(set->average.image(), average);
-        COMPARE_IMAGES(set->quadrant.image(), quadrant);
-        COMPARE_IMAGES(set->brightness.image(), brightness);
-        COMPARE_IMAGES(set->difference.image(), difference);
-        COMPARE_IMAGES(set->mood.image(), mood);
-    }
+    COMPARE_IMAGES(strips.average.image(), average);
+    COMPARE_IMAGES(strips.quadrant.image(), quadrant);
+    COMPARE_IMAGES(strips.brightness.image(), drawStrip(run.brightness, stripHeight));
+    COMPARE_IMAGES(strips.difference.image(), drawStrip(run.difference, stripHeight));
+    COMPARE_IMAGES(strips.mood.image(), drawStrip(run.mood, stripHeight));
 }
 
 void TestStrip::entryFillsItsColumnInExactlyItsBandRows()
@@ -243,9 +261,9 @@ void TestStrip::entryFillsItsColumnInExactlyItsBandRows()
     const ColourHistory single = randomHistory(rng, 300);
 
     Strip quadrant(4, quadrantBandHeight);
-    quadrant.rebuild(histories);
+    fill(quadrant, histories);
     Strip one;
-    one.rebuild(single);
+    fill(one, single);
 
     // The painter's flat cap must cover rows y0 .. y1-1, no more and no less;
     // the reference redraws are checked here, not trusted.
@@ -274,7 +292,6 @@ void TestStrip::emptyStripsAreNullAndClearStartsAfresh()
     QVERIFY(drawQuadrantStrip({}).isNull());
 
     StripSet strips;
-    strips.appendLatest(AnalysisState{});
     for (const Strip *strip : {&strips.average, &strips.quadrant, &strips.mood}) {
         QCOMPARE(strip->width(), 0);
         QVERIFY(strip->image().isNull());
@@ -285,9 +302,7 @@ void TestStrip::emptyStripsAreNullAndClearStartsAfresh()
     // A first run long enough to grow and reduce, then a short second run:
     // nothing of the first may show through.
     QRandomGenerator rng(11);
-    AnalysisState first;
-    fillState(first, rng, 5000);
-    strips.rebuild(first);
+    RunColours(rng, 5000).appendTo(strips);
     QCOMPARE(strips.quadrant.reducedFactor(), 2);
     strips.clear();
     QCOMPARE(strips.quadrant.width(), 0);
@@ -296,20 +311,10 @@ void TestStrip::emptyStripsAreNullAndClearStartsAfresh()
     QCOMPARE(strips.quadrant.reducedWidth(), 0);
     QCOMPARE(strips.quadrant.reducedFactor(), 1);
 
-    AnalysisState second;
-    fillState(second, rng, 3);
-    for (int i = 1; i <= 3; ++i) {
-        AnalysisState partial;
-        partial.averageHistory = second.averageHistory.first(i);
-        for (int q = 0; q < 4; ++q)
-            partial.quadrantHistories[q] = second.quadrantHistories[q].first(i);
-        partial.brightnessHistory = second.brightnessHistory.first(i);
-        partial.differenceHistory = second.differenceHistory.first(i);
-        partial.moodHistory = second.moodHistory.first(i);
-        strips.appendLatest(partial);
-    }
-    COMPARE_IMAGES(strips.average.image(), drawStrip(second.averageHistory, stripHeight));
-    COMPARE_IMAGES(strips.quadrant.image(), drawQuadrantStrip(second.quadrantHistories));
+    const RunColours second(rng, 3);
+    second.appendTo(strips);
+    COMPARE_IMAGES(strips.average.image(), drawStrip(second.average, stripHeight));
+    COMPARE_IMAGES(strips.quadrant.image(), drawQuadrantStrip(second.quadrants));
     COMPARE_IMAGES(strips.quadrant.reducedImage(), strips.quadrant.image());
     const QSize size(labelWidth, 40);
     COMPARE_IMAGES(strips.quadrant.displayImage(size),
@@ -338,9 +343,9 @@ void TestStrip::displayEqualsSmoothScalingWhileShort()
     QRandomGenerator rng(length);
     Strip strip(bands, bands == 1 ? stripHeight : quadrantBandHeight);
     if (bands == 1)
-        strip.rebuild(randomHistory(rng, length));
+        fill(strip, randomHistory(rng, length));
     else
-        strip.rebuild(historiesOf(randomHistory, rng, length));
+        fill(strip, historiesOf(randomHistory, rng, length));
 
     QCOMPARE(strip.reducedFactor(), 1);
     const QImage display = strip.displayImage(size);
@@ -389,9 +394,9 @@ void TestStrip::displayStaysCloseWhenReduced()
 
     Strip strip(bands, bands == 1 ? stripHeight : quadrantBandHeight);
     if (bands == 1)
-        strip.rebuild(history());
+        fill(strip, history());
     else
-        strip.rebuild({history(), history(), history(), history()});
+        fill(strip, std::array<ColourHistory, 4>{history(), history(), history(), history()});
     QCOMPARE(strip.reducedFactor(), factor);
     QVERIFY(strip.reducedWidth() <= strip.reducedBound());
 

@@ -1,0 +1,3 @@
+#include "app/windowrun.h"
+
+WindowRun windowRun;

@@ -1,0 +1,35 @@
+// What the window keeps of its run beside the measurements: the open video,
+// the timer that paces the ticks and whether a run is going on. Module-level
+// like analysisState, so that the slots share it.
+#pragma once
+
+#include "analysis/measure.h"
+#include "video/framesource.h"
+
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+struct WindowRun {
+    // The video of the current or last run; left open by a stop or the end of
+    // the video, replaced by the next start.
+    FrameSourcePtr source;
+    // The source's pictures as their rows are converted (see gatherRowSums).
+    RowSums rowSums;
+    // Owned by the main window (its parent); QPointer so a destroyed window
+    // never leaves a dangling timer behind.
+    QPointer<QTimer> tickTimer;
+    // A tick is under way (it processes events, so a timeout may come inside).
+    bool tickBusy = false;
+    // The ticks run: between a successful start and a stop or the video's end.
+    bool running = false;
+    // Skipping is offered: from a start (even one whose dialog was cancelled)
+    // until a stop, the video's end or a failed open.
+    bool skipOffered = false;
+    // A video was opened once: the strips on screen can be saved.
+    bool saveOffered = false;
+    // The path chosen last (null after a cancelled dialog).
+    QString videoPath;
+};
+
+extern WindowRun windowRun;
