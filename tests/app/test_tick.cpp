@@ -8,6 +8,7 @@
 #include "testvideo.h"
 
 #include <QLabel>
+#include <QRandomGenerator>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -49,6 +50,7 @@ private slots:
     void statusCountFormat();
     void previousKeptAfterOddPictures();
     void stripsMatchFullRedraw();
+    void longStripsStayExactAfterRun();
     void capFollowsWindowWidth();
     void delayedOutputVideoCountsEveryPicture();
     void previewShowsCurrentPicture();
@@ -166,10 +168,8 @@ void TestTick::endOnFirstTickChangesNothingShown()
 
     // A second run whose source is already at its end.
     startStepping(video);
-    form()->pushButton->setEnabled(true);
     form()->spinBox->setValue(pictureCount + 5);
     QTest::mouseClick(form()->pushButton, Qt::LeftButton);
-    form()->pushButton_2->setText(QStringLiteral("Stop Analysis"));
     windowRun.tickTimer->start(10);
     tick();
 
@@ -249,6 +249,27 @@ void TestTick::stripsMatchFullRedraw()
     QCOMPARE(window->strips()->strips().average.width(), pictureCount);
     tick();
     QCOMPARE(window->strips()->strips().average.width(), 1);
+}
+
+void TestTick::longStripsStayExactAfterRun()
+{
+    startStepping(video);
+    tick();
+    // Past the reduced copy's bound a running display is an approximation.
+    QRandomGenerator random(3);
+    for (int i = 0; i < 5000; ++i) {
+        FrameColours colours;
+        colours.average = QColor::fromRgb(random.generate());
+        analysisState.strips.append(colours);
+    }
+    QTest::mouseClick(form()->pushButton_2, Qt::LeftButton); // stop
+
+    const Strip &strip = analysisState.strips.average;
+    const QSize size = form()->averageDisplay->contentsRect().size();
+    const QImage exact = strip.exactDisplayImage(size);
+    QVERIFY(exact != strip.displayImage(size));
+    QCOMPARE(form()->averageDisplay->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+             exact);
 }
 
 void TestTick::capFollowsWindowWidth()
