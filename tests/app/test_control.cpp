@@ -170,6 +170,9 @@ void TestControl::unreadableFileShowsErrorBox()
         return;
     QVERIFY(!form()->saveButton->isEnabled());
     QCOMPARE(windowRun.videoPath, junk);
+    // The box is fixed; the status bar tells why.
+    QVERIFY(form()->statusBar->currentMessage().startsWith(
+        QLatin1String("This is not a video or image file. (")));
 
     // A failed start after a good one leaves save enabled.
     clickStart(video);

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -96,6 +97,7 @@ private slots:
     void allStripsAndCsvHoldTheHistories();
     void severalVideosWithOneUnreadable_data();
     void severalVideosWithOneUnreadable();
+    void failedOpensSayWhy();
     void outputDirectoryTakesTheFileName();
     void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
@@ -252,6 +254,47 @@ void TestBatch::severalVideosWithOneUnreadable()
              expectedLast.strips.quadrant.image());
     QCOMPARE(readBack(first + QStringLiteral("-brightnessDisplay.bmp")),
              referenceAnalysis(pictures).strips.brightness.image());
+}
+
+void TestBatch::failedOpensSayWhy()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString missing = work.filePath(QStringLiteral("missing.mkv"));
+    const QString folder = work.filePath(QStringLiteral("folder.mkv"));
+    const QString tone = work.filePath(QStringLiteral("tone.mka"));
+    const QString text = work.filePath(QStringLiteral("notes.mkv"));
+    const QString locked = work.filePath(QStringLiteral("locked.mkv"));
+    QVERIFY(QDir().mkpath(folder));
+    testvideo::MediaFile audioOnly;
+    audioOnly.streams = {testvideo::AudioStream{}};
+    QVERIFY(testvideo::writeMedia(tone, audioOnly));
+    QFile notes(text);
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not a video at all\n") > 0);
+    notes.close();
+    QVERIFY(QFile::copy(video, locked));
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+    // Permissions do not stop root: then there is no unreadable file to try.
+    const bool lockedOut = !QFile(locked).open(QIODevice::ReadOnly);
+
+    QStringList videos{missing, folder, tone, text};
+    if (lockedOut)
+        videos << locked;
+    const auto result = run(QStringList{QStringLiteral("-q")} + videos);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.errorLines.size(), videos.size());
+    QSet<QString> reasons;
+    for (qsizetype i = 0; i < videos.size(); ++i) {
+        const QString prefix =
+            QStringLiteral("reelmeter-batch: ") + videos[i] + QStringLiteral(": ");
+        QVERIFY2(result.errorLines[i].startsWith(prefix), qPrintable(result.errorLines[i]));
+        reasons << result.errorLines[i].mid(prefix.size());
+    }
+    QCOMPARE(reasons.size(), videos.size());
+    QCOMPARE(result.errorLines[0].mid(result.errorLines[0].lastIndexOf(QLatin1String(": ")) + 2),
+             QStringLiteral("No such file or directory."));
+    QVERIFY(result.errorLines[3].contains(QLatin1String(notAVideo)));
 }
 
 void TestBatch::outputDirectoryTakesTheFileName()
