@@ -132,13 +132,6 @@ FrameStatus drainStatus(FrameSource &source, bool converted, int received)
 
 } // namespace
 
-AVRational correctedTimeBase(AVRational timeBase)
-{
-    if (timeBase.num > 1000 && timeBase.den == 1)
-        timeBase.den = 1000;
-    return timeBase;
-}
-
 int decoderThreadCount()
 {
     // Two more than FFmpeg's own choice of cores + 1: the caller converts and
@@ -203,7 +196,6 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
 
     if (avcodec_open2(decoderContext, source->decoder, nullptr) < 0)
         return nullptr;
-    decoderContext->time_base = correctedTimeBase(decoderContext->time_base);
 
     source->decodedPicture.reset(av_frame_alloc());
     source->outputPicture.reset(av_frame_alloc());

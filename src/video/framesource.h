@@ -78,11 +78,6 @@ double progressFraction(double pictureTime, double duration, int64_t position, i
 // The same for an open source, from its last picture and read position.
 double progressFraction(const FrameSource *source);
 
-// Old files carry a time base of n/1 with n > 1000 meaning n/1000 (1001/1
-// is 29.97 pictures per second); such a base gets the denominator 1000, any
-// other is returned unchanged.
-AVRational correctedTimeBase(AVRational timeBase);
-
 // What a scaler was made for; a picture that differs in any of these gets a
 // new one.
 struct ScalerKey {

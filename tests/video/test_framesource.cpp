@@ -127,27 +127,6 @@ private slots:
         av_log_set_level(AV_LOG_QUIET);
     }
 
-    void correctsOnlyWholeThousandsTimeBases_data()
-    {
-        QTest::addColumn<int>("num");
-        QTest::addColumn<int>("den");
-        QTest::addColumn<int>("expectedDen");
-        QTest::newRow("1001/1 becomes 1001/1000") << 1001 << 1 << 1000;
-        QTest::newRow("1000/1 unchanged") << 1000 << 1 << 1;
-        QTest::newRow("25/1 unchanged") << 25 << 1 << 1;
-        QTest::newRow("2000/2 unchanged") << 2000 << 2 << 2;
-        QTest::newRow("1/25 unchanged") << 1 << 25 << 25;
-    }
-    void correctsOnlyWholeThousandsTimeBases()
-    {
-        QFETCH(int, num);
-        QFETCH(int, den);
-        QFETCH(int, expectedDen);
-        const AVRational corrected = correctedTimeBase(AVRational{num, den});
-        QCOMPARE(corrected.num, num);
-        QCOMPARE(corrected.den, expectedDen);
-    }
-
     void deliversExactColoursThroughLosslessCodecs_data()
     {
         QTest::addColumn<QString>("name");
