@@ -5,6 +5,7 @@
 #include "analysis/analysisstate.h"
 #include "app/mainwindow.h"
 #include "testvideo.h"
+#include "video/framesource.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,10 +21,6 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace {
 
@@ -126,7 +123,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    av_log_set_level(AV_LOG_QUIET);
+    quietVideoLibraries(false);
 
     const qint64 rssBefore = statusKb("VmRSS");
     MainWindow window;

@@ -1,8 +1,9 @@
-#include "video/framesource.h"
+#include "video/framesource_p.h"
 
 extern "C" {
 #include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -139,6 +140,16 @@ int decoderThreadCount()
     // busy while a decoder thread waits for a picture it refers to. FFmpeg
     // advises against more than 16.
     return std::min(av_cpu_count() + 3, 16);
+}
+
+int rgb32PixelFormat()
+{
+    return AV_PIX_FMT_RGB32;
+}
+
+void quietVideoLibraries(bool keepFatal)
+{
+    av_log_set_level(keepFatal ? AV_LOG_FATAL : AV_LOG_QUIET);
 }
 
 void FrameSourceCloser::operator()(FrameSource *source) const

@@ -11,11 +11,6 @@
 
 #include <unistd.h>
 
-extern "C" {
-#include <libavutil/log.h>
-#include <libavutil/pixfmt.h>
-}
-
 namespace {
 
 // Decoding dominates the time per input; enough pictures to reach size
@@ -51,7 +46,7 @@ QImage frameImage(const FrameSource *source)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    av_log_set_level(AV_LOG_QUIET);
+    quietVideoLibraries(false);
     char name[] = "/tmp/reelmeter-fuzz-XXXXXX";
     const int fd = mkstemp(name);
     if (fd < 0)
@@ -66,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (!writeInput(data, size))
         std::abort();
-    FrameSourcePtr source = openFrameSource(inputPath.c_str(), 0, 0, AV_PIX_FMT_RGB32);
+    FrameSourcePtr source = openFrameSource(inputPath.c_str(), 0, 0, rgb32PixelFormat());
     if (!source)
         return 0;
 

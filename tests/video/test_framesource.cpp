@@ -1,5 +1,5 @@
 #include "testvideo.h"
-#include "video/framesource.h"
+#include "video/framesource_p.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,10 +7,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 using namespace testvideo;
 
@@ -124,7 +120,7 @@ private slots:
     {
         QVERIFY(dir.isValid());
         // Damaged and odd test files make the decoders talk; failures speak for themselves.
-        av_log_set_level(AV_LOG_QUIET);
+        quietVideoLibraries(false);
     }
 
     void deliversExactColoursThroughLosslessCodecs_data()
