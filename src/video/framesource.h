@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 // Defined in framesource_p.h, which only the video code and its tests see.
 struct FrameSource;
@@ -36,10 +37,13 @@ void quietVideoLibraries(bool keepFatal);
 
 // Opens path (in the file system's encoding) on its first video stream.
 // width/height 0 stand for the stream's own size; pixelFormat is an
-// AVPixelFormat code. A path naming neither a regular file nor a block device
-// (a directory, a FIFO, a socket, a character device) is refused. Returns a
-// complete source or null, leaving nothing open.
-FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat);
+// AVPixelFormat code (see rgb32PixelFormat). A path naming neither a regular
+// file nor a block device (a directory, a FIFO, a socket, a character device)
+// is refused. Returns a complete source or null, leaving nothing open; on
+// failure *why (when given) gets a sentence for the user saying what is wrong,
+// e.g. "Permission denied." or "The file has no video stream.".
+FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
+                               std::string *why = nullptr);
 
 // Returns a picture the decoder still holds if there is one; otherwise
 // consumes exactly one packet of the container. Once the container is
