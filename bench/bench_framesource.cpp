@@ -3,6 +3,7 @@
 // H.264 file made with Debian's ffmpeg tool. readFrame should stay within 5%.
 //
 //   bench_framesource [--video=FILE] [Google Benchmark options]
+#include "video/ffmpegptr.h"
 #include "video/framesource.h"
 
 #include <QByteArray>
@@ -26,7 +27,7 @@ void readFrameLoop(benchmark::State &state)
 {
     int64_t pictures = 0;
     for (auto _ : state) {
-        FrameSourcePtr source = openFrameSource(videoPath.constData(), 0, 0, AV_PIX_FMT_RGB32);
+        FrameSourcePtr source = openFrameSource(videoPath.constData(), 0, 0, rgb32PixelFormat());
         if (!source) {
             state.SkipWithError("openFrameSource failed");
             return;

@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/windowrun.h"
 #include "testvideo.h"
+#include "video/framesource.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,10 +22,6 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace {
 
@@ -127,7 +124,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    av_log_set_level(AV_LOG_QUIET);
+    quietVideoLibraries(false);
 
     const qint64 rssBefore = statusKb("VmRSS");
     MainWindow window;

@@ -55,11 +55,15 @@ using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFreer>;
 using AVBufferPtr = std::unique_ptr<uint8_t, AVBufferFreer>;
 
 // avformat_open_input frees the context itself when it fails, so the owner is
-// made only from a successful open. Null on any failure.
-inline AVFormatInputPtr openInput(const char *path)
+// made only from a successful open. Null on any failure, with FFmpeg's error
+// code in *error when given.
+inline AVFormatInputPtr openInput(const char *path, int *error = nullptr)
 {
     AVFormatContext *context = nullptr;
-    if (avformat_open_input(&context, path, nullptr, nullptr) != 0)
+    const int result = avformat_open_input(&context, path, nullptr, nullptr);
+    if (error)
+        *error = result;
+    if (result != 0)
         return nullptr;
     return AVFormatInputPtr(context);
 }

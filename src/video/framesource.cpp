@@ -1,15 +1,20 @@
-#include "video/framesource.h"
+#include "video/framesource_p.h"
 
 extern "C" {
 #include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <system_error>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -130,14 +135,55 @@ FrameStatus drainStatus(FrameSource &source, bool converted, int received)
     return NoPicture; // a damaged or unconvertible picture; more may follow
 }
 
-} // namespace
+// Reasons an open fails with, as sentences for the user.
+constexpr const char *unconvertible = "Pictures of this size or pixel format cannot be converted.";
 
-AVRational correctedTimeBase(AVRational timeBase)
+std::string systemReason(int error)
 {
-    if (timeBase.num > 1000 && timeBase.den == 1)
-        timeBase.den = 1000;
-    return timeBase;
+    // The message text of strerror, without its thread-unsafe buffer.
+    return std::generic_category().message(error) + '.';
 }
+
+std::string ffmpegDetail(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+std::string notMedia(int code)
+{
+    return "This is not a video or image file. (" + ffmpegDetail(code) + ')';
+}
+
+std::string decoderFailure(int code)
+{
+    return "The video decoder could not be opened. (" + ffmpegDetail(code) + ')';
+}
+
+// What a path is instead of a regular file or a block device.
+std::string kindReason(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "Is a directory.";
+    if (S_ISFIFO(mode))
+        return "Is a named pipe (FIFO), not a file.";
+    if (S_ISSOCK(mode))
+        return "Is a socket, not a file.";
+    if (S_ISCHR(mode))
+        return "Is a device, not a file.";
+    return "Is not a file.";
+}
+
+// Fails an open: null, with reason in *why when the caller wants it.
+FrameSourcePtr refuse(std::string *why, std::string reason)
+{
+    if (why)
+        *why = std::move(reason);
+    return nullptr;
+}
+
+} // namespace
 
 int decoderThreadCount()
 {
@@ -148,41 +194,52 @@ int decoderThreadCount()
     return std::min(av_cpu_count() + 3, 16);
 }
 
+int rgb32PixelFormat()
+{
+    return AV_PIX_FMT_RGB32;
+}
+
+void quietVideoLibraries(bool keepFatal)
+{
+    av_log_set_level(keepFatal ? AV_LOG_FATAL : AV_LOG_QUIET);
+}
+
 void FrameSourceCloser::operator()(FrameSource *source) const
 {
     closeFrameSource(source);
 }
 
-int rgb32PixelFormat()
-{
-    return AV_PIX_FMT_RGB32;
-}
-void quietVideoLibraries(bool keepFatal)
-{
-    av_log_set_level(keepFatal ? AV_LOG_FATAL : AV_LOG_QUIET);
-}
 FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
                                std::string *why)
 {
-    // Opening a FIFO waits for a writer, possibly forever, and a directory or
-    // a device is no video; names that are not in the file system (FFmpeg
-    // URLs such as "pipe:0") are left to FFmpeg.
+    // The file system is asked first, for reasons FFmpeg would blur into one
+    // of its own codes. A name it cannot examine may still be an FFmpeg URL
+    // such as "pipe:0"; its reason counts only if FFmpeg cannot open it either.
+    int systemError = 0;
     struct stat status;
-    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode))
-        return nullptr;
+    if (stat(path, &status) != 0) {
+        systemError = errno;
+    } else if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
+        // Opening a FIFO waits for a writer, possibly forever, and a
+        // directory or a device is no video.
+        return refuse(why, kindReason(status.st_mode));
+    } else {
+        const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return refuse(why, systemReason(errno));
+        close(descriptor);
+    }
 
     FrameSourcePtr source(std::make_unique<FrameSource>().release());
     source->outputFormat = pixelFormat;
 
-    source->container = openInput(path);
-    if (!source->container) {
-        if (why)
-            *why = "This is not a video or image file.";
-        return nullptr;
-    }
+    int result = 0;
+    source->container = openInput(path, &result);
+    if (!source->container)
+        return refuse(why, systemError != 0 ? systemReason(systemError) : notMedia(result));
     AVFormatContext *container = source->container.get();
-    if (avformat_find_stream_info(container, nullptr) < 0)
-        return nullptr;
+    if ((result = avformat_find_stream_info(container, nullptr)) < 0)
+        return refuse(why, notMedia(result));
 
     for (unsigned i = 0; i < container->nb_streams; ++i) {
         if (container->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
@@ -191,18 +248,19 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
         }
     }
     if (source->videoStream < 0)
-        return nullptr;
+        return refuse(why, "The file has no video stream.");
     const AVStream *stream = container->streams[source->videoStream];
 
     source->decoder = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!source->decoder)
-        return nullptr;
+        return refuse(why, std::string("No decoder for the video codec ") +
+                               avcodec_get_name(stream->codecpar->codec_id) + '.');
     source->decoderContext.reset(avcodec_alloc_context3(source->decoder));
     if (!source->decoderContext)
-        return nullptr;
+        return refuse(why, decoderFailure(AVERROR(ENOMEM)));
     AVCodecContext *decoderContext = source->decoderContext.get();
-    if (avcodec_parameters_to_context(decoderContext, stream->codecpar) < 0)
-        return nullptr;
+    if ((result = avcodec_parameters_to_context(decoderContext, stream->codecpar)) < 0)
+        return refuse(why, decoderFailure(result));
     decoderContext->pkt_timebase = stream->time_base;
     // Frame threading delays pictures by a few packets (NoPicture first, the
     // drain at the end delivers them).
@@ -213,28 +271,27 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     source->outputWidth = width != 0 ? width : decoderContext->width;
     source->outputHeight = height != 0 ? height : decoderContext->height;
 
-    if (avcodec_open2(decoderContext, source->decoder, nullptr) < 0)
-        return nullptr;
-    decoderContext->time_base = correctedTimeBase(decoderContext->time_base);
+    if ((result = avcodec_open2(decoderContext, source->decoder, nullptr)) < 0)
+        return refuse(why, decoderFailure(result));
 
     source->decodedPicture.reset(av_frame_alloc());
     source->outputPicture.reset(av_frame_alloc());
     source->packet.reset(av_packet_alloc());
     if (!source->decodedPicture || !source->outputPicture || !source->packet)
-        return nullptr;
+        return refuse(why, systemReason(ENOMEM));
 
     const auto format = static_cast<AVPixelFormat>(pixelFormat);
     const int size = av_image_get_buffer_size(format, source->outputWidth, source->outputHeight, 1);
     if (size <= 0)
-        return nullptr;
+        return refuse(why, unconvertible);
     // The frame owns the buffer; the scaler writes through a reference to it.
     AVFrame *output = source->outputPicture.get();
     output->buf[0] = av_buffer_alloc(static_cast<size_t>(size));
     if (!output->buf[0])
-        return nullptr;
+        return refuse(why, systemReason(ENOMEM));
     if (av_image_fill_arrays(output->data, output->linesize, output->buf[0]->data, format,
                              source->outputWidth, source->outputHeight, 1) < 0)
-        return nullptr;
+        return refuse(why, unconvertible);
     output->width = source->outputWidth;
     output->height = source->outputHeight;
     output->format = pixelFormat;
@@ -245,7 +302,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
                         rawCode(decoderContext->pix_fmt), rawCode(decoderContext->color_range),
                         rawCode(decoderContext->colorspace)};
     if (!fitScaler(*source, key))
-        return nullptr;
+        return refuse(why, unconvertible);
     return source;
 }
 

@@ -7,8 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "video/ffmpegptr.h"
-
+// Defined in framesource_p.h, which only the video code and its tests see.
 struct FrameSource;
 
 // Results of readFrame. Callers rely on the order: every value below -1 means
@@ -28,15 +27,23 @@ using FrameSourcePtr = std::unique_ptr<FrameSource, FrameSourceCloser>;
 // Frame threads each source decodes with, for every core.
 int decoderThreadCount();
 
+// The pixelFormat code for packed 32-bit RGB in native byte order, the layout
+// of QImage::Format_RGB32.
+int rgb32PixelFormat();
+
+// Silences the video libraries' own messages; keepFatal lets through those
+// about errors that end the program.
+void quietVideoLibraries(bool keepFatal);
+
 // Opens path (in the file system's encoding) on its first video stream.
 // width/height 0 stand for the stream's own size; pixelFormat is an
-// AVPixelFormat code. A path naming neither a regular file nor a block device
-// (a directory, a FIFO, a socket, a character device) is refused. Returns a
-// complete source or null, leaving nothing open.
+// AVPixelFormat code (see rgb32PixelFormat). A path naming neither a regular
+// file nor a block device (a directory, a FIFO, a socket, a character device)
+// is refused. Returns a complete source or null, leaving nothing open; on
+// failure *why (when given) gets a sentence for the user saying what is wrong,
+// e.g. "Permission denied." or "The file has no video stream.".
 FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
                                std::string *why = nullptr);
-int rgb32PixelFormat();
-void quietVideoLibraries(bool keepFatal);
 
 // Returns a picture the decoder still holds if there is one; otherwise
 // consumes exactly one packet of the container. Once the container is
@@ -81,41 +88,3 @@ int64_t fileSize(const FrameSource *source);
 double progressFraction(double pictureTime, double duration, int64_t position, int64_t size);
 // The same for an open source, from its last picture and read position.
 double progressFraction(const FrameSource *source);
-
-// Old files carry a time base of n/1 with n > 1000 meaning n/1000 (1001/1
-// is 29.97 pictures per second); such a base gets the denominator 1000, any
-// other is returned unchanged.
-AVRational correctedTimeBase(AVRational timeBase);
-
-// What a scaler was made for; a picture that differs in any of these gets a
-// new one.
-struct ScalerKey {
-    int width = 0;
-    int height = 0;
-    int format = AV_PIX_FMT_NONE;
-    int range = AVCOL_RANGE_UNSPECIFIED;
-    int colorspace = AVCOL_SPC_UNSPECIFIED;
-    bool operator==(const ScalerKey &) const = default;
-};
-
-// The record behind a FrameSource. Members are destroyed in reverse order:
-// the decoder context before the container whose stream it decodes.
-struct FrameSource {
-    AVFormatInputPtr container;
-    AVCodecContextPtr decoderContext; // made from the stream's parameters, owned here
-    const AVCodec *decoder = nullptr; // static library data, never freed
-    AVFramePtr outputPicture;         // owns one buffer: rows without padding, fixed address
-    AVFramePtr decodedPicture;        // planes belong to the decoder until the next receive
-    AVPacketPtr packet;               // reused by every read; unreferenced before it returns
-    SwsContextPtr scaler;             // made for scalerKey
-    RowObserver rowObserver;
-    int bandRows = 0; // rows per observed band, a multiple of the scaler's alignment
-    int videoStream = -1;
-    int outputWidth = 0;
-    int outputHeight = 0;
-    int outputFormat = AV_PIX_FMT_NONE;
-    ScalerKey scalerKey;
-    bool draining = false; // the container is exhausted and the decoder was flushed
-    bool ended = false;    // the decoder gave its last picture
-    int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
-};

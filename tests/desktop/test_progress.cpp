@@ -15,10 +15,6 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
-
 using namespace guidriver;
 
 namespace {
@@ -186,7 +182,7 @@ void TestProgress::readPositionWhenDurationUnknown()
     QList<Step> expected;
     {
         FrameSourcePtr probe =
-            openFrameSource(QFile::encodeName(bare).constData(), 0, 0, AV_PIX_FMT_RGB32);
+            openFrameSource(QFile::encodeName(bare).constData(), 0, 0, rgb32PixelFormat());
         QVERIFY(probe);
         QVERIFY(streamDuration(probe.get()) < 0);
         const qint64 size = fileSize(probe.get());

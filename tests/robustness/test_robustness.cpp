@@ -7,6 +7,7 @@
 #include "badmedia.h"
 #include "guidriver.h"
 #include "testvideo.h"
+#include "video/framesource.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -19,10 +20,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -142,7 +139,7 @@ void TestRobustness::make(const QString &file, const QByteArray &bytes)
 void TestRobustness::initTestCase()
 {
     // Bad files are the point here; FFmpeg's complaints about them are noise.
-    av_log_set_level(AV_LOG_QUIET);
+    quietVideoLibraries(false);
     QVERIFY(dir.isValid());
     make(path("empty.mkv"), QByteArray());
     make(path("noise.bin"), badmedia::randomBytes(64 * 1024, 1));

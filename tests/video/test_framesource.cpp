@@ -1,5 +1,5 @@
 #include "testvideo.h"
-#include "video/framesource.h"
+#include "video/framesource_p.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +8,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-extern "C" {
-#include <libavutil/log.h>
-}
+#include <clocale>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testvideo;
 
@@ -109,6 +111,7 @@ class TestFrameSource : public QObject
 
 private:
     QTemporaryDir dir;
+    QStringList reasonsGiven; // by openTellsWhyItFailed, each one different
 
     QString write(const QString &name, const MediaFile &file)
     {
@@ -124,28 +127,9 @@ private slots:
     {
         QVERIFY(dir.isValid());
         // Damaged and odd test files make the decoders talk; failures speak for themselves.
-        av_log_set_level(AV_LOG_QUIET);
-    }
-
-    void correctsOnlyWholeThousandsTimeBases_data()
-    {
-        QTest::addColumn<int>("num");
-        QTest::addColumn<int>("den");
-        QTest::addColumn<int>("expectedDen");
-        QTest::newRow("1001/1 becomes 1001/1000") << 1001 << 1 << 1000;
-        QTest::newRow("1000/1 unchanged") << 1000 << 1 << 1;
-        QTest::newRow("25/1 unchanged") << 25 << 1 << 1;
-        QTest::newRow("2000/2 unchanged") << 2000 << 2 << 2;
-        QTest::newRow("1/25 unchanged") << 1 << 25 << 25;
-    }
-    void correctsOnlyWholeThousandsTimeBases()
-    {
-        QFETCH(int, num);
-        QFETCH(int, den);
-        QFETCH(int, expectedDen);
-        const AVRational corrected = correctedTimeBase(AVRational{num, den});
-        QCOMPARE(corrected.num, num);
-        QCOMPARE(corrected.den, expectedDen);
+        quietVideoLibraries(false);
+        // The operating system's reasons are compared as English text.
+        setlocale(LC_MESSAGES, "C");
     }
 
     void deliversExactColoursThroughLosslessCodecs_data()
@@ -278,9 +262,63 @@ private slots:
         if (!path.contains(QLatin1String("missing")))
             QVERIFY2(QFileInfo::exists(path), "the test file was not written");
         const int descriptors = openDescriptors();
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, pixelFormat);
+        std::string why;
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, pixelFormat, &why);
         QVERIFY(!source);
         QCOMPARE(openDescriptors(), descriptors);
+        QVERIFY(!why.empty());
+    }
+
+    void openTellsWhyItFailed_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("whole"); // else reason is the start, FFmpeg's detail follows
+
+        QTest::newRow("missing") << dir.filePath("absent.mkv") << "No such file or directory."
+                                 << true;
+        const QString locked = dir.filePath("locked.mkv");
+        writeVideo(locked, uniformColours({64, 48}, {0xff000000}));
+        QFile::setPermissions(locked, {});
+        QTest::newRow("unreadable") << locked << "Permission denied." << true;
+        const QString folder = dir.filePath("why-folder");
+        QDir().mkpath(folder);
+        QTest::newRow("directory") << folder << "Is a directory." << true;
+        const QString fifo = dir.filePath("why-fifo");
+        mkfifo(QFile::encodeName(fifo), 0600);
+        QTest::newRow("fifo") << fifo << "Is a named pipe (FIFO), not a file." << true;
+        QTest::newRow("device") << "/dev/null"
+                                << "Is a device, not a file." << true;
+        MediaFile audioOnly;
+        audioOnly.streams.push_back(AudioStream{});
+        QTest::newRow("audio only")
+            << write("why-audio.mkv", audioOnly) << "The file has no video stream." << true;
+        const QString text = dir.filePath("notes.txt");
+        QFile textFile(text);
+        if (textFile.open(QIODevice::WriteOnly))
+            textFile.write("Shopping list:\n- bread\n- milk\n");
+        QTest::newRow("text") << text << "This is not a video or image file. (" << false;
+        const QString undecodable = dir.filePath("why-undecodable.nut");
+        if (writeUndecodableVideo(undecodable))
+            QTest::newRow("no decoder")
+                << undecodable << "No decoder for the video codec " << false;
+    }
+    void openTellsWhyItFailed()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        QFETCH(bool, whole);
+        if (QTest::currentDataTag() == QLatin1String("unreadable") && geteuid() == 0)
+            QSKIP("root reads files whatever their permissions");
+        std::string why = "untouched";
+        QVERIFY(!openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why));
+        const QString got = QString::fromStdString(why);
+        if (whole)
+            QCOMPARE(got, reason);
+        else
+            QVERIFY2(got.startsWith(reason) && got.size() > reason.size() + 2, qPrintable(got));
+        QVERIFY2(!reasonsGiven.contains(got), qPrintable(got));
+        reasonsGiven.append(got);
     }
 
     void closesTheFileItOpened()

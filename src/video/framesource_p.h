@@ -1,0 +1,39 @@
+// The record behind an open FrameSource, for the video code and tests that
+// look inside it; everyone else holds it by pointer only.
+#pragma once
+
+#include "video/ffmpegptr.h"
+#include "video/framesource.h"
+
+// What a scaler was made for; a picture that differs in any of these gets a
+// new one.
+struct ScalerKey {
+    int width = 0;
+    int height = 0;
+    int format = AV_PIX_FMT_NONE;
+    int range = AVCOL_RANGE_UNSPECIFIED;
+    int colorspace = AVCOL_SPC_UNSPECIFIED;
+    bool operator==(const ScalerKey &) const = default;
+};
+
+// The record behind a FrameSource. Members are destroyed in reverse order:
+// the decoder context before the container whose stream it decodes.
+struct FrameSource {
+    AVFormatInputPtr container;
+    AVCodecContextPtr decoderContext; // made from the stream's parameters, owned here
+    const AVCodec *decoder = nullptr; // static library data, never freed
+    AVFramePtr outputPicture;         // owns one buffer: rows without padding, fixed address
+    AVFramePtr decodedPicture;        // planes belong to the decoder until the next receive
+    AVPacketPtr packet;               // reused by every read; unreferenced before it returns
+    SwsContextPtr scaler;             // made for scalerKey
+    RowObserver rowObserver;
+    int bandRows = 0; // rows per observed band, a multiple of the scaler's alignment
+    int videoStream = -1;
+    int outputWidth = 0;
+    int outputHeight = 0;
+    int outputFormat = AV_PIX_FMT_NONE;
+    ScalerKey scalerKey;
+    bool draining = false; // the container is exhausted and the decoder was flushed
+    bool ended = false;    // the decoder gave its last picture
+    int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
+};
