@@ -1,3 +1,4 @@
+#include "analysis/framereading.h"
 #include "testvideo.h"
 #include "video/framesource_p.h"
 
@@ -29,12 +30,6 @@ struct Reading {
     int count(FrameStatus status) const { return int(statuses.count(status)); }
 };
 
-QImage wrapOutput(const FrameSource *source)
-{
-    return QImage(outputPixels(source), outputWidth(source), outputHeight(source),
-                  outputWidth(source) * 4, QImage::Format_RGB32);
-}
-
 // Reads up to and including the first EndOfStream.
 Reading readAll(FrameSource *source)
 {
@@ -43,7 +38,7 @@ Reading readAll(FrameSource *source)
         const FrameStatus status = readFrame(source);
         reading.statuses.append(status);
         if (status == FrameReady)
-            reading.pictures.append(wrapOutput(source).copy());
+            reading.pictures.append(frameView(source).copy());
         if (status == EndOfStream)
             break;
     }
@@ -628,7 +623,7 @@ private slots:
             }
             QCOMPARE(next, height);
             QVERIFY(delivered < expected.pictures.size());
-            QCOMPARE(wrapOutput(observed.get()), expected.pictures[delivered++]);
+            QCOMPARE(frameView(observed.get()), expected.pictures[delivered++]);
             bands.clear();
         }
         QCOMPARE(delivered, expected.pictures.size());
@@ -644,7 +639,7 @@ private slots:
         while ((status = readFrame(source.get())) < EndOfStream) {
         }
         QCOMPARE(status, FrameReady);
-        const QImage wrapped = wrapOutput(source.get());
+        const QImage wrapped = frameView(source.get());
         QCOMPARE(wrapped.pixel(5, 5), 0xff102030u);
         while ((status = readFrame(source.get())) < EndOfStream) {
         }
