@@ -154,13 +154,14 @@ qsizetype historyLength(const AnalysisState &state)
     return n;
 }
 
-// Records pictures, each with its rows gathered in random bands when banded.
+// Records pictures, each 32-bit one with its rows gathered in random bands
+// when banded.
 void recordAll(AnalysisState &state, const QList<QImage> &pictures, bool banded = false)
 {
     QRandomGenerator random(uint(pictures.size()));
     for (const QImage &frame : pictures) {
         RowSums sums;
-        for (int y = 0; banded && y < frame.height();) {
+        for (int y = 0; banded && frame.depth() == 32 && y < frame.height();) {
             const int rows = std::min(random.bounded(1, 40), frame.height() - y);
             addRows(sums, frame.constScanLine(y), frame.bytesPerLine(), frame.width(),
                     frame.height(), y, rows);

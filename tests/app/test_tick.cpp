@@ -8,8 +8,8 @@
 #include "testvideo.h"
 
 #include <QLabel>
-#include <QRandomGenerator>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
