@@ -86,11 +86,11 @@ void TestControl::initTestCase()
 {
     QVERIFY(dir.isValid());
     video = dir.filePath(QStringLiteral("colours.mkv"));
-    QList<QRgb> colours;
-    for (int i = 0; i < pictureCount; ++i)
-        colours << testvideo::paletteColour(i);
     QString error;
-    QVERIFY2(testvideo::writeVideo(video, testvideo::uniformColours({64, 48}, colours), &error),
+    QVERIFY2(testvideo::writeVideo(
+                 video,
+                 testvideo::uniformColours({64, 48}, testvideo::paletteColours(pictureCount)),
+                 &error),
              qPrintable(error));
     QCOMPARE(testvideo::countVideoPackets(video), pictureCount);
 }

@@ -69,11 +69,11 @@ private:
 void TestTick::initTestCase()
 {
     video = dir.filePath(QStringLiteral("nine.mkv"));
-    QList<QRgb> colours;
-    for (int i = 0; i < pictureCount; ++i)
-        colours << colourOf(i);
     QString error;
-    QVERIFY2(testvideo::writeVideo(video, testvideo::uniformColours(pictureSize, colours), &error),
+    QVERIFY2(testvideo::writeVideo(
+                 video,
+                 testvideo::uniformColours(pictureSize, testvideo::paletteColours(pictureCount)),
+                 &error),
              qPrintable(error));
 }
 

@@ -88,9 +88,7 @@ void TestDrop::initTestCase()
     QVERIFY(dir.isValid());
     first = dir.filePath(QStringLiteral("first.mkv"));
     second = dir.filePath(QStringLiteral("second video.mkv"));
-    QList<QRgb> colours;
-    for (int i = 0; i < firstCount; ++i)
-        colours << testvideo::paletteColour(i);
+    const QList<QRgb> colours = testvideo::paletteColours(firstCount);
     QString error;
     QVERIFY2(testvideo::writeVideo(first, testvideo::uniformColours({64, 48}, colours), &error),
              qPrintable(error));

@@ -71,12 +71,12 @@ void TestProgress::initTestCase()
 {
     QVERIFY(dir.isValid());
     video = dir.filePath(QStringLiteral("colours.mkv"));
-    QList<QRgb> colours;
-    for (int i = 0; i < pictureCount; ++i)
-        colours << testvideo::paletteColour(i);
     QString error;
     // 25 pictures a second: picture k starts at k / 25 s of 13 / 25 s.
-    QVERIFY2(testvideo::writeVideo(video, testvideo::uniformColours({64, 48}, colours), &error),
+    QVERIFY2(testvideo::writeVideo(
+                 video,
+                 testvideo::uniformColours({64, 48}, testvideo::paletteColours(pictureCount)),
+                 &error),
              qPrintable(error));
 }
 

@@ -85,14 +85,6 @@ QByteArray encodedImage(const QImage &image, const char *format)
     return bytes;
 }
 
-QList<QRgb> palette(int count)
-{
-    QList<QRgb> colours;
-    for (int i = 0; i < count; ++i)
-        colours << paletteColour(i);
-    return colours;
-}
-
 } // namespace
 
 class TestRobustness : public QObject
@@ -146,7 +138,7 @@ void TestRobustness::initTestCase()
     make(path("noise.jpg"), badmedia::randomBytes(16 * 1024, 2));
 
     // Sources for the cut copies: delayed pictures, index at the end for mp4.
-    VideoStream reordered = uniformColours({64, 48}, palette(40), Codec::Mpeg4);
+    VideoStream reordered = uniformColours({64, 48}, paletteColours(40), Codec::Mpeg4);
     reordered.maxBFrames = 2;
     for (const char *name : {"whole.mkv", "whole.avi", "whole.mp4"}) {
         make(path(name), reordered);
@@ -170,9 +162,9 @@ void TestRobustness::initTestCase()
         make(path(qPrintable(QStringLiteral("claims%1.jpg").arg(side))), bigJpeg);
     }
 
-    make(path("tiny1x1.mkv"), uniformColours({1, 1}, palette(5)));
-    make(path("tiny2x2.mkv"), uniformColours({2, 2}, palette(5)));
-    make(path("odd641x479.mkv"), uniformColours({641, 479}, palette(3)));
+    make(path("tiny1x1.mkv"), uniformColours({1, 1}, paletteColours(5)));
+    make(path("tiny2x2.mkv"), uniformColours({2, 2}, paletteColours(5)));
+    make(path("odd641x479.mkv"), uniformColours({641, 479}, paletteColours(3)));
     make(path("single.png"), png);
     make(path("single.jpg"), jpeg);
 
@@ -181,12 +173,12 @@ void TestRobustness::initTestCase()
         sizes << uniformPicture(size, 0xff808080) << uniformPicture(size, 0xff808080);
     make(path("sizechange.avi"), pictureList(sizes, Codec::Mjpeg));
 
-    VideoStream damaged = uniformColours({64, 48}, palette(30), Codec::Mpeg4);
+    VideoStream damaged = uniformColours({64, 48}, paletteColours(30), Codec::Mpeg4);
     damaged.damagedPackets = {12, 13, 14};
     make(path("damaged.avi"), damaged);
     // Nothing decodes while the stream information is read, so the pixel
     // format stays unknown.
-    VideoStream allDamaged = uniformColours({64, 48}, palette(10), Codec::Mpeg4);
+    VideoStream allDamaged = uniformColours({64, 48}, paletteColours(10), Codec::Mpeg4);
     for (int i = 0; i < 10; ++i)
         allDamaged.damagedPackets << i;
     make(path("alldamaged.avi"), allDamaged);
@@ -194,7 +186,7 @@ void TestRobustness::initTestCase()
     // A colour matrix code that names no matrix, straight from the bitstream.
     MediaFile plain;
     plain.format = "m4v";
-    plain.streams.push_back(uniformColours({64, 48}, palette(6), Codec::Mpeg4));
+    plain.streams.push_back(uniformColours({64, 48}, paletteColours(6), Codec::Mpeg4));
     QString written;
     QVERIFY2(writeMedia(path("matrix.m4v"), plain, &written), qPrintable(written));
     QFile m4v(path("matrix.m4v"));
@@ -208,7 +200,7 @@ void TestRobustness::initTestCase()
     QString error;
     QVERIFY2(writeMedia(path("audio.mkv"), audioOnly, &error), qPrintable(error));
     QVERIFY2(writeUndecodableVideo(path("undecodable.nut"), &error), qPrintable(error));
-    make(path("decodable.nut"), uniformColours({64, 48}, palette(6)));
+    make(path("decodable.nut"), uniformColours({64, 48}, paletteColours(6)));
     QVERIFY2(badmedia::writeUndecodableThenDecodable(path("undecodable-first.nut"),
                                                      path("decodable.nut"), &error),
              qPrintable(error));
@@ -306,9 +298,9 @@ void TestRobustness::runShowsErrorBoxOrPlaysToEnd_data()
     error("claims 30000x30000, jpeg", "claims30000.jpg");
     error("claims 65535x65535, jpeg", "claims65535.jpg");
 
-    plays("1x1", "tiny1x1.mkv", 5, 5, palette(5));
-    plays("2x2", "tiny2x2.mkv", 5, 5, palette(5));
-    plays("641x479", "odd641x479.mkv", 3, 3, palette(3));
+    plays("1x1", "tiny1x1.mkv", 5, 5, paletteColours(5));
+    plays("2x2", "tiny2x2.mkv", 5, 5, paletteColours(5));
+    plays("641x479", "odd641x479.mkv", 3, 3, paletteColours(3));
     plays("single PNG picture", "single.png", 1, 1, {0xff2080c0});
     plays("single JPEG picture", "single.jpg", 1, 1);
     plays("size changes mid-stream", "sizechange.avi", 8, 8);
@@ -420,8 +412,8 @@ void TestRobustness::fileChangedDuringRunEndsTheRun()
     const QString file = path("changing.avi");
     const QString other = path("other.avi");
     QFile::remove(file);
-    make(file, uniformColours({64, 48}, palette(pictures), Codec::Mjpeg));
-    make(other, uniformColours({32, 24}, palette(10), Codec::Mjpeg));
+    make(file, uniformColours({64, 48}, paletteColours(pictures), Codec::Mjpeg));
+    make(other, uniformColours({32, 24}, paletteColours(10), Codec::Mjpeg));
 
     ErrorBoxWatcher boxes;
     auto dialog = answerFileDialog(file);

@@ -538,6 +538,14 @@ QImage uniformPicture(QSize size, QRgb colour)
     return image;
 }
 
+QList<QRgb> paletteColours(int count)
+{
+    QList<QRgb> colours;
+    for (int i = 0; i < count; ++i)
+        colours << paletteColour(i);
+    return colours;
+}
+
 VideoStream uniformColours(QSize size, const QList<QRgb> &colours, Codec codec)
 {
     VideoStream video;

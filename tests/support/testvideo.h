@@ -97,6 +97,8 @@ VideoStream pictureList(const QList<QImage> &pictures, Codec codec = Codec::Ffv1
 // 64 clearly different colours (index taken modulo 64), for telling pictures
 // apart after lossy coding.
 QRgb paletteColour(int index);
+// The first count palette colours, one per picture.
+QList<QRgb> paletteColours(int count);
 // Index of the palette colour nearest to colour (among the first count).
 int nearestPaletteIndex(QRgb colour, int count);
 
