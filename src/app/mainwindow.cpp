@@ -33,7 +33,8 @@ MainWindow::~MainWindow()
 {
     if (windowRun.tickTimer)
         windowRun.tickTimer->stop();
-    windowRun.source.reset();
+    // The run, its open video included, ends with its window.
+    windowRun = WindowRun();
     ui.reset();
 }
 
