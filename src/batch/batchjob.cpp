@@ -95,11 +95,12 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     }
 
     const QString base = outputBase(videoPath, options.outputDir);
-    QStringList failed = writeStrips(analysis.strips, base, options.kinds);
-    if (options.csv && !writeColoursCsv(analysis, base + csvSuffix()))
-        failed << base + csvSuffix();
+    QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds);
+    QString csvWhy;
+    if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
+        failed << WriteFailure{base + csvSuffix(), csvWhy};
     report.finish(id, last, failed.isEmpty());
-    for (const QString &file : failed)
-        report.message(failure(file, QStringLiteral("This file could not be written.")));
+    for (const WriteFailure &file : failed)
+        report.message(failure(file.file, file.reason));
     return failed.isEmpty();
 }

@@ -35,6 +35,6 @@ std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &vi
 QString csvSuffix();
 
 // Reads videoPath and writes its files, reporting progress and every failure
-// ("reelmeter-batch: PATH: ...") to report. True when everything was written.
+// ("reelmeter-batch: PATH: REASON") to report. True when everything was written.
 // A video that cannot be read writes nothing.
 bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report);

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using batchprocess::run;
 
 namespace {
@@ -83,6 +85,12 @@ QImage readBack(const QString &fileName)
     return QImage(fileName).convertToFormat(QImage::Format_RGB32);
 }
 
+QByteArray contentsOf(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 constexpr const char *notAVideo = "This is not a video or image file.";
 
 } // namespace
@@ -101,6 +109,9 @@ private slots:
     void outputDirectoryTakesTheFileName();
     void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
+    void writeFailuresSayWhy_data();
+    void writeFailuresSayWhy();
+    void linksAreReplacedNotWrittenThrough();
     void usageErrors_data();
     void usageErrors();
     void runsWithoutDisplay();
@@ -358,11 +369,105 @@ void TestBatch::unwritableFileIsNamedAndOthersWritten()
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.errorLines, QStringList{QStringLiteral("reelmeter-batch: ") + blocked +
-                                            QStringLiteral(": This file could not be written.")});
+                                            QStringLiteral(": Is a directory.")});
     QVERIFY(QFileInfo(blocked).isDir());
     QCOMPARE(filesIn(out.path()),
              (QStringList{QStringLiteral("quadrants.mkv-averageDisplay.bmp"),
                           QStringLiteral("quadrants.mkv-brightnessDisplay.bmp")}));
+}
+
+void TestBatch::writeFailuresSayWhy_data()
+{
+    QTest::addColumn<bool>("readOnlyDirectory");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("name too long") << false << QStringLiteral("File name too long.");
+    QTest::addRow("read-only directory") << true << QStringLiteral("Permission denied.");
+}
+
+void TestBatch::writeFailuresSayWhy()
+{
+    QFETCH(bool, readOnlyDirectory);
+    QFETCH(QString, reason);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QStringList arguments{QStringLiteral("-q"), QStringLiteral("--strips=average")};
+    QString target; // directory the strip should go to
+    QString input;
+    if (readOnlyDirectory) {
+        target = work.filePath(QStringLiteral("locked"));
+        input = work.filePath(QStringLiteral("film.mkv"));
+        QVERIFY(QDir().mkpath(target));
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QFile probe(QDir(target).filePath(QStringLiteral("probe")));
+        if (probe.open(QIODevice::WriteOnly)) {
+            probe.remove();
+            QSKIP("Permissions do not stop root from writing.");
+        }
+        arguments << QStringLiteral("-o") << target;
+    } else {
+        // Room for the video's name, none for a suffix after it (NAME_MAX is 255).
+        target = work.path();
+        input = work.filePath(QString(240, QLatin1Char('l')) + QStringLiteral(".mkv"));
+    }
+    QVERIFY(QFile::copy(video, input));
+    const QStringList before = QDir(target).entryList(QDir::Files | QDir::Hidden);
+
+    const auto result = run(arguments + QStringList{input});
+    QFile::setPermissions(target,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    const QString written =
+        QDir(target).filePath(QFileInfo(input).fileName() + QStringLiteral("-averageDisplay.bmp"));
+    QCOMPARE(result.errorLines, QStringList{QStringLiteral("reelmeter-batch: ") + written +
+                                            QStringLiteral(": ") + reason});
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), before);
+}
+
+void TestBatch::linksAreReplacedNotWrittenThrough()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString precious = work.filePath(QStringLiteral("precious.txt"));
+    const QByteArray preciousBytes("the user's own words\n");
+    QFile preciousFile(precious);
+    QVERIFY(preciousFile.open(QIODevice::WriteOnly) && preciousFile.write(preciousBytes) > 0);
+    preciousFile.close();
+    const QString out = work.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    const QString strip = QDir(out).filePath(QStringLiteral("quadrants.mkv-averageDisplay.bmp"));
+    const QString csv = QDir(out).filePath(QStringLiteral("quadrants.mkv-colours.csv"));
+    QVERIFY(QFile::link(precious, strip));
+    QVERIFY(QFile::link(precious, csv));
+    // A file of the user's that is replaced keeps its permissions.
+    const QString brightness =
+        QDir(out).filePath(QStringLiteral("quadrants.mkv-brightnessDisplay.bmp"));
+    QFile privateFile(brightness);
+    QVERIFY(privateFile.open(QIODevice::WriteOnly));
+    privateFile.close();
+    QVERIFY(QFile::setPermissions(brightness, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+
+    const auto result =
+        run({QStringLiteral("-q"), QStringLiteral("--csv"), QStringLiteral("-o"), out, video});
+    QVERIFY(result.finished);
+    QCOMPARE(result.errorLines, QStringList());
+    QCOMPARE(result.exitCode, 0);
+
+    QCOMPARE(contentsOf(precious), preciousBytes);
+    // New files' permissions: 0666 less the umask the tool inherited.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    for (const QString &file : {strip, csv}) {
+        QVERIFY2(!QFileInfo(file).isSymLink() && QFileInfo(file).isFile(), qPrintable(file));
+        struct stat status;
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, 0666 & ~mask);
+    }
+    QCOMPARE(readBack(strip), referenceAnalysis(pictures).strips.average.image());
+    QVERIFY(contentsOf(csv).startsWith(coloursCsvHeader()));
+    QCOMPARE(QFileInfo(brightness).permissions() & 0x0777,
+             QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QCOMPARE(readBack(brightness), referenceAnalysis(pictures).strips.brightness.image());
 }
 
 void TestBatch::usageErrors_data()
