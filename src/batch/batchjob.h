@@ -31,6 +31,11 @@ QString outputBase(const QString &videoPath, const QString &outputDir);
 std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &videos,
                                                            const QString &outputDir);
 
+// The first video that would be overwritten by a file the run writes (its
+// own or another video's): the same absolute clean path, or for files that
+// exist, the same file reached another way. Nothing when there is none.
+std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options);
+
 // "-colours.csv": appended like the strips' suffixes.
 QString csvSuffix();
 

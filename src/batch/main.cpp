@@ -100,6 +100,10 @@ int main(int argc, char *argv[])
     if (const auto clash = clashingOutputs(videos, options.outputDir))
         return failUsage(QStringLiteral("%1 and %2 would write files of the same names.")
                              .arg(clash->first, clash->second));
+    // Its strips would replace it, and a later video might read them instead.
+    if (const auto video = videoAmongOutputs(videos, options))
+        return failUsage(
+            QStringLiteral("%1 is both a video to read and a file to write.").arg(*video));
     if (!options.outputDir.isEmpty()) {
         if (!QDir().mkpath(options.outputDir)) {
             std::fprintf(stderr, "reelmeter-batch: %s: This directory could not be created.\n",

@@ -10,6 +10,7 @@
 #include "video/framesource.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -91,6 +92,19 @@ QByteArray contentsOf(const QString &fileName)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Every file below directory, links not followed, with its bytes.
+QMap<QString, QByteArray> treeOf(const QString &directory)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator files(directory, QDir::Files | QDir::Hidden | QDir::System,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        tree.insert(file, contentsOf(file));
+    }
+    return tree;
+}
+
 constexpr const char *notAVideo = "This is not a video or image file.";
 
 } // namespace
@@ -112,6 +126,8 @@ private slots:
     void writeFailuresSayWhy_data();
     void writeFailuresSayWhy();
     void linksAreReplacedNotWrittenThrough();
+    void videoThatWouldBeOverwrittenIsRefused_data();
+    void videoThatWouldBeOverwrittenIsRefused();
     void usageErrors_data();
     void usageErrors();
     void runsWithoutDisplay();
@@ -468,6 +484,48 @@ void TestBatch::linksAreReplacedNotWrittenThrough()
     QCOMPARE(QFileInfo(brightness).permissions() & 0x0777,
              QFileDevice::ReadUser | QFileDevice::WriteUser);
     QCOMPARE(readBack(brightness), referenceAnalysis(pictures).strips.brightness.image());
+}
+
+void TestBatch::videoThatWouldBeOverwrittenIsRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named");
+    QTest::addRow("next to the video")
+        << QStringList{QStringLiteral("a.mkv"), QStringLiteral("a.mkv-averageDisplay.bmp")}
+        << QStringLiteral("a.mkv-averageDisplay.bmp");
+    QTest::addRow("csv in the output directory")
+        << QStringList{QStringLiteral("--csv"), QStringLiteral("-o"), QStringLiteral("out"),
+                       QStringLiteral("out/a.mkv-colours.csv"), QStringLiteral("a.mkv")}
+        << QStringLiteral("out/a.mkv-colours.csv");
+    QTest::addRow("same file through a linked directory")
+        << QStringList{QStringLiteral("-o"), QStringLiteral("linked"), QStringLiteral("a.mkv"),
+                       QStringLiteral("out/a.mkv-averageDisplay.bmp")}
+        << QStringLiteral("out/a.mkv-averageDisplay.bmp");
+}
+
+void TestBatch::videoThatWouldBeOverwrittenIsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("out"))));
+    QVERIFY(QFile::link(QStringLiteral("out"), work.filePath(QStringLiteral("linked"))));
+    // Each a readable video: without the check all would be read and written.
+    for (const QString &name :
+         {QStringLiteral("a.mkv"), QStringLiteral("a.mkv-averageDisplay.bmp"),
+          QStringLiteral("out/a.mkv-colours.csv"), QStringLiteral("out/a.mkv-averageDisplay.bmp")})
+        QVERIFY(QFile::copy(video, work.filePath(name)));
+    const auto before = treeOf(work.path());
+
+    const auto result = run(arguments, work.path());
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.errorLines,
+             (QStringList{QStringLiteral("reelmeter-batch: ") + named +
+                              QStringLiteral(" is both a video to read and a file to write."),
+                          QStringLiteral("Try 'reelmeter-batch --help' for more.")}));
+    QVERIFY(treeOf(work.path()) == before);
 }
 
 void TestBatch::usageErrors_data()
