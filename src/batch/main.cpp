@@ -17,10 +17,11 @@ namespace {
 
 constexpr int usageError = 2;
 
+// text may hold names from the command line: printed through printableName.
 int failUsage(const QString &text)
 {
     std::fprintf(stderr, "reelmeter-batch: %s\nTry 'reelmeter-batch --help' for more.\n",
-                 qPrintable(text));
+                 qPrintable(printableName(text)));
     return usageError;
 }
 
@@ -107,7 +108,7 @@ int main(int argc, char *argv[])
     if (!options.outputDir.isEmpty()) {
         if (!QDir().mkpath(options.outputDir)) {
             std::fprintf(stderr, "reelmeter-batch: %s: This directory could not be created.\n",
-                         qPrintable(options.outputDir));
+                         qPrintable(printableName(options.outputDir)));
             return 1;
         }
     }

@@ -128,6 +128,7 @@ private slots:
     void linksAreReplacedNotWrittenThrough();
     void videoThatWouldBeOverwrittenIsRefused_data();
     void videoThatWouldBeOverwrittenIsRefused();
+    void controlCharactersInNamesAreShownEscaped();
     void usageErrors_data();
     void usageErrors();
     void runsWithoutDisplay();
@@ -137,6 +138,8 @@ private slots:
     void progressFraction_data();
     void progressFraction();
     void progressTexts();
+    void printableNames_data();
+    void printableNames();
 
 private:
     QTemporaryDir dir;
@@ -528,6 +531,34 @@ void TestBatch::videoThatWouldBeOverwrittenIsRefused()
     QVERIFY(treeOf(work.path()) == before);
 }
 
+void TestBatch::controlCharactersInNamesAreShownEscaped()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString film = work.filePath(QStringLiteral("two\nlines\x1b[31m.mkv"));
+    const QString missing = work.filePath(QStringLiteral("gone\x1b]0;title\a.mkv"));
+    QVERIFY(QFile::copy(video, film));
+
+    // Not a terminal: a finished line for the film, an error for the other.
+    const auto result = run({film, missing});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.errorLines.size(), 2);
+    for (const QString &line : result.errorLines)
+        QVERIFY2(!line.contains(QChar(0x1b)) && !line.contains(QLatin1Char('\a')),
+                 qPrintable(line));
+    QVERIFY2(result.errorLines.contains(QStringLiteral("reelmeter-batch: ") + work.path() +
+                                        QStringLiteral("/gone\\e]0;title\\x07.mkv: "
+                                                       "No such file or directory.")),
+             qPrintable(result.errorLines.join(QLatin1Char('\n'))));
+    const QString finished = work.path() + QStringLiteral("/two\\nlines\\e[31m.mkv: 41 pictures");
+    QVERIFY2(std::any_of(result.errorLines.begin(), result.errorLines.end(),
+                         [&](const QString &line) { return line.startsWith(finished); }),
+             qPrintable(result.errorLines.join(QLatin1Char('\n'))));
+    // The files themselves keep the name as it is.
+    QVERIFY(QFileInfo(film + QStringLiteral("-averageDisplay.bmp")).isFile());
+}
+
 void TestBatch::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -650,6 +681,28 @@ void TestBatch::progressTexts()
              QStringLiteral("film.mkv  ?%  0 pictures"));
     QCOMPARE(finishedLine(QStringLiteral("film.mkv"), 1500, 6.0),
              QStringLiteral("film.mkv: 1500 pictures in 0:06, 250.0 pictures/s"));
+}
+
+void TestBatch::printableNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("printed");
+    QTest::addRow("backslash doubled")
+        << QStringLiteral("a\\n.mkv") << QStringLiteral("a\\\\n.mkv");
+    QTest::addRow("tab, return, bell, DEL")
+        << QStringLiteral("a\tb\rc\ad\x7f") << QStringLiteral("a\\tb\\rc\\x07d\\x7f");
+    QTest::addRow("C1 control sequence introducer")
+        << QStringLiteral("x\u009b2J.mkv") << QStringLiteral("x\\x9b2J.mkv");
+    QTest::addRow("other letters kept")
+        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv")
+        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv");
+}
+
+void TestBatch::printableNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, printed);
+    QCOMPARE(printableName(name), printed);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
