@@ -94,11 +94,8 @@ bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QStri
 
     // Everything below is relative to this one directory, so the new file and
     // the target stay side by side whatever happens to the path meanwhile.
-    int dirFd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // A directory one may write in but not list: no fsync of it then.
-    if (dirFd < 0 && errno == EACCES)
-        dirFd = ::open(directory.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    const Descriptor dir(dirFd);
+    // O_PATH: a directory one may write in but not list will do.
+    const Descriptor dir(::open(directory.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return fail(why, errno);
     struct stat target;
@@ -133,7 +130,5 @@ bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QStri
         return abandon(errno);
     if (::renameat(dir.get(), temporary.constData(), dir.get(), name.constData()) != 0)
         return abandon(errno);
-    // The new name itself survives a crash only once the directory is on disk.
-    ::fsync(dir.get());
     return true;
 }
