@@ -76,13 +76,14 @@ void MainWindow::on_pushButton_clicked()
 
 void MainWindow::on_saveButton_clicked()
 {
-    const QStringList failed =
+    const QList<WriteFailure> failed =
         writeStrips(analysisState.strips, stripView->videoPath(), savedStripKinds());
     if (failed.isEmpty())
         return;
     QString text = QStringLiteral("These files could not be saved:");
-    for (const QString &name : failed)
-        text += QLatin1Char('\n') + name;
+    for (const WriteFailure &failure : failed)
+        text += QLatin1Char('\n') + failure.file + QStringLiteral(" (") + failure.reason +
+                QLatin1Char(')');
     QMessageBox::critical(this, QStringLiteral("Error"), text, QMessageBox::Ok,
                           QMessageBox::NoButton);
 }

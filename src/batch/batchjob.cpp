@@ -5,14 +5,45 @@
 #include "batch/videoanalysis.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
+
+#include <sys/stat.h>
+
+#include <set>
 
 namespace {
 
 QString failure(const QString &path, const QString &reason)
 {
     return QStringLiteral("reelmeter-batch: ") + path + QStringLiteral(": ") + reason;
+}
+
+QString cleanAbsolute(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Device and inode of an existing file, links followed.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return std::pair(status.st_dev, status.st_ino);
+}
+
+QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
+{
+    const QString base = outputBase(videoPath, options.outputDir);
+    QStringList files;
+    for (StripKind kind : options.kinds)
+        files << base + stripSuffix(kind);
+    if (options.csv)
+        files << base + csvSuffix();
+    return files;
 }
 
 } // namespace
@@ -70,6 +101,26 @@ std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &vi
     return std::nullopt;
 }
 
+std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options)
+{
+    QSet<QString> paths;
+    std::set<std::pair<dev_t, ino_t>> identities;
+    for (const QString &video : videos) {
+        for (const QString &file : outputFiles(video, options)) {
+            paths << cleanAbsolute(file);
+            if (const auto identity = fileIdentity(file))
+                identities.insert(*identity);
+        }
+    }
+    for (const QString &video : videos) {
+        if (paths.contains(cleanAbsolute(video)))
+            return video;
+        if (const auto identity = fileIdentity(video); identity && identities.count(*identity))
+            return video;
+    }
+    return std::nullopt;
+}
+
 QString csvSuffix()
 {
     return QStringLiteral("-colours.csv");
@@ -95,11 +146,12 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     }
 
     const QString base = outputBase(videoPath, options.outputDir);
-    QStringList failed = writeStrips(analysis.strips, base, options.kinds);
-    if (options.csv && !writeColoursCsv(analysis, base + csvSuffix()))
-        failed << base + csvSuffix();
+    QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds);
+    QString csvWhy;
+    if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
+        failed << WriteFailure{base + csvSuffix(), csvWhy};
     report.finish(id, last, failed.isEmpty());
-    for (const QString &file : failed)
-        report.message(failure(file, QStringLiteral("This file could not be written.")));
+    for (const WriteFailure &file : failed)
+        report.message(failure(file.file, file.reason));
     return failed.isEmpty();
 }

@@ -31,10 +31,15 @@ QString outputBase(const QString &videoPath, const QString &outputDir);
 std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &videos,
                                                            const QString &outputDir);
 
+// The first video that would be overwritten by a file the run writes (its
+// own or another video's): the same absolute clean path, or for files that
+// exist, the same file reached another way. Nothing when there is none.
+std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options);
+
 // "-colours.csv": appended like the strips' suffixes.
 QString csvSuffix();
 
 // Reads videoPath and writes its files, reporting progress and every failure
-// ("reelmeter-batch: PATH: ...") to report. True when everything was written.
+// ("reelmeter-batch: PATH: REASON") to report. True when everything was written.
 // A video that cannot be read writes nothing.
 bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report);

@@ -1,6 +1,6 @@
 #include "batch/colourcsv.h"
 
-#include <QSaveFile>
+#include "export/atomicfile.h"
 
 #include <algorithm>
 #include <array>
@@ -54,15 +54,7 @@ QByteArray coloursCsv(const AnalysisState &analysis)
     return csv;
 }
 
-bool writeColoursCsv(const AnalysisState &analysis, const QString &fileName)
+bool writeColoursCsv(const AnalysisState &analysis, const QString &fileName, QString *why)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray csv = coloursCsv(analysis);
-    if (file.write(csv) != csv.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(fileName, coloursCsv(analysis), why);
 }

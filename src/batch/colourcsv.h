@@ -13,5 +13,7 @@
 QByteArray coloursCsvHeader();
 QByteArray coloursCsv(const AnalysisState &analysis);
 
-// Writes coloursCsv(analysis) to fileName atomically; false when it could not.
-bool writeColoursCsv(const AnalysisState &analysis, const QString &fileName);
+// Writes coloursCsv(analysis) to fileName as writeFileAtomically does; false
+// when it could not, with the reason in why.
+bool writeColoursCsv(const AnalysisState &analysis, const QString &fileName,
+                     QString *why = nullptr);

@@ -17,10 +17,11 @@ namespace {
 
 constexpr int usageError = 2;
 
+// text may hold names from the command line: printed through printableName.
 int failUsage(const QString &text)
 {
     std::fprintf(stderr, "reelmeter-batch: %s\nTry 'reelmeter-batch --help' for more.\n",
-                 qPrintable(text));
+                 qPrintable(printableName(text)));
     return usageError;
 }
 
@@ -100,10 +101,14 @@ int main(int argc, char *argv[])
     if (const auto clash = clashingOutputs(videos, options.outputDir))
         return failUsage(QStringLiteral("%1 and %2 would write files of the same names.")
                              .arg(clash->first, clash->second));
+    // Its strips would replace it, and a later video might read them instead.
+    if (const auto video = videoAmongOutputs(videos, options))
+        return failUsage(
+            QStringLiteral("%1 is both a video to read and a file to write.").arg(*video));
     if (!options.outputDir.isEmpty()) {
         if (!QDir().mkpath(options.outputDir)) {
             std::fprintf(stderr, "reelmeter-batch: %s: This directory could not be created.\n",
-                         qPrintable(options.outputDir));
+                         qPrintable(printableName(options.outputDir)));
             return 1;
         }
     }

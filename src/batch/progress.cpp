@@ -36,6 +36,39 @@ QString fitted(const QString &name, const QString &line, int width)
 
 } // namespace
 
+QString printableName(const QString &name)
+{
+    QString printable;
+    printable.reserve(name.size());
+    for (const QChar c : name) {
+        const char16_t code = c.unicode();
+        switch (code) {
+        case u'\\':
+            printable += QStringLiteral("\\\\");
+            continue;
+        case u'\n':
+            printable += QStringLiteral("\\n");
+            continue;
+        case u'\t':
+            printable += QStringLiteral("\\t");
+            continue;
+        case u'\r':
+            printable += QStringLiteral("\\r");
+            continue;
+        case 0x1b:
+            printable += QStringLiteral("\\e");
+            continue;
+        default:
+            break;
+        }
+        if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+            printable += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+        else
+            printable += c;
+    }
+    return printable;
+}
+
 QString formatDuration(double seconds)
 {
     const qint64 total = seconds > 0 ? static_cast<qint64>(seconds) : 0;
@@ -88,9 +121,9 @@ ProgressReport::Mode ProgressReport::modeFor(std::FILE *stream, bool quiet)
 int ProgressReport::begin(const QString &name)
 {
     std::lock_guard lock(m_mutex);
-    Running running{m_nextId++, name, QElapsedTimer(), QString()};
+    Running running{m_nextId++, printableName(name), QElapsedTimer(), QString()};
     running.clock.start();
-    running.line = progressLine(name, ReadProgress(), 0);
+    running.line = progressLine(running.name, ReadProgress(), 0);
     m_running << running;
     if (m_mode == Mode::Terminal)
         draw({});
@@ -125,7 +158,7 @@ void ProgressReport::finish(int id, const ReadProgress &progress, bool written)
 void ProgressReport::message(const QString &text)
 {
     std::lock_guard lock(m_mutex);
-    draw({text});
+    draw({printableName(text)});
 }
 
 ProgressReport::Running *ProgressReport::find(int id)

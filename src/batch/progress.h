@@ -1,6 +1,7 @@
 // Progress of the videos being read, on a stream (stderr): on a terminal one
 // line per running video, redrawn in place; elsewhere one line per finished
-// video. Error messages go through it too, so they never cut a line.
+// video. Error messages go through it too, so they never cut a line. Names
+// and messages are printed through printableName.
 #pragma once
 
 #include "batch/videoanalysis.h"
@@ -11,6 +12,11 @@
 
 #include <cstdio>
 #include <mutex>
+
+// name with its control characters (C0, DEL, C1) made visible as \n, \t,
+// \r, \e or \xHH and each backslash doubled: a file name can neither break
+// a line nor steer the terminal.
+QString printableName(const QString &name);
 
 // "0:05", "12:34", "1:02:03"; seconds are truncated, negative counts as 0.
 QString formatDuration(double seconds);

@@ -1,6 +1,8 @@
 #include "export/stripexport.h"
 
-#include <QSaveFile>
+#include "export/atomicfile.h"
+
+#include <QBuffer>
 
 namespace {
 
@@ -45,21 +47,24 @@ const Strip &stripOf(const StripSet &strips, StripKind kind)
     return strips.mood;
 }
 
-bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format)
+bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
+                          QString *why)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (!image.save(&file, format)) {
-        file.cancelWriting();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, format)) {
+        if (why)
+            *why = QStringLiteral("The picture could not be encoded.");
         return false;
     }
-    return file.commit();
+    return writeFileAtomically(fileName, bytes, why);
 }
 
-QStringList writeStrips(const StripSet &strips, const QString &base, const QList<StripKind> &kinds)
+QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
+                                const QList<StripKind> &kinds)
 {
-    QStringList failed;
+    QList<WriteFailure> failed;
     for (StripKind kind : kinds) {
         const Strip &strip = stripOf(strips, kind);
         if (strip.width() == 0)
@@ -68,8 +73,9 @@ QStringList writeStrips(const StripSet &strips, const QString &base, const QList
         QImage image = strip.image();
         image.setDotsPerMeterX(stripDotsPerMeter);
         image.setDotsPerMeterY(stripDotsPerMeter);
-        if (!writeImageAtomically(image, fileName, "BMP"))
-            failed << fileName;
+        QString why;
+        if (!writeImageAtomically(image, fileName, "BMP", &why))
+            failed << WriteFailure{fileName, why};
     }
     return failed;
 }

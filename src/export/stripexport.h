@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 enum class StripKind { Average, Quadrant, Brightness, Difference, Mood };
 
@@ -21,12 +20,20 @@ inline const QList<StripKind> &savedStripKinds()
 QString stripSuffix(StripKind kind);
 const Strip &stripOf(const StripSet &strips, StripKind kind);
 
-// Writes each chosen strip to base + its suffix as BMP, each file atomically
-// (an earlier file of that name stays whole if the write fails). A strip that
-// holds nothing yet writes no file and is no failure. Returns the file names
-// that could not be written; the others are written all the same. The files
-// record 96 dpi whatever the screen.
-QStringList writeStrips(const StripSet &strips, const QString &base, const QList<StripKind> &kinds);
+// A file that could not be written, and why ("Permission denied.").
+struct WriteFailure {
+    QString file;
+    QString reason;
+};
 
-// Writes image to fileName in format, atomically. False when it could not.
-bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format);
+// Writes each chosen strip to base + its suffix as BMP, each file as
+// writeFileAtomically does. A strip that holds nothing yet writes no file and
+// is no failure. Returns the files that could not be written; the others are
+// written all the same. The files record 96 dpi whatever the screen.
+QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
+                                const QList<StripKind> &kinds);
+
+// Writes image to fileName in format as writeFileAtomically does. False when
+// it could not, with the reason in why.
+bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
+                          QString *why = nullptr);

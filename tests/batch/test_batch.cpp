@@ -10,11 +10,14 @@
 #include "video/framesource.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using batchprocess::run;
 
@@ -83,6 +86,25 @@ QImage readBack(const QString &fileName)
     return QImage(fileName).convertToFormat(QImage::Format_RGB32);
 }
 
+QByteArray contentsOf(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every file below directory, links not followed, with its bytes.
+QMap<QString, QByteArray> treeOf(const QString &directory)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator files(directory, QDir::Files | QDir::Hidden | QDir::System,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        tree.insert(file, contentsOf(file));
+    }
+    return tree;
+}
+
 constexpr const char *notAVideo = "This is not a video or image file.";
 
 } // namespace
@@ -101,6 +123,12 @@ private slots:
     void outputDirectoryTakesTheFileName();
     void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
+    void writeFailuresSayWhy_data();
+    void writeFailuresSayWhy();
+    void linksAreReplacedNotWrittenThrough();
+    void videoThatWouldBeOverwrittenIsRefused_data();
+    void videoThatWouldBeOverwrittenIsRefused();
+    void controlCharactersInNamesAreShownEscaped();
     void usageErrors_data();
     void usageErrors();
     void runsWithoutDisplay();
@@ -110,6 +138,8 @@ private slots:
     void progressFraction_data();
     void progressFraction();
     void progressTexts();
+    void printableNames_data();
+    void printableNames();
 
 private:
     QTemporaryDir dir;
@@ -358,11 +388,175 @@ void TestBatch::unwritableFileIsNamedAndOthersWritten()
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.errorLines, QStringList{QStringLiteral("reelmeter-batch: ") + blocked +
-                                            QStringLiteral(": This file could not be written.")});
+                                            QStringLiteral(": Is a directory.")});
     QVERIFY(QFileInfo(blocked).isDir());
     QCOMPARE(filesIn(out.path()),
              (QStringList{QStringLiteral("quadrants.mkv-averageDisplay.bmp"),
                           QStringLiteral("quadrants.mkv-brightnessDisplay.bmp")}));
+}
+
+void TestBatch::writeFailuresSayWhy_data()
+{
+    QTest::addColumn<bool>("readOnlyDirectory");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("name too long") << false << QStringLiteral("File name too long.");
+    QTest::addRow("read-only directory") << true << QStringLiteral("Permission denied.");
+}
+
+void TestBatch::writeFailuresSayWhy()
+{
+    QFETCH(bool, readOnlyDirectory);
+    QFETCH(QString, reason);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QStringList arguments{QStringLiteral("-q"), QStringLiteral("--strips=average")};
+    QString target; // directory the strip should go to
+    QString input;
+    if (readOnlyDirectory) {
+        target = work.filePath(QStringLiteral("locked"));
+        input = work.filePath(QStringLiteral("film.mkv"));
+        QVERIFY(QDir().mkpath(target));
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QFile probe(QDir(target).filePath(QStringLiteral("probe")));
+        if (probe.open(QIODevice::WriteOnly)) {
+            probe.remove();
+            QSKIP("Permissions do not stop root from writing.");
+        }
+        arguments << QStringLiteral("-o") << target;
+    } else {
+        // Room for the video's name, none for a suffix after it (NAME_MAX is 255).
+        target = work.path();
+        input = work.filePath(QString(240, QLatin1Char('l')) + QStringLiteral(".mkv"));
+    }
+    QVERIFY(QFile::copy(video, input));
+    const QStringList before = QDir(target).entryList(QDir::Files | QDir::Hidden);
+
+    const auto result = run(arguments + QStringList{input});
+    QFile::setPermissions(target,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    const QString written =
+        QDir(target).filePath(QFileInfo(input).fileName() + QStringLiteral("-averageDisplay.bmp"));
+    QCOMPARE(result.errorLines, QStringList{QStringLiteral("reelmeter-batch: ") + written +
+                                            QStringLiteral(": ") + reason});
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), before);
+}
+
+void TestBatch::linksAreReplacedNotWrittenThrough()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString precious = work.filePath(QStringLiteral("precious.txt"));
+    const QByteArray preciousBytes("the user's own words\n");
+    QFile preciousFile(precious);
+    QVERIFY(preciousFile.open(QIODevice::WriteOnly) && preciousFile.write(preciousBytes) > 0);
+    preciousFile.close();
+    const QString out = work.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    const QString strip = QDir(out).filePath(QStringLiteral("quadrants.mkv-averageDisplay.bmp"));
+    const QString csv = QDir(out).filePath(QStringLiteral("quadrants.mkv-colours.csv"));
+    QVERIFY(QFile::link(precious, strip));
+    QVERIFY(QFile::link(precious, csv));
+    // A file of the user's that is replaced keeps its permissions.
+    const QString brightness =
+        QDir(out).filePath(QStringLiteral("quadrants.mkv-brightnessDisplay.bmp"));
+    QFile privateFile(brightness);
+    QVERIFY(privateFile.open(QIODevice::WriteOnly));
+    privateFile.close();
+    QVERIFY(QFile::setPermissions(brightness, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+
+    const auto result =
+        run({QStringLiteral("-q"), QStringLiteral("--csv"), QStringLiteral("-o"), out, video});
+    QVERIFY(result.finished);
+    QCOMPARE(result.errorLines, QStringList());
+    QCOMPARE(result.exitCode, 0);
+
+    QCOMPARE(contentsOf(precious), preciousBytes);
+    // New files' permissions: 0666 less the umask the tool inherited.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    for (const QString &file : {strip, csv}) {
+        QVERIFY2(!QFileInfo(file).isSymLink() && QFileInfo(file).isFile(), qPrintable(file));
+        struct stat status;
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, 0666 & ~mask);
+    }
+    QCOMPARE(readBack(strip), referenceAnalysis(pictures).strips.average.image());
+    QVERIFY(contentsOf(csv).startsWith(coloursCsvHeader()));
+    QCOMPARE(QFileInfo(brightness).permissions() & 0x0777,
+             QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QCOMPARE(readBack(brightness), referenceAnalysis(pictures).strips.brightness.image());
+}
+
+void TestBatch::videoThatWouldBeOverwrittenIsRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named");
+    QTest::addRow("next to the video")
+        << QStringList{QStringLiteral("a.mkv"), QStringLiteral("a.mkv-averageDisplay.bmp")}
+        << QStringLiteral("a.mkv-averageDisplay.bmp");
+    QTest::addRow("csv in the output directory")
+        << QStringList{QStringLiteral("--csv"), QStringLiteral("-o"), QStringLiteral("out"),
+                       QStringLiteral("out/a.mkv-colours.csv"), QStringLiteral("a.mkv")}
+        << QStringLiteral("out/a.mkv-colours.csv");
+    QTest::addRow("same file through a linked directory")
+        << QStringList{QStringLiteral("-o"), QStringLiteral("linked"), QStringLiteral("a.mkv"),
+                       QStringLiteral("out/a.mkv-averageDisplay.bmp")}
+        << QStringLiteral("out/a.mkv-averageDisplay.bmp");
+}
+
+void TestBatch::videoThatWouldBeOverwrittenIsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("out"))));
+    QVERIFY(QFile::link(QStringLiteral("out"), work.filePath(QStringLiteral("linked"))));
+    // Each a readable video: without the check all would be read and written.
+    for (const QString &name :
+         {QStringLiteral("a.mkv"), QStringLiteral("a.mkv-averageDisplay.bmp"),
+          QStringLiteral("out/a.mkv-colours.csv"), QStringLiteral("out/a.mkv-averageDisplay.bmp")})
+        QVERIFY(QFile::copy(video, work.filePath(name)));
+    const auto before = treeOf(work.path());
+
+    const auto result = run(arguments, work.path());
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.errorLines,
+             (QStringList{QStringLiteral("reelmeter-batch: ") + named +
+                              QStringLiteral(" is both a video to read and a file to write."),
+                          QStringLiteral("Try 'reelmeter-batch --help' for more.")}));
+    QVERIFY(treeOf(work.path()) == before);
+}
+
+void TestBatch::controlCharactersInNamesAreShownEscaped()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString film = work.filePath(QStringLiteral("two\nlines\x1b[31m.mkv"));
+    const QString missing = work.filePath(QStringLiteral("gone\x1b]0;title\a.mkv"));
+    QVERIFY(QFile::copy(video, film));
+
+    // Not a terminal: a finished line for the film, an error for the other.
+    const auto result = run({film, missing});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.errorLines.size(), 2);
+    for (const QString &line : result.errorLines)
+        QVERIFY2(!line.contains(QChar(0x1b)) && !line.contains(QLatin1Char('\a')),
+                 qPrintable(line));
+    QVERIFY2(result.errorLines.contains(QStringLiteral("reelmeter-batch: ") + work.path() +
+                                        QStringLiteral("/gone\\e]0;title\\x07.mkv: "
+                                                       "No such file or directory.")),
+             qPrintable(result.errorLines.join(QLatin1Char('\n'))));
+    const QString finished = work.path() + QStringLiteral("/two\\nlines\\e[31m.mkv: 41 pictures");
+    QVERIFY2(std::any_of(result.errorLines.begin(), result.errorLines.end(),
+                         [&](const QString &line) { return line.startsWith(finished); }),
+             qPrintable(result.errorLines.join(QLatin1Char('\n'))));
+    // The files themselves keep the name as it is.
+    QVERIFY(QFileInfo(film + QStringLiteral("-averageDisplay.bmp")).isFile());
 }
 
 void TestBatch::usageErrors_data()
@@ -487,6 +681,28 @@ void TestBatch::progressTexts()
              QStringLiteral("film.mkv  ?%  0 pictures"));
     QCOMPARE(finishedLine(QStringLiteral("film.mkv"), 1500, 6.0),
              QStringLiteral("film.mkv: 1500 pictures in 0:06, 250.0 pictures/s"));
+}
+
+void TestBatch::printableNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("printed");
+    QTest::addRow("backslash doubled")
+        << QStringLiteral("a\\n.mkv") << QStringLiteral("a\\\\n.mkv");
+    QTest::addRow("tab, return, bell, DEL")
+        << QStringLiteral("a\tb\rc\ad\x7f") << QStringLiteral("a\\tb\\rc\\x07d\\x7f");
+    QTest::addRow("C1 control sequence introducer")
+        << QStringLiteral("x\u009b2J.mkv") << QStringLiteral("x\\x9b2J.mkv");
+    QTest::addRow("other letters kept")
+        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv")
+        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv");
+}
+
+void TestBatch::printableNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, printed);
+    QCOMPARE(printableName(name), printed);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -1,0 +1,134 @@
+#include "export/atomicfile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace {
+
+QString systemReason(int error)
+{
+    // strerror's text without its thread-unsafe buffer: videos are written
+    // from several threads at once.
+    return QString::fromStdString(std::generic_category().message(error)) + QLatin1Char('.');
+}
+
+bool fail(QString *why, int error)
+{
+    if (why)
+        *why = systemReason(error);
+    return false;
+}
+
+// Closes a descriptor on every way out.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+    // The close of a written file can report a failed write of its own.
+    int release()
+    {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+// A short name of its own, so that a target name close to the longest a
+// directory allows still leaves room for it.
+QByteArray temporaryName()
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name(".reelmeter-");
+    for (int i = 0; i < 10; ++i)
+        name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+    return name + ".tmp";
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QString *why)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray directory = slash < 0    ? QByteArray(".")
+                                 : slash == 0 ? QByteArray("/")
+                                              : path.left(slash);
+    const QByteArray name = path.mid(slash + 1);
+    if (name.isEmpty())
+        return fail(why, EISDIR);
+
+    // Everything below is relative to this one directory, so the new file and
+    // the target stay side by side whatever happens to the path meanwhile.
+    // O_PATH: a directory one may write in but not list will do.
+    const Descriptor dir(::open(directory.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return fail(why, errno);
+    struct stat target;
+    const bool exists = ::fstatat(dir.get(), name.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0;
+    // A name too long or a directory that cannot be searched fails here,
+    // before anything is written.
+    if (!exists && errno != ENOENT)
+        return fail(why, errno);
+
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = temporaryName();
+        // 0666 less the umask, as for any new file.
+        fd = ::openat(dir.get(), temporary.constData(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return fail(why, errno);
+    }
+    if (fd < 0)
+        return fail(why, EEXIST);
+    Descriptor file(fd);
+    const auto abandon = [&](int error) {
+        ::unlinkat(dir.get(), temporary.constData(), 0);
+        return fail(why, error);
+    };
+
+    // Set before any byte is in it: a private file stays private throughout.
+    if (exists && S_ISREG(target.st_mode) && ::fchmod(file.get(), target.st_mode & 0777) != 0)
+        return abandon(errno);
+    if (!writeAll(file.get(), bytes) || ::fsync(file.get()) != 0 || file.release() != 0)
+        return abandon(errno);
+    if (::renameat(dir.get(), temporary.constData(), dir.get(), name.constData()) != 0)
+        return abandon(errno);
+    return true;
+}

@@ -1,0 +1,12 @@
+// Replacing a file's contents all at once, never through a symbolic link.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Writes bytes to a new file beside fileName and renames it over that name:
+// a symbolic link of that name is itself replaced, never the file it points
+// to, and an earlier file stays whole when anything fails. The new file gets
+// the earlier regular file's permissions, else those of any new file. False
+// when it could not, with the reason ("No space left on device.") in why.
+bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QString *why = nullptr);
