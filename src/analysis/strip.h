@@ -58,6 +58,8 @@ public:
     // The exact width() x height() strip in Format_RGB32, owning its pixels;
     // a null image while the strip is empty.
     QImage image() const;
+    // Column's colour in band, as 0xffRRGGBB; both must be in range.
+    QRgb colourAt(int column, int band) const;
 
     // The strip as a label with scaled contents shows it at this size (smooth
     // scaling, aspect ratio ignored). While width() <= reducedBound() this is
