@@ -233,6 +233,7 @@ void StripSet::clear()
     brightness.clear();
     difference.clear();
     mood.clear();
+    frames.clear();
 }
 
 QImage drawStrip(const ColourHistory &history, int height)

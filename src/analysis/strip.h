@@ -112,6 +112,9 @@ struct StripSet {
     Strip brightness{1, stripHeight};
     Strip difference{1, stripHeight};
     Strip mood{1, stripHeight};
+    // The pictures squeezed into columns, one band a row; filled only when a
+    // run asks for it (AnalysisState::framesHeight).
+    Strip frames{1, 1};
 
     // One column for a measured picture in each of the five strips.
     void append(const FrameColours &colours);
