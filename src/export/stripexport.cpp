@@ -11,19 +11,24 @@ constexpr int stripDotsPerMeter = 3780;
 
 } // namespace
 
-QString stripSuffix(StripKind kind)
+QString stripSuffix(StripKind kind, const QString &extension)
 {
+    const auto name = [&extension](const char *stem) {
+        return QLatin1Char('-') + QLatin1String(stem) + QStringLiteral("Display.") + extension;
+    };
     switch (kind) {
     case StripKind::Average:
-        return QStringLiteral("-averageDisplay.bmp");
+        return name("average");
     case StripKind::Quadrant:
-        return QStringLiteral("-averageQuadDisplay.bmp");
+        return name("averageQuad");
     case StripKind::Brightness:
-        return QStringLiteral("-brightnessDisplay.bmp");
+        return name("brightness");
     case StripKind::Difference:
-        return QStringLiteral("-differenceDisplay.bmp");
+        return name("difference");
     case StripKind::Mood:
-        return QStringLiteral("-moodDisplay.bmp");
+        return name("mood");
+    case StripKind::Frames:
+        return name("frames");
     }
     return QString();
 }
@@ -40,17 +45,28 @@ const Strip &stripOf(const StripSet &strips, StripKind kind)
     case StripKind::Difference:
         return strips.difference;
     case StripKind::Mood:
+        return strips.mood;
+    case StripKind::Frames:
         break;
     }
-    return strips.mood;
+    return strips.frames;
 }
 
-bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format)
+bool writeStripImage(QImage image, const QString &fileName, const char *format)
+{
+    image.setDotsPerMeterX(stripDotsPerMeter);
+    image.setDotsPerMeterY(stripDotsPerMeter);
+    const bool jpeg = qstricmp(format, "JPG") == 0 || qstricmp(format, "JPEG") == 0;
+    return writeImageAtomically(image, fileName, format, jpeg ? 95 : -1);
+}
+
+bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
+                          int quality)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (!image.save(&file, format)) {
+    if (!image.save(&file, format, quality)) {
         file.cancelWriting();
         return false;
     }
@@ -65,10 +81,7 @@ QStringList writeStrips(const StripSet &strips, const QString &base, const QList
         if (strip.width() == 0)
             continue;
         const QString fileName = base + stripSuffix(kind);
-        QImage image = strip.image();
-        image.setDotsPerMeterX(stripDotsPerMeter);
-        image.setDotsPerMeterY(stripDotsPerMeter);
-        if (!writeImageAtomically(image, fileName, "BMP"))
+        if (!writeStripImage(strip.image(), fileName, "BMP"))
             failed << fileName;
     }
     return failed;

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-enum class StripKind { Average, Quadrant, Brightness, Difference, Mood };
+enum class StripKind { Average, Quadrant, Brightness, Difference, Mood, Frames };
 
 // What the window's save button writes, in its order.
 inline const QList<StripKind> &savedStripKinds()
@@ -17,8 +17,9 @@ inline const QList<StripKind> &savedStripKinds()
     return kinds;
 }
 
-// "-averageDisplay.bmp" and so on: appended to the whole video path.
-QString stripSuffix(StripKind kind);
+// "-averageDisplay.bmp" and so on, with another extension when given:
+// appended to the whole video path.
+QString stripSuffix(StripKind kind, const QString &extension = QStringLiteral("bmp"));
 const Strip &stripOf(const StripSet &strips, StripKind kind);
 
 // Writes each chosen strip to base + its suffix as BMP, each file atomically
@@ -28,5 +29,11 @@ const Strip &stripOf(const StripSet &strips, StripKind kind);
 // record 96 dpi whatever the screen.
 QStringList writeStrips(const StripSet &strips, const QString &base, const QList<StripKind> &kinds);
 
-// Writes image to fileName in format, atomically. False when it could not.
-bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format);
+// Writes a strip image to fileName in format ("BMP", "PNG" or "JPG", at
+// quality 95), atomically, recording 96 dpi. False when it could not.
+bool writeStripImage(QImage image, const QString &fileName, const char *format);
+
+// Writes image to fileName in format (at quality, -1 for the format's
+// default), atomically. False when it could not.
+bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
+                          int quality = -1);
