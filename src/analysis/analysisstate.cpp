@@ -1,5 +1,6 @@
 #include "analysis/analysisstate.h"
 
+#include <algorithm>
 #include <cmath>
 
 AnalysisState analysisState;
@@ -39,7 +40,9 @@ void recordPicture(AnalysisState &state, const QImage &frame, double time, const
     state.frameCount += 1.0;
     const bool odd = isOddCount(state.frameCount);
     PictureSums own;
-    FrameColours colours = measurePicture(frame, sums, odd ? state.previous : PictureSums(), own);
+    state.frameRows.resize(size_t(std::max(state.framesHeight, 0)));
+    FrameColours colours =
+        measurePicture(frame, sums, odd ? state.previous : PictureSums(), own, state.frameRows);
 
     // The stored colour is updated channel by channel, never renewed.
     state.differenceColour.setRed(colours.difference.red());
@@ -58,6 +61,11 @@ void recordPicture(AnalysisState &state, const QImage &frame, double time, const
     if (state.frameCount == 1.0)
         state.strips.clear();
     state.strips.append(colours);
+    if (!state.frameRows.empty()) {
+        if (state.strips.frames.bandCount() != int(state.frameRows.size()))
+            state.strips.frames = Strip(int(state.frameRows.size()), 1);
+        state.strips.frames.append(state.frameRows);
+    }
     if (odd)
         state.previous = own;
 }

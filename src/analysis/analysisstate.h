@@ -32,6 +32,10 @@ struct AnalysisState {
     PictureSums previous;
     // Kept across pictures and across runs; updated channel by channel.
     QColor differenceColour;
+    // Rows of the squeezed-pictures strip (strips.frames); 0: not drawn.
+    int framesHeight = 0;
+    // One squeezed picture, reused from picture to picture.
+    std::vector<QColor> frameRows;
 };
 
 // The window's state: exists before the window and outlives it.
@@ -54,7 +58,8 @@ bool isOddCount(double count);
 // previous picture), appends one entry to each history and one column to each
 // strip (the run's first picture replaces the strips of the run before),
 // records its time and, on an odd count, keeps its sums as the previous
-// picture. sums are frame's rows gathered while it was converted (see
+// picture. With framesHeight set, the picture squeezed into that many rows
+// becomes a column of strips.frames too. sums are frame's rows gathered while it was converted (see
 // measurePicture); time is in seconds, negative when unknown. frame may be a
 // view of a reader's buffer: nothing of it is kept.
 void recordPicture(AnalysisState &state, const QImage &frame, double time = -1.0,

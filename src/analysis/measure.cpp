@@ -323,6 +323,27 @@ ChannelSums comparedSums(const PictureSums &previous, QSize size)
     return previous.channels;
 }
 
+void squeezeRows(const RowSums &sums, std::span<QColor> rows)
+{
+    const int64_t h = sums.height;
+    const int64_t count = int64_t(rows.size());
+    for (int64_t j = 0; j < count; ++j) {
+        if (h == 0 || sums.width == 0) {
+            rows[size_t(j)] = makeColour(0, 0, 0);
+            continue;
+        }
+        const int64_t first = j * h / count;
+        const int64_t last = std::max((j + 1) * h / count, first + 1);
+        ChannelSums total;
+        for (int64_t y = first; y < last; ++y)
+            total += sums.rowChannels[size_t(y)];
+        const uint64_t pixels = uint64_t(last - first) * uint64_t(sums.width);
+        rows[size_t(j)] = makeColour(int64_t((total.red + pixels / 2) / pixels),
+                                     int64_t((total.green + pixels / 2) / pixels),
+                                     int64_t((total.blue + pixels / 2) / pixels));
+    }
+}
+
 } // namespace
 
 FrameColours measurePixels(const QImage &frame, const QImage *previous)
@@ -346,9 +367,12 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
              int firstRow, int rowCount)
 {
     if (firstRow == 0) {
+        std::vector<ChannelSums> kept = std::move(sums.rowChannels);
         sums = RowSums();
         sums.width = width;
         sums.height = height;
+        sums.rowChannels = std::move(kept);
+        sums.rowChannels.resize(size_t(std::max(height, 0)));
     }
     // A band out of order leaves the sums incomplete, never wrong.
     if (firstRow != sums.rows || width != sums.width || height != sums.height ||
@@ -374,6 +398,7 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
         addPixel(whole, line[halfW]);
 
         sums.whole += whole.channels;
+        sums.rowChannels[size_t(y)] = whole.channels;
         sums.grey += whole.grey;
         if (y < halfH) {
             sums.quadrants[TopLeft] += left.channels;
@@ -393,12 +418,13 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
 }
 
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
-                            PictureSums &own)
+                            PictureSums &own, std::span<QColor> frameRows)
 {
     const bool complete = sums.rows == frame.height() && sums.width == frame.width() &&
                           sums.height == frame.height() && readableInPlace(frame);
     const RowSums taken = complete ? RowSums() : rowSumsOf(frame);
     const RowSums &gathered = complete ? sums : taken;
     own = toPictureSums(gathered.whole, frame);
+    squeezeRows(gathered, frameRows);
     return coloursOf(gathered, comparedSums(previous, frame.size()));
 }

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 enum Quadrant { TopLeft = 0, TopRight = 1, BottomLeft = 2, BottomRight = 3 };
 
@@ -50,6 +52,9 @@ struct RowSums {
     uint64_t upper = 0;                   // red of rows y < h/3
     uint64_t middle = 0;                  // blue of rows h/3 <= y <= 2*(h/3)
     uint64_t lower = 0;                   // green of the rows below
+    // Channel sums of each row gathered; keeps its capacity from picture to
+    // picture.
+    std::vector<ChannelSums> rowChannels;
 };
 
 // Adds rows firstRow .. firstRow + rowCount - 1 of a width x height picture
@@ -83,5 +88,10 @@ PictureSums pictureSums(const QImage &frame);
 // frame's rows gathered while it was converted; sums that do not cover all of
 // frame's rows, or a frame not in a 32-bit format, are not trusted and frame
 // is read instead. The results are the same either way.
+//
+// When frameRows is not empty, it receives the picture squeezed into
+// frameRows.size() rows (H): row j is the average colour of the picture's
+// rows j * h / H to (j + 1) * h / H - 1, or of row j * h / H alone when that
+// range is empty, rounded to nearest (halves up).
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
-                            PictureSums &own);
+                            PictureSums &own, std::span<QColor> frameRows = {});

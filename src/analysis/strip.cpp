@@ -121,6 +121,11 @@ QImage Strip::image() const
     return m_pixels.copy(0, 0, m_width, height());
 }
 
+QRgb Strip::colourAt(int column, int band) const
+{
+    return reinterpret_cast<const QRgb *>(m_pixels.constScanLine(band * m_bandHeight))[column];
+}
+
 QImage Strip::reducedImage() const
 {
     if (m_reducedWidth == 0)
@@ -228,6 +233,7 @@ void StripSet::clear()
     brightness.clear();
     difference.clear();
     mood.clear();
+    frames.clear();
 }
 
 QImage drawStrip(const ColourHistory &history, int height)

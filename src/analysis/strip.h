@@ -58,6 +58,8 @@ public:
     // The exact width() x height() strip in Format_RGB32, owning its pixels;
     // a null image while the strip is empty.
     QImage image() const;
+    // Column's colour in band, as 0xffRRGGBB; both must be in range.
+    QRgb colourAt(int column, int band) const;
 
     // The strip as a label with scaled contents shows it at this size (smooth
     // scaling, aspect ratio ignored). While width() <= reducedBound() this is
@@ -110,6 +112,9 @@ struct StripSet {
     Strip brightness{1, stripHeight};
     Strip difference{1, stripHeight};
     Strip mood{1, stripHeight};
+    // The pictures squeezed into columns, one band a row; filled only when a
+    // run asks for it (AnalysisState::framesHeight).
+    Strip frames{1, 1};
 
     // One column for a measured picture in each of the five strips.
     void append(const FrameColours &colours);

@@ -1,5 +1,6 @@
 #include "batch/batchjob.h"
 
+#include "analysis/poster.h"
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batch/videoanalysis.h"
@@ -13,6 +14,8 @@
 #include <sys/stat.h>
 
 #include <set>
+
+#include <cmath>
 
 namespace {
 
@@ -40,7 +43,7 @@ QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
     const QString base = outputBase(videoPath, options.outputDir);
     QStringList files;
     for (StripKind kind : options.kinds)
-        files << base + stripSuffix(kind);
+        files << base + stripSuffix(kind, options.format);
     if (options.csv)
         files << base + csvSuffix();
     return files;
@@ -56,6 +59,7 @@ std::optional<QList<StripKind>> parseStripKinds(const QString &list)
         {QStringLiteral("brightness"), StripKind::Brightness},
         {QStringLiteral("difference"), StripKind::Difference},
         {QStringLiteral("mood"), StripKind::Mood},
+        {QStringLiteral("frames"), StripKind::Frames},
     };
     QList<StripKind> kinds;
     const auto add = [&kinds](StripKind kind) {
@@ -121,6 +125,51 @@ std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchO
     return std::nullopt;
 }
 
+std::optional<Sampling> parseSampling(const QString &text)
+{
+    Sampling sampling;
+    if (text == QLatin1String("all"))
+        return sampling;
+    if (text == QLatin1String("key")) {
+        sampling.mode = Sampling::Key;
+        return sampling;
+    }
+    bool valid = false;
+    sampling.seconds = text.toDouble(&valid);
+    if (!valid || !(sampling.seconds > 0) || !std::isfinite(sampling.seconds))
+        return std::nullopt;
+    sampling.mode = Sampling::Every;
+    return sampling;
+}
+
+int defaultHeight(StripKind kind)
+{
+    switch (kind) {
+    case StripKind::Quadrant:
+        return 4 * quadrantBandHeight;
+    case StripKind::Frames:
+        return 100;
+    default:
+        return stripHeight;
+    }
+}
+
+namespace {
+
+// Every picture's place in time for a poster: increasing, and a picture
+// without a time one interval after the one before.
+std::vector<double> posterTimes(const std::vector<double> &times, double interval)
+{
+    std::vector<double> placed(times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        const double before = i > 0 ? placed[i - 1] : 0.0;
+        placed[i] = times[i] >= 0 ? std::max(times[i], before) : (i > 0 ? before + interval : 0.0);
+    }
+    return placed;
+}
+
+} // namespace
+
 QString csvSuffix()
 {
     return QStringLiteral("-colours.csv");
@@ -131,11 +180,16 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     const int id = report.begin(videoPath);
     ReadProgress last;
     AnalysisState analysis;
+    if (options.kinds.contains(StripKind::Frames))
+        analysis.framesHeight =
+            options.height > 0 ? options.height : defaultHeight(StripKind::Frames);
     QString why;
-    const bool read = analyseVideo(videoPath, analysis, &why, [&](const ReadProgress &progress) {
+    double end = 0;
+    const auto progress = [&](const ReadProgress &progress) {
         last = progress;
         report.update(id, progress);
-    });
+    };
+    const bool read = analyseVideo(videoPath, analysis, &why, progress, options.sampling, &end);
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
     if (!read || analysis.frameCount == 0) {
@@ -146,7 +200,24 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     }
 
     const QString base = outputBase(videoPath, options.outputDir);
-    QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds);
+    QList<WriteFailure> failed;
+    const double lastTime = std::max(analysis.pictureTimes.back(), 0.0);
+    const std::vector<double> times = posterTimes(analysis.pictureTimes, end - lastTime);
+    const PictureSpan span{times, std::max(end, times.back())};
+    const QByteArray format = options.format.toUpper().toLatin1();
+    for (StripKind kind : options.kinds) {
+        const Strip &strip = stripOf(analysis.strips, kind);
+        // Exactly the window's strips unless a size is asked for.
+        const QImage image =
+            options.width == 0 && options.height == 0
+                ? strip.image()
+                : posterImage(strip, span, options.width,
+                              options.height > 0 ? options.height : defaultHeight(kind));
+        const QString fileName = base + stripSuffix(kind, options.format);
+        QString why;
+        if (!writeStripImage(image, fileName, format.constData(), &why))
+            failed << WriteFailure{fileName, why};
+    }
     QString csvWhy;
     if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
         failed << WriteFailure{base + csvSuffix(), csvWhy};

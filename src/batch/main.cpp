@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption stripsOption(
         QStringLiteral("strips"),
         QStringLiteral("Strips to write, comma-separated: average, quadrant, brightness, "
-                       "difference, mood, or all."),
+                       "difference, mood, frames (each picture squeezed into a column), or all."),
         QStringLiteral("LIST"), QStringLiteral("average,quadrant,brightness"));
     const QCommandLineOption csvOption(
         QStringLiteral("csv"),
@@ -65,7 +65,25 @@ int main(int argc, char *argv[])
                                         QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                          QStringLiteral("Show no progress, only errors."));
-    parser.addOptions({stripsOption, csvOption, outputOption, jobsOption, quietOption});
+    const QCommandLineOption widthOption(
+        QStringLiteral("width"),
+        QStringLiteral("Make every strip N columns wide, each an equal part of the video's time."),
+        QStringLiteral("N"));
+    const QCommandLineOption heightOption(
+        QStringLiteral("height"),
+        QStringLiteral("Make every strip N rows high (default 20, quadrant 40, frames 100)."),
+        QStringLiteral("N"));
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"),
+        QStringLiteral("Image format and extension of the strips: bmp, png or jpg (default bmp)."),
+        QStringLiteral("FORMAT"), QStringLiteral("bmp"));
+    const QCommandLineOption sampleOption(
+        QStringLiteral("sample"),
+        QStringLiteral("Pictures to measure: all, key (key pictures only) or one per SECONDS "
+                       "(default all)."),
+        QStringLiteral("WHICH"), QStringLiteral("all"));
+    parser.addOptions({stripsOption, csvOption, outputOption, jobsOption, quietOption, widthOption,
+                       heightOption, formatOption, sampleOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -87,6 +105,27 @@ int main(int argc, char *argv[])
             QStringLiteral("Unknown strip list \"%1\".").arg(parser.value(stripsOption)));
     options.kinds = *kinds;
     options.csv = parser.isSet(csvOption);
+    for (const auto &[option, value] :
+         {std::pair(&widthOption, &options.width), std::pair(&heightOption, &options.height)}) {
+        if (!parser.isSet(*option))
+            continue;
+        bool valid = false;
+        *value = parser.value(*option).toInt(&valid);
+        if (!valid || *value < 1)
+            return failUsage(QStringLiteral("--%1 takes a whole number of at least 1.")
+                                 .arg(option->names().constFirst()));
+    }
+    options.format = parser.value(formatOption);
+    if (!QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg")}.contains(
+            options.format))
+        return failUsage(
+            QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(options.format));
+    if (const auto sampling = parseSampling(parser.value(sampleOption)))
+        options.sampling = *sampling;
+    else
+        return failUsage(QStringLiteral("Unknown sampling \"%1\": all, key or a number of seconds "
+                                        "above 0.")
+                             .arg(parser.value(sampleOption)));
     bool jobsValid = false;
     const int jobs = parser.value(jobsOption).toInt(&jobsValid);
     if (!jobsValid || jobs < 1)

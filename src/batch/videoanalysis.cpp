@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <string>
 
 namespace {
@@ -23,7 +25,7 @@ ReadProgress progressOf(const FrameSource *source, int64_t pictures)
 } // namespace
 
 bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
-                  const ProgressCallback &progress)
+                  const ProgressCallback &progress, const Sampling &sampling, double *endTime)
 {
     std::string reason;
     FrameSourcePtr source =
@@ -36,6 +38,24 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
     const QImage frame = frameView(source.get());
     RowSums sums;
     gatherRowSums(source.get(), sums);
+    if (sampling.mode == Sampling::Key)
+        setKeyPicturesOnly(source.get(), true);
+    double first = -1.0;
+    double next = 0.0;
+    if (sampling.mode == Sampling::Every) {
+        setPictureFilter(source.get(), [&first, &next, every = sampling.seconds](double time) {
+            // Times are sums of picture durations: allow for their rounding.
+            constexpr double slack = 1e-9;
+            if (time < 0) // nothing to sample by
+                return true;
+            if (first < 0)
+                first = time;
+            else if (time < next - slack)
+                return false;
+            next = first + (std::floor((time - first) / every + slack) + 1) * every;
+            return true;
+        });
+    }
     Clock::time_point lastReport = Clock::now();
     while (readPicture(source.get()) == FrameReady) {
         recordPicture(result, frame, currentPictureTime(source.get()), sums);
@@ -46,6 +66,11 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
                 progress(progressOf(source.get(), int64_t(result.frameCount)));
             }
         }
+    }
+    if (endTime) {
+        const double duration = currentPictureDuration(source.get());
+        const double time = result.pictureTimes.empty() ? 0.0 : result.pictureTimes.back();
+        *endTime = time + std::max(duration, 0.0);
     }
     if (progress) {
         ReadProgress last = progressOf(source.get(), int64_t(result.frameCount));

@@ -23,6 +23,15 @@ struct ReadProgress {
 using ProgressCallback = std::function<void(const ReadProgress &)>;
 constexpr int progressIntervalMs = 100;
 
+// Which pictures are measured: all (the window's way), only the key pictures
+// (the others are never decoded), or one per interval of video time (the
+// first picture at or after each multiple of seconds after the first
+// picture's time).
+struct Sampling {
+    enum Mode { All, Key, Every } mode = All;
+    double seconds = 0; // Every only
+};
+
 // Opens path (as the window does: first video stream, its own size, RGB32)
 // and records every picture into result, which must be fresh. Measuring
 // runs on the calling thread, band by band as each picture is converted,
@@ -30,5 +39,8 @@ constexpr int progressIntervalMs = 100;
 // would need a copy of every picture, which costs more than it saves. False
 // when the video cannot be opened, with the reason in why; result is then
 // untouched.
+// endTime, when given, receives the time the last picture ends (its time
+// plus its duration).
 bool analyseVideo(const QString &path, AnalysisState &result, QString *why = nullptr,
-                  const ProgressCallback &progress = {});
+                  const ProgressCallback &progress = {}, const Sampling &sampling = {},
+                  double *endTime = nullptr);

@@ -13,19 +13,24 @@ constexpr int stripDotsPerMeter = 3780;
 
 } // namespace
 
-QString stripSuffix(StripKind kind)
+QString stripSuffix(StripKind kind, const QString &extension)
 {
+    const auto name = [&extension](const char *stem) {
+        return QLatin1Char('-') + QLatin1String(stem) + QStringLiteral("Display.") + extension;
+    };
     switch (kind) {
     case StripKind::Average:
-        return QStringLiteral("-averageDisplay.bmp");
+        return name("average");
     case StripKind::Quadrant:
-        return QStringLiteral("-averageQuadDisplay.bmp");
+        return name("averageQuad");
     case StripKind::Brightness:
-        return QStringLiteral("-brightnessDisplay.bmp");
+        return name("brightness");
     case StripKind::Difference:
-        return QStringLiteral("-differenceDisplay.bmp");
+        return name("difference");
     case StripKind::Mood:
-        return QStringLiteral("-moodDisplay.bmp");
+        return name("mood");
+    case StripKind::Frames:
+        return name("frames");
     }
     return QString();
 }
@@ -42,18 +47,29 @@ const Strip &stripOf(const StripSet &strips, StripKind kind)
     case StripKind::Difference:
         return strips.difference;
     case StripKind::Mood:
+        return strips.mood;
+    case StripKind::Frames:
         break;
     }
-    return strips.mood;
+    return strips.frames;
+}
+
+bool writeStripImage(QImage image, const QString &fileName, const char *format, QString *why)
+{
+    image.setDotsPerMeterX(stripDotsPerMeter);
+    image.setDotsPerMeterY(stripDotsPerMeter);
+    // Lossy JPEG at a quality that keeps the strips' colours close.
+    const bool jpeg = qstricmp(format, "JPG") == 0 || qstricmp(format, "JPEG") == 0;
+    return writeImageAtomically(image, fileName, format, jpeg ? 95 : -1, why);
 }
 
 bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
-                          QString *why)
+                          int quality, QString *why)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, format)) {
+    if (!image.save(&buffer, format, quality)) {
         if (why)
             *why = QStringLiteral("The picture could not be encoded.");
         return false;
@@ -70,11 +86,8 @@ QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
         if (strip.width() == 0)
             continue;
         const QString fileName = base + stripSuffix(kind);
-        QImage image = strip.image();
-        image.setDotsPerMeterX(stripDotsPerMeter);
-        image.setDotsPerMeterY(stripDotsPerMeter);
         QString why;
-        if (!writeImageAtomically(image, fileName, "BMP", &why))
+        if (!writeStripImage(strip.image(), fileName, "BMP", &why))
             failed << WriteFailure{fileName, why};
     }
     return failed;

@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-enum class StripKind { Average, Quadrant, Brightness, Difference, Mood };
+enum class StripKind { Average, Quadrant, Brightness, Difference, Mood, Frames };
 
 // What the window's save button writes, in its order.
 inline const QList<StripKind> &savedStripKinds()
@@ -16,8 +16,9 @@ inline const QList<StripKind> &savedStripKinds()
     return kinds;
 }
 
-// "-averageDisplay.bmp" and so on: appended to the whole video path.
-QString stripSuffix(StripKind kind);
+// "-averageDisplay.bmp" and so on, with another extension when given:
+// appended to the whole video path.
+QString stripSuffix(StripKind kind, const QString &extension = QStringLiteral("bmp"));
 const Strip &stripOf(const StripSet &strips, StripKind kind);
 
 // A file that could not be written, and why ("Permission denied.").
@@ -33,7 +34,14 @@ struct WriteFailure {
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
                                 const QList<StripKind> &kinds);
 
-// Writes image to fileName in format as writeFileAtomically does. False when
-// it could not, with the reason in why.
+// Writes a strip image to fileName in format ("BMP", "PNG" or "JPG", at
+// quality 95) as writeFileAtomically does, recording 96 dpi. False when it
+// could not, with the reason in why.
+bool writeStripImage(QImage image, const QString &fileName, const char *format,
+                     QString *why = nullptr);
+
+// Writes image to fileName in format (at quality, -1 for the format's
+// default) as writeFileAtomically does. False when it could not, with the
+// reason in why.
 bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
-                          QString *why = nullptr);
+                          int quality = -1, QString *why = nullptr);

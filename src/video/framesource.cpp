@@ -108,6 +108,17 @@ bool convert(FrameSource &source, const AVFrame *picture)
     return converted;
 }
 
+// Seconds of timestamp from the stream's start; negative when unknown.
+double secondsOf(const FrameSource &source, int64_t timestamp)
+{
+    if (timestamp == AV_NOPTS_VALUE)
+        return -1.0;
+    const AVStream *stream = source.container->streams[source.videoStream];
+    if (stream->start_time != AV_NOPTS_VALUE)
+        timestamp -= stream->start_time;
+    return static_cast<double>(timestamp) * av_q2d(stream->time_base);
+}
+
 // Takes the next decoded picture, if the decoder has one, into the output.
 // Returns true for a converted picture; the decoded one is released either way.
 bool receivePicture(FrameSource &source, int &receiveResult)
@@ -116,9 +127,13 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     receiveResult = avcodec_receive_frame(source.decoderContext.get(), picture);
     if (receiveResult < 0)
         return false;
-    const bool converted = fitScaler(source, keyOf(*picture)) && convert(source, picture);
-    if (converted)
+    const bool wanted = !source.pictureFilter ||
+                        source.pictureFilter(secondsOf(source, picture->best_effort_timestamp));
+    const bool converted = wanted && fitScaler(source, keyOf(*picture)) && convert(source, picture);
+    if (converted) {
         source.pictureTimestamp = picture->best_effort_timestamp;
+        source.pictureDuration = picture->pkt_duration;
+    }
     av_frame_unref(picture);
     return converted;
 }
@@ -337,11 +352,27 @@ FrameStatus readFrame(FrameSource *source)
         av_packet_unref(packet);
         return ForeignPacket;
     }
+    if (source->keyPicturesOnly && !(packet->flags & AV_PKT_FLAG_KEY)) {
+        av_packet_unref(packet);
+        return NoPicture;
+    }
     // A damaged packet makes the send (or a later receive) fail; the decoder
     // stays usable for the packets after it.
     avcodec_send_packet(source->decoderContext.get(), packet);
     av_packet_unref(packet);
     return receivePicture(*source, received) ? FrameReady : NoPicture;
+}
+
+void setKeyPicturesOnly(FrameSource *source, bool keyOnly)
+{
+    source->keyPicturesOnly = keyOnly;
+    // The decoder may still hold or make others (e.g. from a damaged key packet).
+    source->decoderContext->skip_frame = keyOnly ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
+}
+
+void setPictureFilter(FrameSource *source, PictureFilter accept)
+{
+    source->pictureFilter = std::move(accept);
 }
 
 void setRowObserver(FrameSource *source, RowObserver observer)
@@ -373,13 +404,18 @@ const uint8_t *outputPixels(const FrameSource *source)
 
 double currentPictureTime(const FrameSource *source)
 {
-    if (source->pictureTimestamp == AV_NOPTS_VALUE)
-        return -1.0;
+    return secondsOf(*source, source->pictureTimestamp);
+}
+
+double currentPictureDuration(const FrameSource *source)
+{
     const AVStream *stream = source->container->streams[source->videoStream];
-    int64_t timestamp = source->pictureTimestamp;
-    if (stream->start_time != AV_NOPTS_VALUE)
-        timestamp -= stream->start_time;
-    return static_cast<double>(timestamp) * av_q2d(stream->time_base);
+    if (source->pictureDuration > 0)
+        return static_cast<double>(source->pictureDuration) * av_q2d(stream->time_base);
+    for (const AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate})
+        if (rate.num > 0 && rate.den > 0)
+            return av_q2d(av_inv_q(rate));
+    return -1.0;
 }
 
 double streamDuration(const FrameSource *source)

@@ -61,6 +61,15 @@ using RowObserver = std::function<void(int firstRow, int rowCount)>;
 // Without an observer (the default) each picture is converted in one piece.
 void setRowObserver(FrameSource *source, RowObserver observer);
 
+// Only key pictures are read: the other packets of the video stream are
+// dropped before the decoder sees them (each such read gives NoPicture).
+void setKeyPicturesOnly(FrameSource *source, bool keyOnly);
+// Told of each decoded picture's time (as currentPictureTime would give it)
+// before it is converted; a picture it refuses is not converted and its read
+// gives NoPicture. Without a filter (the default) every picture is converted.
+using PictureFilter = std::function<bool(double pictureTime)>;
+void setPictureFilter(FrameSource *source, PictureFilter accept);
+
 // Releases everything the source holds; always returns null.
 FrameSource *closeFrameSource(FrameSource *source);
 
@@ -75,6 +84,9 @@ const uint8_t *outputPixels(const FrameSource *source);
 // Time of the last FrameReady picture in seconds from the stream's start;
 // negative before the first picture or when the picture has no timestamp.
 double currentPictureTime(const FrameSource *source);
+// How long the last FrameReady picture shows, in seconds: its own duration,
+// else one picture interval of the stream; negative when neither is known.
+double currentPictureDuration(const FrameSource *source);
 // Length of the video stream in seconds (the container's if the stream has
 // none); negative when neither is known.
 double streamDuration(const FrameSource *source);

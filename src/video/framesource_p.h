@@ -27,7 +27,9 @@ struct FrameSource {
     AVPacketPtr packet;               // reused by every read; unreferenced before it returns
     SwsContextPtr scaler;             // made for scalerKey
     RowObserver rowObserver;
-    int bandRows = 0; // rows per observed band, a multiple of the scaler's alignment
+    PictureFilter pictureFilter;  // decoded pictures it refuses are not converted
+    bool keyPicturesOnly = false; // other packets never reach the decoder
+    int bandRows = 0;             // rows per observed band, a multiple of the scaler's alignment
     int videoStream = -1;
     int outputWidth = 0;
     int outputHeight = 0;
@@ -36,4 +38,5 @@ struct FrameSource {
     bool draining = false; // the container is exhausted and the decoder was flushed
     bool ended = false;    // the decoder gave its last picture
     int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
+    int64_t pictureDuration = 0;               // of the same picture; 0 when unknown
 };

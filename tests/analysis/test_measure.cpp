@@ -201,6 +201,9 @@ private slots:
     void pictureSumsMatchPixels_data();
     void pictureSumsMatchPixels();
 
+    void squeezedPictureRows_data();
+    void squeezedPictureRows();
+
     void tinyPicturesGiveZeroForZeroDivisors_data();
     void tinyPicturesGiveZeroForZeroDivisors();
     void eightKWhiteDoesNotOverflow();
@@ -565,6 +568,51 @@ void TestMeasure::pictureSumsMatchPixels()
     QCOMPARE(qint64(actual.channels.green), sums[1]);
     QCOMPARE(qint64(actual.channels.blue), sums[2]);
     QVERIFY(!pictureSums(QImage()).set);
+}
+
+void TestMeasure::squeezedPictureRows_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("5 rows into 3") << QSize(7, 5) << 3;
+    QTest::newRow("5 rows into 8: some taken twice") << QSize(7, 5) << 8;
+    QTest::newRow("as many rows") << QSize(3, 4) << 4;
+    QTest::newRow("41 rows into 100, wide") << QSize(1030, 41) << 100;
+}
+
+void TestMeasure::squeezedPictureRows()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, rows);
+    const QList<QImage> pictures = {
+        randomImage(size.width(), size.height(), QImage::Format_RGB32, 3),
+        randomImage(size.width(), size.height(), QImage::Format_RGB32, 4)};
+    AnalysisState state;
+    state.framesHeight = rows;
+    recordAll(state, pictures, true);
+    const Strip &frames = state.strips.frames;
+    QCOMPARE(frames.width(), 2);
+    QCOMPARE(frames.height(), rows);
+    for (int i = 0; i < 2; ++i) {
+        for (int j = 0; j < rows; ++j) {
+            const int first = j * size.height() / rows;
+            const int last = std::max((j + 1) * size.height() / rows, first + 1);
+            qint64 sum[3] = {};
+            for (int y = first; y < last; ++y) {
+                for (int x = 0; x < size.width(); ++x) {
+                    const QColor c(pictures[i].pixel(x, y));
+                    sum[0] += c.red();
+                    sum[1] += c.green();
+                    sum[2] += c.blue();
+                }
+            }
+            const qint64 n = qint64(last - first) * size.width();
+            const QRgb expected =
+                qRgb(int((2 * sum[0] + n) / (2 * n)), int((2 * sum[1] + n) / (2 * n)),
+                     int((2 * sum[2] + n) / (2 * n)));
+            QCOMPARE(frames.colourAt(i, j), expected);
+        }
+    }
 }
 
 void TestMeasure::tinyPicturesGiveZeroForZeroDivisors_data()

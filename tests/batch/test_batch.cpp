@@ -1,6 +1,7 @@
 // reelmeter-batch from the outside: its files, messages and exit statuses,
 // run without a display on videos made here.
 #include "analysis/analysisstate.h"
+#include "analysis/poster.h"
 #include "batch/batchjob.h"
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
@@ -120,6 +121,9 @@ private slots:
     void severalVideosWithOneUnreadable_data();
     void severalVideosWithOneUnreadable();
     void failedOpensSayWhy();
+    void postersOfChosenSizeAndFormat();
+    void sampledPictures_data();
+    void sampledPictures();
     void outputDirectoryTakesTheFileName();
     void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
@@ -173,6 +177,7 @@ void TestBatch::allStripsAndCsvHoldTheHistories()
                                                   base + QStringLiteral("-brightnessDisplay.bmp"),
                                                   base + QStringLiteral("-colours.csv"),
                                                   base + QStringLiteral("-differenceDisplay.bmp"),
+                                                  base + QStringLiteral("-framesDisplay.bmp"),
                                                   base + QStringLiteral("-moodDisplay.bmp")};
     QCOMPARE(filesIn(out), expectedFiles);
 
@@ -325,6 +330,69 @@ void TestBatch::failedOpensSayWhy()
     QCOMPARE(result.errorLines[0].mid(result.errorLines[0].lastIndexOf(QLatin1String(": ")) + 2),
              QStringLiteral("No such file or directory."));
     QVERIFY(result.errorLines[3].contains(QLatin1String(notAVideo)));
+}
+
+void TestBatch::postersOfChosenSizeAndFormat()
+{
+    const QString out = dir.filePath(QStringLiteral("posters"));
+    for (const QString &format : {QStringLiteral("png"), QStringLiteral("jpg")}) {
+        const auto result =
+            run({QStringLiteral("-q"), QStringLiteral("--strips"),
+                 QStringLiteral("quadrant,frames"), QStringLiteral("--width"), QStringLiteral("7"),
+                 QStringLiteral("--height"), QStringLiteral("9"), QStringLiteral("--format"),
+                 format, QStringLiteral("-o"), out, video});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(readBack(QDir(out).filePath("quadrants.mkv-framesDisplay." + format)).size(),
+                 QSize(7, 9));
+    }
+    // PNG is lossless: the poster of the pictures themselves, 25 a second.
+    AnalysisState expected;
+    expected.framesHeight = 9;
+    for (const QImage &picture : pictures)
+        recordPicture(expected, picture, double(expected.pictureTimes.size()) / 25);
+    const std::vector<double> &times = expected.pictureTimes;
+    const PictureSpan span{times, times.back() + 1.0 / 25};
+    QCOMPARE(readBack(QDir(out).filePath("quadrants.mkv-averageQuadDisplay.png")),
+             posterImage(expected.strips.quadrant, span, 7, 9));
+    QCOMPARE(readBack(QDir(out).filePath("quadrants.mkv-framesDisplay.png")),
+             posterImage(expected.strips.frames, span, 7, 9));
+}
+
+void TestBatch::sampledPictures_data()
+{
+    QTest::addColumn<QString>("sample");
+    QTest::addColumn<QList<double>>("times"); // empty: the key pictures
+    QTest::newRow("key pictures") << "key" << QList<double>();
+    // 25 pictures a second: the first at or after each multiple.
+    QTest::newRow("every half second") << "0.5" << QList<double>{0, 0.52, 1.0, 1.52};
+    QTest::newRow("every 0.3 s") << "0.3" << QList<double>{0, 0.32, 0.6, 0.92, 1.2, 1.52};
+}
+
+void TestBatch::sampledPictures()
+{
+    QFETCH(QString, sample);
+    QFETCH(QList<double>, times);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    // MPEG-4 with a key picture every 10: the others must not be measured.
+    const QString mpeg4 = work.filePath(QStringLiteral("keys.avi"));
+    testvideo::VideoStream stream = testvideo::pictureList(pictures, testvideo::Codec::Mpeg4);
+    stream.gopSize = 10;
+    QVERIFY(testvideo::writeVideo(mpeg4, stream));
+    const auto result = run(
+        {QStringLiteral("-q"), QStringLiteral("--csv"), QStringLiteral("--sample"), sample, mpeg4});
+    QCOMPARE(result.exitCode, 0);
+    QFile csv(mpeg4 + csvSuffix());
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = csv.readAll().trimmed().split('\n').mid(1);
+    if (times.isEmpty()) {
+        QCOMPARE(rows.size(), testvideo::countKeyVideoPackets(mpeg4));
+        QVERIFY(rows.size() < pictures.size());
+        return;
+    }
+    QCOMPARE(rows.size(), times.size());
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        QVERIFY2(qAbs(rows[i].split(',')[1].toDouble() - times[i]) < 1e-6, rows[i].constData());
 }
 
 void TestBatch::outputDirectoryTakesTheFileName()
@@ -610,14 +678,14 @@ void TestBatch::stripListNames_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<Kinds>("kinds");
     QTest::addRow("all") << "all" << true
-                         << Kinds{StripKind::Average, StripKind::Quadrant, StripKind::Brightness,
-                                  StripKind::Difference, StripKind::Mood};
+                         << Kinds{StripKind::Average,    StripKind::Quadrant, StripKind::Brightness,
+                                  StripKind::Difference, StripKind::Mood,     StripKind::Frames};
     QTest::addRow("order kept, repeats once")
         << "mood,average,mood" << true << Kinds{StripKind::Mood, StripKind::Average};
     QTest::addRow("all after one")
         << "difference,all" << true
         << Kinds{StripKind::Difference, StripKind::Average, StripKind::Quadrant,
-                 StripKind::Brightness, StripKind::Mood};
+                 StripKind::Brightness, StripKind::Mood,    StripKind::Frames};
     QTest::addRow("empty") << "" << false << Kinds{};
     QTest::addRow("unknown") << "brightness,colour" << false << Kinds{};
     QTest::addRow("capitals") << "Average" << false << Kinds{};

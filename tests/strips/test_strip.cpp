@@ -1,5 +1,6 @@
 // The incremental strips against QPainter full redraws, their display images
 // against smooth scaling of the full strip, and the bound of the reduced copy.
+#include "analysis/poster.h"
 #include "analysis/strip.h"
 
 #include <QRandomGenerator>
@@ -219,6 +220,9 @@ private slots:
     void displayStaysCloseWhenReduced();
     void reducedCopyIsBoxAverageWithinBound_data();
     void reducedCopyIsBoxAverageWithinBound();
+    void posterAveragesPartsAndFillsGaps_data();
+    void posterAveragesPartsAndFillsGaps();
+    void posterHeightSplitsBands();
 };
 
 void TestStrip::incrementalEqualsFullRedraw_data()
@@ -469,6 +473,57 @@ void TestStrip::reducedCopyIsBoxAverageWithinBound()
             COMPARE_IMAGES(strip.reducedImage(), boxReduced(full, factor));
         }
     }
+}
+
+void TestStrip::posterAveragesPartsAndFillsGaps_data()
+{
+    QTest::addColumn<QList<double>>("times");
+    QTest::addColumn<double>("end");
+    QTest::addColumn<QList<int>>("reds");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QList<int>>("expected");
+    QTest::newRow("two per part, halves up")
+        << QList<double>{0, 1, 2, 3} << 4.0 << QList<int>{10, 11, 20, 23} << 2
+        << QList<int>{11, 22};
+    // Part 1's middle (1.5) is as near to picture 0 as to picture 1.
+    QTest::newRow("empty parts take the nearest picture")
+        << QList<double>{0, 3} << 4.0 << QList<int>{10, 30} << 4 << QList<int>{10, 10, 30, 30};
+    QTest::newRow("late start, one picture")
+        << QList<double>{5} << 5.04 << QList<int>{7} << 3 << QList<int>{7, 7, 7};
+    QTest::newRow("no width: one column per picture")
+        << QList<double>{0, 1, 2} << 3.0 << QList<int>{1, 2, 3} << 0 << QList<int>{1, 2, 3};
+}
+
+void TestStrip::posterAveragesPartsAndFillsGaps()
+{
+    QFETCH(QList<double>, times);
+    QFETCH(double, end);
+    QFETCH(QList<int>, reds);
+    QFETCH(int, width);
+    QFETCH(QList<int>, expected);
+    Strip strip;
+    for (int red : reds)
+        strip.append(QColor(red, red, 0));
+    const std::vector<double> spanTimes(times.begin(), times.end());
+    const QImage poster = posterImage(strip, {spanTimes, end}, width, 7);
+    QCOMPARE(poster.size(), QSize(int(expected.size()), 7));
+    for (int x = 0; x < poster.width(); ++x)
+        for (int y : {0, 6})
+            QCOMPARE(poster.pixel(x, y), qRgb(expected[x], expected[x], 0));
+}
+
+void TestStrip::posterHeightSplitsBands()
+{
+    Strip quadrant(4, quadrantBandHeight);
+    const std::array<QColor, 4> column = {Qt::red, Qt::green, Qt::blue, Qt::white};
+    quadrant.append(column);
+    const std::vector<double> times{0};
+    const QImage poster = posterImage(quadrant, {times, 1}, 2, 6);
+    // Rows b * 6 / 4 to (b + 1) * 6 / 4 - 1: 0, 1-2, 3, 4-5.
+    const QList<QRgb> expected = {qRgb(255, 0, 0), qRgb(0, 255, 0),     qRgb(0, 255, 0),
+                                  qRgb(0, 0, 255), qRgb(255, 255, 255), qRgb(255, 255, 255)};
+    for (int y = 0; y < 6; ++y)
+        QCOMPARE(poster.pixel(1, y), expected[y]);
 }
 
 QTEST_GUILESS_MAIN(TestStrip)

@@ -370,7 +370,7 @@ int firstVideoStream(const AVFormatContext *container)
     return -1;
 }
 
-int countPacketsOf(const QString &path, bool videoOnly)
+int countPacketsOf(const QString &path, bool videoOnly, bool keyOnly = false)
 {
     AVFormatInputPtr container = openForReading(path);
     if (!container)
@@ -383,7 +383,8 @@ int countPacketsOf(const QString &path, bool videoOnly)
         return -1;
     int count = 0;
     while (av_read_frame(container.get(), packet.get()) >= 0) {
-        if (!videoOnly || packet->stream_index == video)
+        if ((!videoOnly || packet->stream_index == video) &&
+            (!keyOnly || (packet->flags & AV_PKT_FLAG_KEY)))
             ++count;
         av_packet_unref(packet.get());
     }
@@ -603,6 +604,11 @@ int countPackets(const QString &path)
 int countVideoPackets(const QString &path)
 {
     return countPacketsOf(path, true);
+}
+
+int countKeyVideoPackets(const QString &path)
+{
+    return countPacketsOf(path, true, true);
 }
 
 int countPictures(const QString &path)

@@ -109,6 +109,7 @@ bool encoderAvailable(Codec codec);
 // file cannot be opened.
 int countPackets(const QString &path);
 int countVideoPackets(const QString &path);
+int countKeyVideoPackets(const QString &path);
 // Plain single-threaded decode of the first video stream with a final drain:
 // the number of pictures it holds; -1 if it cannot be opened or decoded.
 int countPictures(const QString &path);
