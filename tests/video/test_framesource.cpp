@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,6 +91,20 @@ int openDescriptors()
     return int(QDir(QStringLiteral("/proc/self/fd"))
                    .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
                    .size());
+}
+
+// Runs Debian's ffmpeg quietly; empty on success, else what went wrong.
+QString runFfmpeg(const QStringList &arguments)
+{
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 QStringList{"-nostdin", "-v", "error", "-y"} + arguments);
+    if (ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+        ffmpeg.exitCode() == 0)
+        return {};
+    return "ffmpeg " + arguments.join(' ') + ": " + ffmpeg.errorString() + '\n' +
+           QString::fromLocal8Bit(ffmpeg.readAll());
 }
 
 QList<QRgb> exactColours()
@@ -627,6 +642,67 @@ private slots:
             bands.clear();
         }
         QCOMPARE(delivered, expected.pictures.size());
+    }
+
+    void deliversPicturesAsDisplayed_data()
+    {
+        QTest::addColumn<int>("rotate");     // the mov muxer's tag, turned into a display matrix
+        QTest::addColumn<QString>("filter"); // turns the stored pictures the same way
+        QTest::newRow("quarter turn anticlockwise") << 90 << "transpose=cclock";
+        QTest::newRow("half turn") << 180 << "hflip,vflip";
+        QTest::newRow("quarter turn clockwise") << 270 << "transpose=clock";
+        QTest::newRow("no turn: as stored") << 0 << "null";
+    }
+    void deliversPicturesAsDisplayed()
+    {
+        QFETCH(int, rotate);
+        QFETCH(QString, filter);
+        // Lossless RGB, odd sizes, no symmetry, every picture different;
+        // wide enough that observed output comes in several bands.
+        const QString stored = dir.filePath("stored.mov");
+        QString error;
+        if (!QFileInfo::exists(stored))
+            error = runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=1999x37:rate=5:duration=0.6",
+                               "-pix_fmt", "rgb24", "-c:v", "png", stored});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const QString turned = dir.filePath(QStringLiteral("turned-%1.mov").arg(rotate));
+        const QString expected = dir.filePath(QStringLiteral("expected-%1.mkv").arg(rotate));
+        error = runFfmpeg({"-i", stored, "-c", "copy", "-metadata:s:v:0",
+                           QStringLiteral("rotate=%1").arg(rotate), turned});
+        if (error.isEmpty())
+            error = runFfmpeg({"-i", stored, "-vf", filter, "-c:v", "png", expected});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        FrameSourcePtr reference = openFrameSource(QFile::encodeName(expected), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(turned), 0, 0, rgb32);
+        QVERIFY(reference && source);
+        QCOMPARE(outputWidth(source.get()), outputWidth(reference.get()));
+        QCOMPARE(outputHeight(source.get()), outputHeight(reference.get()));
+        const Reading wanted = readAll(reference.get());
+        QCOMPARE(wanted.pictures.size(), 3);
+
+        int nextRow = 0;
+        bool inOrder = true;
+        setRowObserver(source.get(), [&](int firstRow, int rowCount) {
+            inOrder = inOrder && firstRow == nextRow && rowCount > 0;
+            nextRow = firstRow + rowCount;
+        });
+        const int height = outputHeight(source.get());
+        int delivered = 0;
+        for (int i = 0; i < callLimit; ++i) {
+            const FrameStatus status = readFrame(source.get());
+            if (status == EndOfStream)
+                break;
+            if (status != FrameReady)
+                continue;
+            QVERIFY(inOrder && nextRow == height);
+            QVERIFY(delivered < wanted.pictures.size());
+            QVERIFY2(frameView(source.get()) == wanted.pictures[delivered],
+                     qPrintable(QStringLiteral("picture %1").arg(delivered)));
+            ++delivered;
+            nextRow = 0;
+        }
+        QCOMPARE(delivered, wanted.pictures.size());
     }
 
     void imageOverTheBufferShowsTheNewestPicture()
