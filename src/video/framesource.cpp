@@ -432,23 +432,49 @@ const uint8_t *outputPixels(const FrameSource *source)
     return source->outputPicture->data[0];
 }
 
+namespace {
+
+// Where the file's time starts, in seconds of the stream's timestamps. The
+// container's start is the earliest of all its streams, so a video that
+// starts after its audio is timed alike in every container.
+double fileStart(const FrameSource &source)
+{
+    const AVFormatContext *container = source.container.get();
+    const AVStream *stream = container->streams[source.videoStream];
+    if (container->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(container->start_time) / AV_TIME_BASE;
+    if (stream->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+    return 0.0;
+}
+
+} // namespace
+
 double currentPictureTime(const FrameSource *source)
 {
     if (source->pictureTimestamp == AV_NOPTS_VALUE)
         return -1.0;
     const AVStream *stream = source->container->streams[source->videoStream];
-    int64_t timestamp = source->pictureTimestamp;
-    if (stream->start_time != AV_NOPTS_VALUE)
-        timestamp -= stream->start_time;
-    return static_cast<double>(timestamp) * av_q2d(stream->time_base);
+    // In floating point: damaged timestamps must not overflow. The container's
+    // start is rounded to microseconds, so the first picture may come out a
+    // hair before it; negative would mean "unknown".
+    const double time = static_cast<double>(source->pictureTimestamp) * av_q2d(stream->time_base) -
+                        fileStart(*source);
+    return std::max(time, 0.0);
 }
 
 double streamDuration(const FrameSource *source)
 {
     const AVFormatContext *container = source->container.get();
     const AVStream *stream = container->streams[source->videoStream];
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        return static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        // Measured like the pictures' times, from the start of the file.
+        const double timeBase = av_q2d(stream->time_base);
+        double end = static_cast<double>(stream->duration) * timeBase;
+        if (stream->start_time != AV_NOPTS_VALUE)
+            end += static_cast<double>(stream->start_time) * timeBase - fileStart(*source);
+        return end;
+    }
     if (container->duration != AV_NOPTS_VALUE && container->duration > 0)
         return static_cast<double>(container->duration) / AV_TIME_BASE;
     return -1.0;

@@ -705,6 +705,56 @@ private slots:
         QCOMPARE(delivered, wanted.pictures.size());
     }
 
+    void timesPicturesFromTheStartOfTheFile_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<double>("firstTime");
+        QTest::newRow("matroska") << "mkv" << 2.0;
+        QTest::newRow("nut") << "nut" << 2.0;
+        QTest::newRow("mov, the stream's own length") << "mov" << 2.0;
+        // AVI keeps no start offset: its muxer writes the first picture at 0.
+        QTest::newRow("avi") << "avi" << 0.0;
+    }
+    void timesPicturesFromTheStartOfTheFile()
+    {
+        QFETCH(QString, extension);
+        QFETCH(double, firstTime);
+        // Video from 2 s to 4 s of the file, after 2 s of sound alone.
+        const QString made = dir.filePath("late.mkv");
+        const QString path = dir.filePath("late." + extension);
+        QString error;
+        if (!QFileInfo::exists(made))
+            error = runFfmpeg({"-f", "lavfi", "-i", "sine=duration=4", "-itsoffset", "2", "-f",
+                               "lavfi", "-i", "testsrc=size=32x24:rate=10:duration=2", "-map",
+                               "1:v", "-map", "0:a", "-c:v", "ffv1", "-c:a", "pcm_s16le", made});
+        if (error.isEmpty() && path != made)
+            error = runFfmpeg({"-i", made, "-c", "copy", path});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        QList<double> times, fractions;
+        for (int i = 0; i < callLimit; ++i) {
+            const FrameStatus status = readFrame(source.get());
+            if (status == EndOfStream)
+                break;
+            if (status == FrameReady) {
+                times.append(currentPictureTime(source.get()));
+                fractions.append(progressFraction(source.get()));
+            }
+        }
+        QCOMPARE(times.size(), 20);
+        for (int i = 0; i < times.size(); ++i) {
+            const double expected = i == 0 ? firstTime : 2.0 + i / 10.0;
+            QVERIFY2(qAbs(times[i] - expected) < 1e-6,
+                     qPrintable(QStringLiteral("picture %1 at %2 s").arg(i).arg(times[i])));
+        }
+        // Progress counts the sound before the video too, and ends near 100%.
+        QVERIFY2(
+            fractions.first() < 0.75 && fractions.last() > 0.9,
+            qPrintable(QStringLiteral("%1 .. %2").arg(fractions.first()).arg(fractions.last())));
+    }
+
     void imageOverTheBufferShowsTheNewestPicture()
     {
         const QString path = dir.filePath("wrap.mkv");
