@@ -122,8 +122,8 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
 // then turned into the output band by band.
 bool convertTurned(FrameSource &source, const AVFrame *picture)
 {
-    const AVFrame *stored = source.storedPicture.get();
-    if (sws_scale_frame(source.scaler.get(), source.storedPicture.get(), picture) < 0)
+    AVFrame *stored = source.storedPicture.get();
+    if (sws_scale_frame(source.scaler.get(), stored, picture) < 0)
         return false;
     const StoredPicture from{stored->data[0], stored->linesize[0], stored->width, stored->height,
                              turnablePixelBytes(source.outputFormat)};
