@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
 #include <clocale>
 #include <string>
 
@@ -703,6 +707,37 @@ private slots:
             nextRow = 0;
         }
         QCOMPARE(delivered, wanted.pictures.size());
+    }
+
+    void mirrorsAsTheDisplayMatrixAsks_data()
+    {
+        QTest::addColumn<bool>("horizontal");
+        QTest::addColumn<bool>("vertical");
+        QTest::newRow("left to right") << true << false;
+        QTest::newRow("top to bottom") << false << true;
+    }
+    void mirrorsAsTheDisplayMatrixAsks()
+    {
+        QFETCH(bool, horizontal);
+        QFETCH(bool, vertical);
+        QImage picture(37, 22, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb(x * 6, y * 11, (x * y) & 255));
+        }
+        VideoStream video = pictureList({picture});
+        av_display_rotation_set(video.displayMatrix.data(), 0);
+        av_display_matrix_flip(video.displayMatrix.data(), horizontal, vertical);
+        const QString path =
+            dir.filePath(QStringLiteral("mirrored-%1-%2.mov").arg(horizontal).arg(vertical));
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), 1);
+        QCOMPARE(reading.pictures[0], picture.mirrored(horizontal, vertical));
     }
 
     void timesPicturesFromTheStartOfTheFile_data()
