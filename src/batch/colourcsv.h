@@ -7,9 +7,9 @@
 #include <QString>
 
 // "picture,time,average_red,...,mood_blue": the picture's number from 1, its
-// presentation time in seconds (empty when unknown), then red, green and blue
-// of the eight histories in their order (average, quadrants top-left to
-// bottom-right, brightness, difference, mood).
+// presentation time in seconds from the start of the file (empty when
+// unknown), then red, green and blue of the eight histories in their order
+// (average, quadrants top-left to bottom-right, brightness, difference, mood).
 QByteArray coloursCsvHeader();
 QByteArray coloursCsv(const AnalysisState &analysis);
 

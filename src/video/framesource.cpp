@@ -42,6 +42,35 @@ ScalerKey keyOf(const AVFrame &picture)
             rawCode(picture.colorspace)};
 }
 
+// The size the scaler writes: the output's, or its mirror image when a
+// quarter turn follows.
+int scaledWidth(const FrameSource &source)
+{
+    return source.orientation.swapsAxes ? source.outputHeight : source.outputWidth;
+}
+
+int scaledHeight(const FrameSource &source)
+{
+    return source.orientation.swapsAxes ? source.outputWidth : source.outputHeight;
+}
+
+// Gives a turned source the picture its scaler writes into, once.
+bool fitStoredPicture(FrameSource &source)
+{
+    if (!source.orientation.turns() || source.storedPicture)
+        return true;
+    AVFramePtr stored(av_frame_alloc());
+    if (!stored)
+        return false;
+    stored->width = scaledWidth(source);
+    stored->height = scaledHeight(source);
+    stored->format = source.outputFormat;
+    if (av_frame_get_buffer(stored.get(), 0) < 0)
+        return false;
+    source.storedPicture = std::move(stored);
+    return true;
+}
+
 // Makes sure the scaler fits the picture's own size, format and colour
 // coding, which may differ from the stream's parameters and from the previous
 // picture.
@@ -53,11 +82,12 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
     // for, such as the "none" of a stream whose pictures never decoded.
     if (key.width <= 0 || key.height <= 0 ||
         !sws_isSupportedInput(static_cast<AVPixelFormat>(key.format)) ||
-        !sws_isSupportedOutput(static_cast<AVPixelFormat>(source.outputFormat)))
+        !sws_isSupportedOutput(static_cast<AVPixelFormat>(source.outputFormat)) ||
+        !fitStoredPicture(source))
         return false;
     source.scaler.reset(sws_getContext(
-        key.width, key.height, static_cast<AVPixelFormat>(key.format), source.outputWidth,
-        source.outputHeight, static_cast<AVPixelFormat>(source.outputFormat), scalerFlags, nullptr,
+        key.width, key.height, static_cast<AVPixelFormat>(key.format), scaledWidth(source),
+        scaledHeight(source), static_cast<AVPixelFormat>(source.outputFormat), scalerFlags, nullptr,
         nullptr, nullptr));
     if (!source.scaler)
         return false;
@@ -88,9 +118,32 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
     return true;
 }
 
+// Converts a picture stored turned: whole into the stored-way-round picture,
+// then turned into the output band by band.
+bool convertTurned(FrameSource &source, const AVFrame *picture)
+{
+    AVFrame *stored = source.storedPicture.get();
+    if (sws_scale_frame(source.scaler.get(), stored, picture) < 0)
+        return false;
+    const StoredPicture from{stored->data[0], stored->linesize[0], stored->width, stored->height,
+                             turnablePixelBytes(source.outputFormat)};
+    const AVFrame *output = source.outputPicture.get();
+    const int height = source.outputHeight;
+    const int band = source.rowObserver ? source.bandRows : height;
+    for (int y = 0; y < height; y += band) {
+        const int rows = std::min(band, height - y);
+        turnRows(from, source.orientation, output->data[0], output->linesize[0], y, rows);
+        if (source.rowObserver)
+            source.rowObserver(y, rows);
+    }
+    return true;
+}
+
 // Converts picture into the output, in bands when someone observes them.
 bool convert(FrameSource &source, const AVFrame *picture)
 {
+    if (source.orientation.turns())
+        return convertTurned(source, picture);
     SwsContext *scaler = source.scaler.get();
     // sws_frame_end releases whatever a failed start took hold of.
     bool converted = sws_frame_start(scaler, source.outputPicture.get(), picture) >= 0 &&
@@ -108,15 +161,32 @@ bool convert(FrameSource &source, const AVFrame *picture)
     return converted;
 }
 
-// Seconds of timestamp from the stream's start; negative when unknown.
+// Where the file's time starts, in seconds of the stream's timestamps. The
+// container's start is the earliest of all its streams, so a video that
+// starts after its audio is timed alike in every container.
+double fileStart(const FrameSource &source)
+{
+    const AVFormatContext *container = source.container.get();
+    const AVStream *stream = container->streams[source.videoStream];
+    if (container->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(container->start_time) / AV_TIME_BASE;
+    if (stream->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+    return 0.0;
+}
+
+// Seconds of timestamp from the start of the file; negative when unknown.
 double secondsOf(const FrameSource &source, int64_t timestamp)
 {
     if (timestamp == AV_NOPTS_VALUE)
         return -1.0;
     const AVStream *stream = source.container->streams[source.videoStream];
-    if (stream->start_time != AV_NOPTS_VALUE)
-        timestamp -= stream->start_time;
-    return static_cast<double>(timestamp) * av_q2d(stream->time_base);
+    // In floating point: damaged timestamps must not overflow. The container's
+    // start is rounded to microseconds, so the first picture may come out a
+    // hair before it; negative would mean "unknown".
+    const double time =
+        static_cast<double>(timestamp) * av_q2d(stream->time_base) - fileStart(source);
+    return std::max(time, 0.0);
 }
 
 // Takes the next decoded picture, if the decoder has one, into the output.
@@ -265,6 +335,10 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if (source->videoStream < 0)
         return refuse(why, "The file has no video stream.");
     const AVStream *stream = container->streams[source->videoStream];
+    // Pictures are delivered as displayed; a format that cannot be turned
+    // pixel by pixel gets them as stored.
+    if (turnablePixelBytes(pixelFormat) > 0)
+        source->orientation = streamOrientation(*stream);
 
     source->decoder = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!source->decoder)
@@ -282,9 +356,13 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     decoderContext->thread_count = decoderThreadCount();
     decoderContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
 
-    // The size is settled before the decoder is opened, from the stream.
-    source->outputWidth = width != 0 ? width : decoderContext->width;
-    source->outputHeight = height != 0 ? height : decoderContext->height;
+    // The size is settled before the decoder is opened, from the stream as
+    // displayed.
+    const bool swapped = source->orientation.swapsAxes;
+    const int shownWidth = swapped ? decoderContext->height : decoderContext->width;
+    const int shownHeight = swapped ? decoderContext->width : decoderContext->height;
+    source->outputWidth = width != 0 ? width : shownWidth;
+    source->outputHeight = height != 0 ? height : shownHeight;
 
     if ((result = avcodec_open2(decoderContext, source->decoder, nullptr)) < 0)
         return refuse(why, decoderFailure(result));
@@ -422,8 +500,14 @@ double streamDuration(const FrameSource *source)
 {
     const AVFormatContext *container = source->container.get();
     const AVStream *stream = container->streams[source->videoStream];
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        return static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        // Measured like the pictures' times, from the start of the file.
+        const double timeBase = av_q2d(stream->time_base);
+        double end = static_cast<double>(stream->duration) * timeBase;
+        if (stream->start_time != AV_NOPTS_VALUE)
+            end += static_cast<double>(stream->start_time) * timeBase - fileStart(*source);
+        return end;
+    }
     if (container->duration != AV_NOPTS_VALUE && container->duration > 0)
         return static_cast<double>(container->duration) / AV_TIME_BASE;
     return -1.0;

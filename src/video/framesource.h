@@ -81,21 +81,24 @@ int outputHeight(const FrameSource *source);
 const uint8_t *outputPixels(const FrameSource *source);
 
 // How far through the video a reader is, for progress displays.
-// Time of the last FrameReady picture in seconds from the stream's start;
-// negative before the first picture or when the picture has no timestamp.
+// Time of the last FrameReady picture in seconds from the start of the file
+// (the container's start, else the video stream's), the same whatever the
+// container: a video that starts after its audio starts later than 0.
+// Negative before the first picture or when the picture has no timestamp.
 double currentPictureTime(const FrameSource *source);
 // How long the last FrameReady picture shows, in seconds: its own duration,
 // else one picture interval of the stream; negative when neither is known.
 double currentPictureDuration(const FrameSource *source);
-// Length of the video stream in seconds (the container's if the stream has
-// none); negative when neither is known.
+// Where the video stream ends, in seconds from the start of the file like
+// currentPictureTime (the container's duration if the stream has none);
+// negative when neither is known.
 double streamDuration(const FrameSource *source);
 // Byte offset the demuxer has read up to, and the file size in bytes;
 // negative when unknown (e.g. a pipe).
 int64_t readPosition(const FrameSource *source);
 int64_t fileSize(const FrameSource *source);
 // How far through a video a reader is: the picture's time against the
-// stream's duration when both are known, else the read position against the
+// stream's end when both are known, else the read position against the
 // file size, else negative. Limited to 0..1.
 double progressFraction(double pictureTime, double duration, int64_t position, int64_t size);
 // The same for an open source, from its last picture and read position.

@@ -4,6 +4,7 @@
 
 #include "video/ffmpegptr.h"
 #include "video/framesource.h"
+#include "video/rotation.h"
 
 // What a scaler was made for; a picture that differs in any of these gets a
 // new one.
@@ -39,4 +40,9 @@ struct FrameSource {
     bool ended = false;    // the decoder gave its last picture
     int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
     int64_t pictureDuration = 0;               // of the same picture; 0 when unknown
+    // Pictures stored turned (a display matrix) are scaled into storedPicture,
+    // stored way round, which the first scaler allocates, and turned from
+    // there into the output.
+    Orientation orientation;
+    AVFramePtr storedPicture;
 };

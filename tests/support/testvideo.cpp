@@ -39,6 +39,7 @@ struct EncodedStream {
         nullptr, [](AVCodecParameters *p) { avcodec_parameters_free(&p); }};
     AVRational timeBase{1, 1};
     AVRational frameRate{0, 1};
+    std::array<int32_t, 9> displayMatrix{};
     std::vector<AVPacketPtr> packets;
 };
 
@@ -271,6 +272,7 @@ std::optional<EncodedStream> encodeVideo(const VideoStream &video, bool globalHe
         if (!damage(out.packets[index].get(), index, error))
             return std::nullopt;
     }
+    out.displayMatrix = video.displayMatrix;
     return out;
 }
 
@@ -428,6 +430,13 @@ bool writeMedia(const QString &path, const MediaFile &file, QString *error)
         stream->time_base = out.timeBase;
         if (out.frameRate.num > 0)
             stream->avg_frame_rate = stream->r_frame_rate = out.frameRate;
+        if (out.displayMatrix != decltype(out.displayMatrix){}) {
+            const size_t size = sizeof out.displayMatrix;
+            uint8_t *data = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, size);
+            if (!data)
+                return fail(error, QStringLiteral("av_stream_new_side_data failed"));
+            std::memcpy(data, out.displayMatrix.data(), size);
+        }
     }
 
     if (!(muxer->oformat->flags & AVFMT_NOFILE)) {

@@ -17,6 +17,8 @@
 #include <QSize>
 #include <QString>
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <variant>
 #include <vector>
@@ -64,6 +66,9 @@ struct VideoStream {
     // Packets (0-based, in the encoder's output order) whose payload is
     // overwritten with noise before muxing; the container stays intact.
     QList<int> damagedPackets;
+    // Display matrix the stream is tagged with (libavutil/display.h); all
+    // zero: none. mov and mp4 keep it.
+    std::array<int32_t, 9> displayMatrix{};
 };
 
 struct AudioStream {

@@ -5,9 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+extern "C" {
+#include <libavutil/display.h>
+}
 
 #include <clocale>
 #include <string>
@@ -90,6 +95,20 @@ int openDescriptors()
     return int(QDir(QStringLiteral("/proc/self/fd"))
                    .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
                    .size());
+}
+
+// Runs Debian's ffmpeg quietly; empty on success, else what went wrong.
+QString runFfmpeg(const QStringList &arguments)
+{
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 QStringList{"-nostdin", "-v", "error", "-y"} + arguments);
+    if (ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+        ffmpeg.exitCode() == 0)
+        return {};
+    return "ffmpeg " + arguments.join(' ') + ": " + ffmpeg.errorString() + '\n' +
+           QString::fromLocal8Bit(ffmpeg.readAll());
 }
 
 QList<QRgb> exactColours()
@@ -627,6 +646,148 @@ private slots:
             bands.clear();
         }
         QCOMPARE(delivered, expected.pictures.size());
+    }
+
+    void deliversPicturesAsDisplayed_data()
+    {
+        QTest::addColumn<int>("rotate");     // the mov muxer's tag, turned into a display matrix
+        QTest::addColumn<QString>("filter"); // turns the stored pictures the same way
+        QTest::newRow("quarter turn anticlockwise") << 90 << "transpose=cclock";
+        QTest::newRow("half turn") << 180 << "hflip,vflip";
+        QTest::newRow("quarter turn clockwise") << 270 << "transpose=clock";
+        QTest::newRow("no turn: as stored") << 0 << "null";
+    }
+    void deliversPicturesAsDisplayed()
+    {
+        QFETCH(int, rotate);
+        QFETCH(QString, filter);
+        // Lossless RGB, odd sizes, no symmetry, every picture different;
+        // wide enough that observed output comes in several bands.
+        const QString stored = dir.filePath("stored.mov");
+        QString error;
+        if (!QFileInfo::exists(stored))
+            error = runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=1999x37:rate=5:duration=0.6",
+                               "-pix_fmt", "rgb24", "-c:v", "png", stored});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const QString turned = dir.filePath(QStringLiteral("turned-%1.mov").arg(rotate));
+        const QString expected = dir.filePath(QStringLiteral("expected-%1.mkv").arg(rotate));
+        error = runFfmpeg({"-i", stored, "-c", "copy", "-metadata:s:v:0",
+                           QStringLiteral("rotate=%1").arg(rotate), turned});
+        if (error.isEmpty())
+            error = runFfmpeg({"-i", stored, "-vf", filter, "-c:v", "png", expected});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        FrameSourcePtr reference = openFrameSource(QFile::encodeName(expected), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(turned), 0, 0, rgb32);
+        QVERIFY(reference && source);
+        QCOMPARE(outputWidth(source.get()), outputWidth(reference.get()));
+        QCOMPARE(outputHeight(source.get()), outputHeight(reference.get()));
+        const Reading wanted = readAll(reference.get());
+        QCOMPARE(wanted.pictures.size(), 3);
+
+        int nextRow = 0;
+        bool inOrder = true;
+        setRowObserver(source.get(), [&](int firstRow, int rowCount) {
+            inOrder = inOrder && firstRow == nextRow && rowCount > 0;
+            nextRow = firstRow + rowCount;
+        });
+        const int height = outputHeight(source.get());
+        int delivered = 0;
+        for (int i = 0; i < callLimit; ++i) {
+            const FrameStatus status = readFrame(source.get());
+            if (status == EndOfStream)
+                break;
+            if (status != FrameReady)
+                continue;
+            QVERIFY(inOrder && nextRow == height);
+            QVERIFY(delivered < wanted.pictures.size());
+            QVERIFY2(frameView(source.get()) == wanted.pictures[delivered],
+                     qPrintable(QStringLiteral("picture %1").arg(delivered)));
+            ++delivered;
+            nextRow = 0;
+        }
+        QCOMPARE(delivered, wanted.pictures.size());
+    }
+
+    void mirrorsAsTheDisplayMatrixAsks_data()
+    {
+        QTest::addColumn<bool>("horizontal");
+        QTest::addColumn<bool>("vertical");
+        QTest::newRow("left to right") << true << false;
+        QTest::newRow("top to bottom") << false << true;
+    }
+    void mirrorsAsTheDisplayMatrixAsks()
+    {
+        QFETCH(bool, horizontal);
+        QFETCH(bool, vertical);
+        QImage picture(37, 22, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb(x * 6, y * 11, (x * y) & 255));
+        }
+        VideoStream video = pictureList({picture});
+        av_display_rotation_set(video.displayMatrix.data(), 0);
+        av_display_matrix_flip(video.displayMatrix.data(), horizontal, vertical);
+        const QString path =
+            dir.filePath(QStringLiteral("mirrored-%1-%2.mov").arg(horizontal).arg(vertical));
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), 1);
+        QCOMPARE(reading.pictures[0], picture.mirrored(horizontal, vertical));
+    }
+
+    void timesPicturesFromTheStartOfTheFile_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<double>("firstTime");
+        QTest::newRow("matroska") << "mkv" << 2.0;
+        QTest::newRow("nut") << "nut" << 2.0;
+        QTest::newRow("mov, the stream's own length") << "mov" << 2.0;
+        // AVI keeps no start offset: its muxer writes the first picture at 0.
+        QTest::newRow("avi") << "avi" << 0.0;
+    }
+    void timesPicturesFromTheStartOfTheFile()
+    {
+        QFETCH(QString, extension);
+        QFETCH(double, firstTime);
+        // Video from 2 s to 4 s of the file, after 2 s of sound alone.
+        const QString made = dir.filePath("late.mkv");
+        const QString path = dir.filePath("late." + extension);
+        QString error;
+        if (!QFileInfo::exists(made))
+            error = runFfmpeg({"-f", "lavfi", "-i", "sine=duration=4", "-itsoffset", "2", "-f",
+                               "lavfi", "-i", "testsrc=size=32x24:rate=10:duration=2", "-map",
+                               "1:v", "-map", "0:a", "-c:v", "ffv1", "-c:a", "pcm_s16le", made});
+        if (error.isEmpty() && path != made)
+            error = runFfmpeg({"-i", made, "-c", "copy", path});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        QList<double> times, fractions;
+        for (int i = 0; i < callLimit; ++i) {
+            const FrameStatus status = readFrame(source.get());
+            if (status == EndOfStream)
+                break;
+            if (status == FrameReady) {
+                times.append(currentPictureTime(source.get()));
+                fractions.append(progressFraction(source.get()));
+            }
+        }
+        QCOMPARE(times.size(), 20);
+        for (int i = 0; i < times.size(); ++i) {
+            const double expected = i == 0 ? firstTime : 2.0 + i / 10.0;
+            QVERIFY2(qAbs(times[i] - expected) < 1e-6,
+                     qPrintable(QStringLiteral("picture %1 at %2 s").arg(i).arg(times[i])));
+        }
+        // Progress counts the sound before the video too, and ends near 100%.
+        QVERIFY2(
+            fractions.first() < 0.75 && fractions.last() > 0.9,
+            qPrintable(QStringLiteral("%1 .. %2").arg(fractions.first()).arg(fractions.last())));
     }
 
     void imageOverTheBufferShowsTheNewestPicture()
