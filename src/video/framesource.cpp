@@ -123,15 +123,25 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     return converted;
 }
 
+// The run is over: the decoder's pictures, threads and scaler are given back.
+// The container and the output buffer stay, for the last picture and the
+// progress readers.
+FrameStatus finish(FrameSource &source)
+{
+    source.ended = true;
+    source.decoderContext.reset();
+    source.scaler.reset();
+    source.decodedPicture.reset();
+    return EndOfStream;
+}
+
 // Status of a read while the flushed decoder hands out what it still holds.
 FrameStatus drainStatus(FrameSource &source, bool converted, int received)
 {
     if (converted)
         return FrameReady;
-    if (received == AVERROR_EOF || received == AVERROR(EAGAIN)) {
-        source.ended = true;
-        return EndOfStream;
-    }
+    if (received == AVERROR_EOF || received == AVERROR(EAGAIN))
+        return finish(source);
     return NoPicture; // a damaged or unconvertible picture; more may follow
 }
 
@@ -326,10 +336,8 @@ FrameStatus readFrame(FrameSource *source)
     if (av_read_frame(source->container.get(), packet) < 0) {
         av_packet_unref(packet);
         source->draining = true;
-        if (avcodec_send_packet(source->decoderContext.get(), nullptr) < 0) {
-            source->ended = true;
-            return EndOfStream;
-        }
+        if (avcodec_send_packet(source->decoderContext.get(), nullptr) < 0)
+            return finish(*source);
         converted = receivePicture(*source, received);
         return drainStatus(*source, converted, received);
     }

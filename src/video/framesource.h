@@ -48,7 +48,8 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
 // Returns a picture the decoder still holds if there is one; otherwise
 // consumes exactly one packet of the container. Once the container is
 // exhausted the decoder is drained, one picture per call, and after that every
-// call returns EndOfStream. A packet that fails to decode gives NoPicture and
+// call returns EndOfStream; the decoder's memory is then given back, while the
+// output buffer keeps the last picture. A packet that fails to decode gives NoPicture and
 // reading may go on. The source must be open (not null).
 FrameStatus readFrame(FrameSource *source);
 

@@ -34,6 +34,6 @@ struct FrameSource {
     int outputFormat = AV_PIX_FMT_NONE;
     ScalerKey scalerKey;
     bool draining = false; // the container is exhausted and the decoder was flushed
-    bool ended = false;    // the decoder gave its last picture
+    bool ended = false;    // the decoder gave its last picture, and was released
     int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
 };

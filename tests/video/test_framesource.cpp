@@ -156,9 +156,12 @@ private slots:
             QVERIFY2(mismatch.isEmpty(),
                      qPrintable(QStringLiteral("picture %1: ").arg(i) + mismatch));
         }
-        // The end stays the end, without touching the container again.
+        // The end stays the end, without touching the container again; the
+        // decoder's memory is given back and the buffer keeps the last picture.
         QCOMPARE(readFrame(source.get()), EndOfStream);
         QCOMPARE(readFrame(source.get()), EndOfStream);
+        QVERIFY(!source->decoderContext && !source->scaler && !source->decodedPicture);
+        QCOMPARE(frameView(source.get()), reading.pictures.last());
     }
 
     void settlesTheOutputSize_data()
