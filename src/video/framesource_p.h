@@ -5,6 +5,8 @@
 #include "video/ffmpegptr.h"
 #include "video/framesource.h"
 
+#include <chrono>
+
 // What a scaler was made for; a picture that differs in any of these gets a
 // new one.
 struct ScalerKey {
@@ -35,5 +37,9 @@ struct FrameSource {
     ScalerKey scalerKey;
     bool draining = false; // the container is exhausted and the decoder was flushed
     bool ended = false;    // the decoder gave its last picture, and was released
+    int64_t maxPixels = defaultMaxPixels;
+    // When the current open or read is given up: FFmpeg's interrupt callback
+    // asks, so that nothing waits forever.
+    std::chrono::steady_clock::time_point deadline;
     int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
 };

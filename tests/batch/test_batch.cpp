@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -98,6 +99,9 @@ private slots:
     void severalVideosWithOneUnreadable_data();
     void severalVideosWithOneUnreadable();
     void failedOpensSayWhy();
+    void namesAreLocalFiles_data();
+    void namesAreLocalFiles();
+    void urlsAreNotFetched();
     void outputDirectoryTakesTheFileName();
     void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
@@ -295,6 +299,63 @@ void TestBatch::failedOpensSayWhy()
     QCOMPARE(result.errorLines[0].mid(result.errorLines[0].lastIndexOf(QLatin1String(": ")) + 2),
              QStringLiteral("No such file or directory."));
     QVERIFY(result.errorLines[3].contains(QLatin1String(notAVideo)));
+}
+
+void TestBatch::namesAreLocalFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("decoy"); // what the name would lead FFmpeg to instead
+    QTest::addRow("pipe:0") << "pipe:0"
+                            << "";
+    QTest::addRow("concat of two files") << "concat:a.mkv|b.mkv"
+                                         << "a.mkv";
+    QTest::addRow("numbered image name") << "frame%03d.png"
+                                         << "frame001.png";
+    QTest::addRow("numbered name, nothing numbered") << "shot%d.png"
+                                                     << "";
+}
+
+void TestBatch::namesAreLocalFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, decoy);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const bool image = name.endsWith(QLatin1String(".png"));
+    const QList<QImage> named = image ? quadrantPictures(1) : pictures;
+    if (image)
+        QVERIFY(named.first().save(work.filePath(name), "PNG"));
+    else
+        QVERIFY(QFile::copy(video, work.filePath(name)));
+    if (!decoy.isEmpty()) {
+        const QList<QImage> other = {fourQuadrants(7)};
+        QVERIFY(image ? other.first().save(work.filePath(decoy), "PNG")
+                      : writePictures(work.filePath(decoy), other));
+        if (!image)
+            QVERIFY(QFile::copy(work.filePath(decoy), work.filePath(QStringLiteral("b.mkv"))));
+    }
+
+    // Relative, as typed in the directory; stdin is an open pipe that never ends.
+    const auto result = run({QStringLiteral("-q"), name}, work.path());
+    QVERIFY(result.finished);
+    QCOMPARE(result.errorLines, QStringList());
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(readBack(work.filePath(name + QStringLiteral("-averageQuadDisplay.bmp"))),
+             referenceAnalysis(named).strips.quadrant.image());
+}
+
+void TestBatch::urlsAreNotFetched()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QString url = QStringLiteral("http://127.0.0.1:%1/x.mkv").arg(server.serverPort());
+    const auto result = run({QStringLiteral("-q"), url});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.errorLines, QStringList{QStringLiteral("reelmeter-batch: ") + url +
+                                            QStringLiteral(": No such file or directory.")});
+    // A request would have been queued by the system while the tool ran.
+    QVERIFY(!server.waitForNewConnection(0));
 }
 
 void TestBatch::outputDirectoryTakesTheFileName()

@@ -64,6 +64,8 @@ struct VideoStream {
     // Packets (0-based, in the encoder's output order) whose payload is
     // overwritten with noise before muxing; the container stays intact.
     QList<int> damagedPackets;
+    // Time of the first picture: a video that starts after the other streams.
+    double startSeconds = 0.0;
 };
 
 struct AudioStream {
