@@ -81,10 +81,13 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     ReadProgress last;
     AnalysisState analysis;
     QString why;
-    const bool read = analyseVideo(videoPath, analysis, &why, [&](const ReadProgress &progress) {
-        last = progress;
-        report.update(id, progress);
-    });
+    const bool read = analyseVideo(
+        videoPath, analysis, &why,
+        [&](const ReadProgress &progress) {
+            last = progress;
+            report.update(id, progress);
+        },
+        options.maxPixels);
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
     if (!read || analysis.frameCount == 0) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "export/stripexport.h"
+#include "video/framesource.h"
 
 #include <QList>
 #include <QString>
@@ -15,7 +16,8 @@ class ProgressReport;
 struct BatchOptions {
     QList<StripKind> kinds = savedStripKinds();
     bool csv = false;
-    QString outputDir; // empty: next to each video
+    QString outputDir;                    // empty: next to each video
+    int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
 };
 
 // "average,quadrant,..." or "all" to kinds in the order given, each once;

@@ -64,7 +64,13 @@ int main(int argc, char *argv[])
                                         QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                          QStringLiteral("Show no progress, only errors."));
-    parser.addOptions({stripsOption, csvOption, outputOption, jobsOption, quietOption});
+    const QCommandLineOption maxPixelsOption(
+        QStringLiteral("max-pixels"),
+        QStringLiteral("Refuse pictures of more than N pixels (default %1, 8192 x 8192).")
+            .arg(defaultMaxPixels),
+        QStringLiteral("N"), QString::number(defaultMaxPixels));
+    parser.addOptions(
+        {stripsOption, csvOption, outputOption, jobsOption, quietOption, maxPixelsOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -91,6 +97,10 @@ int main(int argc, char *argv[])
     if (!jobsValid || jobs < 1)
         return failUsage(
             QStringLiteral("The number of jobs must be a whole number of at least 1."));
+    bool maxPixelsValid = false;
+    options.maxPixels = parser.value(maxPixelsOption).toLongLong(&maxPixelsValid);
+    if (!maxPixelsValid || options.maxPixels < 1)
+        return failUsage(QStringLiteral("The pixel limit must be a whole number of at least 1."));
     if (parser.isSet(outputOption)) {
         options.outputDir = parser.value(outputOption);
         if (options.outputDir.isEmpty())

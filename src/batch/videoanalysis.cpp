@@ -23,11 +23,11 @@ ReadProgress progressOf(const FrameSource *source, int64_t pictures)
 } // namespace
 
 bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
-                  const ProgressCallback &progress)
+                  const ProgressCallback &progress, int64_t maxPixels)
 {
     std::string reason;
-    FrameSourcePtr source =
-        openFrameSource(QFile::encodeName(path).constData(), 0, 0, rgb32PixelFormat(), &reason);
+    FrameSourcePtr source = openFrameSource(QFile::encodeName(path).constData(), 0, 0,
+                                            rgb32PixelFormat(), &reason, maxPixels);
     if (!source) {
         if (why)
             *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "analysis/analysisstate.h"
+#include "video/framesource.h"
 
 #include <QString>
 
@@ -29,6 +30,7 @@ constexpr int progressIntervalMs = 100;
 // while FFmpeg's decoder threads work on the next pictures; a second thread
 // would need a copy of every picture, which costs more than it saves. False
 // when the video cannot be opened, with the reason in why; result is then
-// untouched.
+// untouched. Pictures of more than maxPixels pixels are refused (see
+// openFrameSource).
 bool analyseVideo(const QString &path, AnalysisState &result, QString *why = nullptr,
-                  const ProgressCallback &progress = {});
+                  const ProgressCallback &progress = {}, int64_t maxPixels = defaultMaxPixels);

@@ -102,6 +102,7 @@ private slots:
     void namesAreLocalFiles_data();
     void namesAreLocalFiles();
     void urlsAreNotFetched();
+    void largerPicturesThanTheLimitAreRefused();
     void outputDirectoryTakesTheFileName();
     void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
@@ -358,6 +359,27 @@ void TestBatch::urlsAreNotFetched()
     QVERIFY(!server.waitForNewConnection(0));
 }
 
+void TestBatch::largerPicturesThanTheLimitAreRefused()
+{
+    const int pixels = pictureSize.width() * pictureSize.height();
+    const auto refused = run(
+        {QStringLiteral("-q"), QStringLiteral("--max-pixels"), QString::number(pixels - 1), video});
+    QVERIFY(refused.finished);
+    QCOMPARE(refused.exitCode, 1);
+    QCOMPARE(refused.errorLines,
+             QStringList{QStringLiteral("reelmeter-batch: %1: Picture 66x50 is larger than the "
+                                        "limit of %2 pixels.")
+                             .arg(video)
+                             .arg(pixels - 1)});
+
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const auto read = run({QStringLiteral("-q"), QStringLiteral("-o"), out.path(),
+                           QStringLiteral("--max-pixels"), QString::number(pixels), video});
+    QVERIFY(read.finished);
+    QCOMPARE(read.exitCode, 0);
+}
+
 void TestBatch::outputDirectoryTakesTheFileName()
 {
     QTemporaryDir work;
@@ -439,6 +461,10 @@ void TestBatch::usageErrors_data()
     QTest::addRow("no jobs") << QStringList{QStringLiteral("-j"), QStringLiteral("0"), input};
     QTest::addRow("jobs not a number")
         << QStringList{QStringLiteral("--jobs"), QStringLiteral("many"), input};
+    QTest::addRow("pixel limit 0")
+        << QStringList{QStringLiteral("--max-pixels"), QStringLiteral("0"), input};
+    QTest::addRow("pixel limit not a number")
+        << QStringList{QStringLiteral("--max-pixels=8k"), input};
     QTest::addRow("unknown option") << QStringList{QStringLiteral("--fast"), input};
     QTest::addRow("option without its value") << QStringList{input, QStringLiteral("--strips")};
 }
