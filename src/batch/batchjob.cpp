@@ -189,7 +189,8 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
         last = progress;
         report.update(id, progress);
     };
-    const bool read = analyseVideo(videoPath, analysis, &why, progress, options.sampling, &end);
+    const bool read = analyseVideo(videoPath, analysis, &why, progress,
+                                   {options.sampling, options.maxPixels}, &end);
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
     if (!read || analysis.frameCount == 0) {

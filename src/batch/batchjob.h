@@ -4,6 +4,7 @@
 
 #include "batch/videoanalysis.h"
 #include "export/stripexport.h"
+#include "video/framesource.h"
 
 #include <QList>
 #include <QString>
@@ -21,6 +22,7 @@ struct BatchOptions {
     int height = 0;                         // rows of every strip; 0: each kind's own
     QString format = QStringLiteral("bmp"); // bmp, png or jpg: also the extension
     Sampling sampling;
+    int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
 };
 
 // "all", "key" or a decimal number of seconds above 0; nothing otherwise.

@@ -82,8 +82,13 @@ int main(int argc, char *argv[])
         QStringLiteral("Pictures to measure: all, key (key pictures only) or one per SECONDS "
                        "(default all)."),
         QStringLiteral("WHICH"), QStringLiteral("all"));
+    const QCommandLineOption maxPixelsOption(
+        QStringLiteral("max-pixels"),
+        QStringLiteral("Refuse pictures of more than N pixels (default %1, 8192 x 8192).")
+            .arg(defaultMaxPixels),
+        QStringLiteral("N"), QString::number(defaultMaxPixels));
     parser.addOptions({stripsOption, csvOption, outputOption, jobsOption, quietOption, widthOption,
-                       heightOption, formatOption, sampleOption});
+                       heightOption, formatOption, sampleOption, maxPixelsOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -131,6 +136,10 @@ int main(int argc, char *argv[])
     if (!jobsValid || jobs < 1)
         return failUsage(
             QStringLiteral("The number of jobs must be a whole number of at least 1."));
+    bool maxPixelsValid = false;
+    options.maxPixels = parser.value(maxPixelsOption).toLongLong(&maxPixelsValid);
+    if (!maxPixelsValid || options.maxPixels < 1)
+        return failUsage(QStringLiteral("The pixel limit must be a whole number of at least 1."));
     if (parser.isSet(outputOption)) {
         options.outputDir = parser.value(outputOption);
         if (options.outputDir.isEmpty())

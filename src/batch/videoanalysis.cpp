@@ -25,11 +25,11 @@ ReadProgress progressOf(const FrameSource *source, int64_t pictures)
 } // namespace
 
 bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
-                  const ProgressCallback &progress, const Sampling &sampling, double *endTime)
+                  const ProgressCallback &progress, const ReadOptions &options, double *endTime)
 {
     std::string reason;
-    FrameSourcePtr source =
-        openFrameSource(QFile::encodeName(path).constData(), 0, 0, rgb32PixelFormat(), &reason);
+    FrameSourcePtr source = openFrameSource(QFile::encodeName(path).constData(), 0, 0,
+                                            rgb32PixelFormat(), &reason, options.maxPixels);
     if (!source) {
         if (why)
             *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
@@ -38,23 +38,24 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
     const QImage frame = frameView(source.get());
     RowSums sums;
     gatherRowSums(source.get(), sums);
-    if (sampling.mode == Sampling::Key)
+    if (options.sampling.mode == Sampling::Key)
         setKeyPicturesOnly(source.get(), true);
     double first = -1.0;
     double next = 0.0;
-    if (sampling.mode == Sampling::Every) {
-        setPictureFilter(source.get(), [&first, &next, every = sampling.seconds](double time) {
-            // Times are sums of picture durations: allow for their rounding.
-            constexpr double slack = 1e-9;
-            if (time < 0) // nothing to sample by
+    if (options.sampling.mode == Sampling::Every) {
+        setPictureFilter(
+            source.get(), [&first, &next, every = options.sampling.seconds](double time) {
+                // Times are sums of picture durations: allow for their rounding.
+                constexpr double slack = 1e-9;
+                if (time < 0) // nothing to sample by
+                    return true;
+                if (first < 0)
+                    first = time;
+                else if (time < next - slack)
+                    return false;
+                next = first + (std::floor((time - first) / every + slack) + 1) * every;
                 return true;
-            if (first < 0)
-                first = time;
-            else if (time < next - slack)
-                return false;
-            next = first + (std::floor((time - first) / every + slack) + 1) * every;
-            return true;
-        });
+            });
     }
     Clock::time_point lastReport = Clock::now();
     while (readPicture(source.get()) == FrameReady) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "analysis/analysisstate.h"
+#include "video/framesource.h"
 
 #include <QString>
 
@@ -32,15 +33,21 @@ struct Sampling {
     double seconds = 0; // Every only
 };
 
+// How a video is read.
+struct ReadOptions {
+    Sampling sampling;
+    int64_t maxPixels = defaultMaxPixels;
+};
+
 // Opens path (as the window does: first video stream, its own size, RGB32)
 // and records every picture into result, which must be fresh. Measuring
 // runs on the calling thread, band by band as each picture is converted,
 // while FFmpeg's decoder threads work on the next pictures; a second thread
 // would need a copy of every picture, which costs more than it saves. False
 // when the video cannot be opened, with the reason in why; result is then
-// untouched.
-// endTime, when given, receives the time the last picture ends (its time
-// plus its duration).
+// untouched. Pictures of more than options.maxPixels pixels are refused (see
+// openFrameSource). endTime, when given, receives the time the last picture
+// ends (its time plus its duration).
 bool analyseVideo(const QString &path, AnalysisState &result, QString *why = nullptr,
-                  const ProgressCallback &progress = {}, const Sampling &sampling = {},
+                  const ProgressCallback &progress = {}, const ReadOptions &options = {},
                   double *endTime = nullptr);

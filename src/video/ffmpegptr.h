@@ -2,10 +2,12 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
 #include <libavutil/frame.h>
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
@@ -54,13 +56,56 @@ using AVPacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFreer>;
 using AVBufferPtr = std::unique_ptr<uint8_t, AVBufferFreer>;
 
-// avformat_open_input frees the context itself when it fails, so the owner is
-// made only from a successful open. Null on any failure, with FFmpeg's error
-// code in *error when given.
-inline AVFormatInputPtr openInput(const char *path, int *error = nullptr)
+// FFmpeg's functions take a dictionary by the address of its pointer and may
+// replace it (e.g. with the options they did not use), so the owner hands out
+// that address and frees whatever is there at the end.
+class AVDictionaryOwner
 {
-    AVFormatContext *context = nullptr;
-    const int result = avformat_open_input(&context, path, nullptr, nullptr);
+public:
+    AVDictionaryOwner() = default;
+    AVDictionaryOwner(const AVDictionaryOwner &) = delete;
+    AVDictionaryOwner &operator=(const AVDictionaryOwner &) = delete;
+    ~AVDictionaryOwner() { av_dict_free(&entries); }
+    AVDictionary **address() { return &entries; }
+
+private:
+    AVDictionary *entries = nullptr;
+};
+
+// One dictionary per stream, as avformat_find_stream_info takes its options.
+class AVDictionaryArray
+{
+public:
+    explicit AVDictionaryArray(size_t count) : entries(count, nullptr) {}
+    AVDictionaryArray(const AVDictionaryArray &) = delete;
+    AVDictionaryArray &operator=(const AVDictionaryArray &) = delete;
+    ~AVDictionaryArray()
+    {
+        for (AVDictionary *&dictionary : entries)
+            av_dict_free(&dictionary);
+    }
+    AVDictionary **data() { return entries.data(); }
+
+private:
+    std::vector<AVDictionary *> entries;
+};
+
+// avformat_open_input frees the context itself when it fails, so the owner is
+// made only from a successful open. The context is allocated first so that
+// the interrupt callback (when given) covers the open itself; options (when
+// given) keep those the demuxer did not take. Null on any failure, with
+// FFmpeg's error code in *error when given.
+inline AVFormatInputPtr openInput(const char *url, int *error = nullptr,
+                                  const AVIOInterruptCB *interrupt = nullptr,
+                                  AVDictionary **options = nullptr)
+{
+    AVFormatContext *context = avformat_alloc_context();
+    int result = AVERROR(ENOMEM);
+    if (context) {
+        if (interrupt)
+            context->interrupt_callback = *interrupt;
+        result = avformat_open_input(&context, url, nullptr, options);
+    }
     if (error)
         *error = result;
     if (result != 0)

@@ -10,6 +10,7 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
 #include <fcntl.h>
@@ -197,9 +198,12 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     receiveResult = avcodec_receive_frame(source.decoderContext.get(), picture);
     if (receiveResult < 0)
         return false;
+    // Decoders refuse such pictures themselves (max_pixels); this catches any that does not.
+    const bool allowed = int64_t(picture->width) * picture->height <= source.maxPixels;
     const bool wanted = !source.pictureFilter ||
                         source.pictureFilter(secondsOf(source, picture->best_effort_timestamp));
-    const bool converted = wanted && fitScaler(source, keyOf(*picture)) && convert(source, picture);
+    const bool converted =
+        allowed && wanted && fitScaler(source, keyOf(*picture)) && convert(source, picture);
     if (converted) {
         source.pictureTimestamp = picture->best_effort_timestamp;
         source.pictureDuration = picture->pkt_duration;
@@ -208,16 +212,108 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     return converted;
 }
 
+// The run is over: the decoder's pictures, threads and scaler are given back.
+// The container and the output buffer stay, for the last picture and the
+// progress readers.
+FrameStatus finish(FrameSource &source)
+{
+    source.ended = true;
+    source.decoderContext.reset();
+    source.scaler.reset();
+    source.decodedPicture.reset();
+    return EndOfStream;
+}
+
 // Status of a read while the flushed decoder hands out what it still holds.
 FrameStatus drainStatus(FrameSource &source, bool converted, int received)
 {
     if (converted)
         return FrameReady;
-    if (received == AVERROR_EOF || received == AVERROR(EAGAIN)) {
-        source.ended = true;
-        return EndOfStream;
-    }
+    if (received == AVERROR_EOF || received == AVERROR(EAGAIN))
+        return finish(source);
     return NoPicture; // a damaged or unconvertible picture; more may follow
+}
+
+// Longer than any open or read of a local file takes, short enough that a
+// stuck one does not look like a hang forever.
+constexpr auto operationLimit = std::chrono::seconds(30);
+
+void armDeadline(FrameSource &source)
+{
+    source.deadline = std::chrono::steady_clock::now() + operationLimit;
+}
+
+// FFmpeg's interrupt callback: nonzero gives the current operation up.
+int pastDeadline(void *opaque)
+{
+    return std::chrono::steady_clock::now() > static_cast<const FrameSource *>(opaque)->deadline;
+}
+
+// How far the demuxer looks for a stream's parameters when the first look
+// ended before the video began (e.g. a video starting seconds after its
+// audio). FFmpeg's defaults are 5 s and 5 MB.
+constexpr int64_t deepAnalysisMicroseconds = 100 * int64_t(AV_TIME_BASE);
+constexpr int64_t deepProbeBytes = int64_t(64) << 20;
+
+// Decoded pixels all frame threads hold together at most: 1080p keeps the
+// full count, larger pictures get fewer threads.
+constexpr int64_t pixelsInFlight = int64_t(1) << 25;
+
+int frameThreadsFor(int64_t pixels)
+{
+    return static_cast<int>(std::clamp<int64_t>(pixelsInFlight / std::max<int64_t>(pixels, 1), 1,
+                                                decoderThreadCount()));
+}
+
+// The name as a URL of FFmpeg's file protocol, absolute so that nothing
+// before a colon in a relative name ("pipe:0", "http:") is taken for a
+// protocol. error is set when the working directory is unknown.
+std::string fileUrl(const char *path, std::error_code &error)
+{
+    return "file:" + std::filesystem::absolute(path, error).native();
+}
+
+int firstVideoStream(const AVFormatContext *container)
+{
+    for (unsigned i = 0; i < container->nb_streams; ++i) {
+        if (container->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// The max_pixels for a decoder of pictures of this size (0 x 0 if unknown).
+// Decoders check the width rounded up to their row alignment (64 at most):
+// a picture within the limit gets that room, so that it always decodes.
+int64_t decoderPixelLimit(int64_t maxPixels, int width, int height)
+{
+    const int64_t pixels = int64_t(width) * height;
+    if (pixels <= 0) // room for any picture at least 64 wide
+        return maxPixels + maxPixels / 64 * 63;
+    const int64_t aligned = (int64_t(width) + 63) / 64 * 64 * height;
+    return pixels <= maxPixels ? std::max(maxPixels, aligned) : maxPixels;
+}
+
+bool tooLarge(const FrameSource &source, const AVCodecParameters &parameters)
+{
+    return int64_t(parameters.width) * parameters.height > source.maxPixels;
+}
+
+std::string tooLargeReason(const FrameSource &source, const AVCodecParameters &parameters)
+{
+    return "Picture " + std::to_string(parameters.width) + 'x' + std::to_string(parameters.height) +
+           " is larger than the limit of " + std::to_string(source.maxPixels) + " pixels.";
+}
+
+// Whether the first video stream's size and pixel format are known, or there
+// is no such stream in a container that says up front what it holds.
+bool settled(const FrameSource &source)
+{
+    const AVFormatContext *container = source.container.get();
+    if (source.videoStream < 0)
+        return !(container->ctx_flags & AVFMTCTX_NOHEADER);
+    const AVCodecParameters *parameters = container->streams[source.videoStream]->codecpar;
+    return parameters->width > 0 && parameters->height > 0 && parameters->format >= 0;
 }
 
 // Reasons an open fails with, as sentences for the user.
@@ -268,6 +364,51 @@ FrameSourcePtr refuse(std::string *why, std::string reason)
     return nullptr;
 }
 
+// Opens url as the source's container and finds its streams' parameters,
+// looking up to deepAnalysis/deepProbe far when deep. Only the file protocol
+// is allowed, also for whatever the file refers to (playlists), and the image
+// demuxer reads the named file itself, never a numbered sequence. Returns the
+// reason it failed, or empty.
+std::string openContainer(FrameSource &source, const std::string &url, bool deep)
+{
+    source.container.reset();
+    source.videoStream = -1;
+    armDeadline(source);
+    AVDictionaryOwner options;
+    av_dict_set(options.address(), "protocol_whitelist", "file", 0);
+    // A private option of image2; demuxers without it leave it in the
+    // dictionary, which the owner frees.
+    av_dict_set(options.address(), "pattern_type", "none", 0);
+    if (deep) {
+        av_dict_set_int(options.address(), "analyzeduration", deepAnalysisMicroseconds, 0);
+        av_dict_set_int(options.address(), "probesize", deepProbeBytes, 0);
+    }
+    const AVIOInterruptCB interrupt{pastDeadline, &source};
+    int result = 0;
+    source.container = openInput(url.c_str(), &result, &interrupt, options.address());
+    if (!source.container)
+        return notMedia(result);
+    AVFormatContext *container = source.container.get();
+
+    // A stream that says its pictures are too large is refused before any is
+    // decoded; the decoders that find the parameters refuse them too.
+    source.videoStream = firstVideoStream(container);
+    if (source.videoStream >= 0 &&
+        tooLarge(source, *container->streams[source.videoStream]->codecpar))
+        return tooLargeReason(source, *container->streams[source.videoStream]->codecpar);
+    AVDictionaryArray streamOptions(container->nb_streams);
+    for (unsigned i = 0; i < container->nb_streams; ++i) {
+        const AVCodecParameters *parameters = container->streams[i]->codecpar;
+        av_dict_set_int(&streamOptions.data()[i], "max_pixels",
+                        decoderPixelLimit(source.maxPixels, parameters->width, parameters->height),
+                        0);
+    }
+    if ((result = avformat_find_stream_info(container, streamOptions.data())) < 0)
+        return notMedia(result);
+    source.videoStream = firstVideoStream(container);
+    return {};
+}
+
 } // namespace
 
 int decoderThreadCount()
@@ -295,46 +436,44 @@ void FrameSourceCloser::operator()(FrameSource *source) const
 }
 
 FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
-                               std::string *why)
+                               std::string *why, int64_t maxPixels)
 {
     // The file system is asked first, for reasons FFmpeg would blur into one
-    // of its own codes. A name it cannot examine may still be an FFmpeg URL
-    // such as "pipe:0"; its reason counts only if FFmpeg cannot open it either.
-    int systemError = 0;
+    // of its own codes; a name it cannot find never reaches FFmpeg.
     struct stat status;
-    if (stat(path, &status) != 0) {
-        systemError = errno;
-    } else if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
+    if (stat(path, &status) != 0)
+        return refuse(why, systemReason(errno));
+    if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
         // Opening a FIFO waits for a writer, possibly forever, and a
         // directory or a device is no video.
         return refuse(why, kindReason(status.st_mode));
-    } else {
-        const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
-        if (descriptor < 0)
-            return refuse(why, systemReason(errno));
-        close(descriptor);
     }
+    const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return refuse(why, systemReason(errno));
+    close(descriptor);
+    std::error_code cwdError;
+    const std::string url = fileUrl(path, cwdError);
+    if (cwdError)
+        return refuse(why, cwdError.message() + '.');
 
     FrameSourcePtr source(std::make_unique<FrameSource>().release());
     source->outputFormat = pixelFormat;
+    source->maxPixels = std::max<int64_t>(maxPixels, 1);
 
-    int result = 0;
-    source->container = openInput(path, &result);
-    if (!source->container)
-        return refuse(why, systemError != 0 ? systemReason(systemError) : notMedia(result));
+    std::string reason = openContainer(*source, url, false);
+    // The first look ends after 5 seconds of any stream: a video that starts
+    // later is still unknown then.
+    if (reason.empty() && !settled(*source))
+        reason = openContainer(*source, url, true);
+    if (!reason.empty())
+        return refuse(why, reason);
     AVFormatContext *container = source->container.get();
-    if ((result = avformat_find_stream_info(container, nullptr)) < 0)
-        return refuse(why, notMedia(result));
-
-    for (unsigned i = 0; i < container->nb_streams; ++i) {
-        if (container->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            source->videoStream = static_cast<int>(i);
-            break;
-        }
-    }
     if (source->videoStream < 0)
         return refuse(why, "The file has no video stream.");
     const AVStream *stream = container->streams[source->videoStream];
+    if (tooLarge(*source, *stream->codecpar))
+        return refuse(why, tooLargeReason(*source, *stream->codecpar));
     // Pictures are delivered as displayed; a format that cannot be turned
     // pixel by pixel gets them as stored.
     if (turnablePixelBytes(pixelFormat) > 0)
@@ -348,12 +487,16 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if (!source->decoderContext)
         return refuse(why, decoderFailure(AVERROR(ENOMEM)));
     AVCodecContext *decoderContext = source->decoderContext.get();
+    int result = 0;
     if ((result = avcodec_parameters_to_context(decoderContext, stream->codecpar)) < 0)
         return refuse(why, decoderFailure(result));
     decoderContext->pkt_timebase = stream->time_base;
+    decoderContext->max_pixels =
+        decoderPixelLimit(source->maxPixels, decoderContext->width, decoderContext->height);
     // Frame threading delays pictures by a few packets (NoPicture first, the
-    // drain at the end delivers them).
-    decoderContext->thread_count = decoderThreadCount();
+    // drain at the end delivers them). Each thread holds pictures of its own.
+    decoderContext->thread_count =
+        frameThreadsFor(int64_t(decoderContext->width) * decoderContext->height);
     decoderContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
 
     // The size is settled before the decoder is opened, from the stream as
@@ -403,6 +546,7 @@ FrameStatus readFrame(FrameSource *source)
 {
     if (source->ended)
         return EndOfStream;
+    armDeadline(*source);
     // A packet may have given more than one picture: hand those out first.
     // This also empties the decoder's output, so the next send is not refused
     // with EAGAIN.
@@ -419,10 +563,8 @@ FrameStatus readFrame(FrameSource *source)
     if (av_read_frame(source->container.get(), packet) < 0) {
         av_packet_unref(packet);
         source->draining = true;
-        if (avcodec_send_packet(source->decoderContext.get(), nullptr) < 0) {
-            source->ended = true;
-            return EndOfStream;
-        }
+        if (avcodec_send_packet(source->decoderContext.get(), nullptr) < 0)
+            return finish(*source);
         converted = receivePicture(*source, received);
         return drainStatus(*source, converted, received);
     }
@@ -445,7 +587,8 @@ void setKeyPicturesOnly(FrameSource *source, bool keyOnly)
 {
     source->keyPicturesOnly = keyOnly;
     // The decoder may still hold or make others (e.g. from a damaged key packet).
-    source->decoderContext->skip_frame = keyOnly ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
+    if (source->decoderContext)
+        source->decoderContext->skip_frame = keyOnly ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
 }
 
 void setPictureFilter(FrameSource *source, PictureFilter accept)

@@ -35,20 +35,30 @@ int rgb32PixelFormat();
 // about errors that end the program.
 void quietVideoLibraries(bool keepFatal);
 
+// Pictures of more pixels than this (8192 x 8192) are refused unless a caller
+// says otherwise: a file of a few bytes can claim pictures of gigabytes.
+constexpr int64_t defaultMaxPixels = int64_t(1) << 26;
+
 // Opens path (in the file system's encoding) on its first video stream.
-// width/height 0 stand for the stream's own size; pixelFormat is an
-// AVPixelFormat code (see rgb32PixelFormat). A path naming neither a regular
-// file nor a block device (a directory, a FIFO, a socket, a character device)
-// is refused. Returns a complete source or null, leaving nothing open; on
-// failure *why (when given) gets a sentence for the user saying what is wrong,
-// e.g. "Permission denied." or "The file has no video stream.".
+// path is always a local file, relative to the working directory or absolute;
+// nothing in it is read as a URL ("pipe:0", "http://...") or as a numbered
+// image sequence ("frame%03d.png"). width/height 0 stand for the stream's own
+// size; pixelFormat is an AVPixelFormat code (see rgb32PixelFormat). A path
+// naming neither a regular file nor a block device (a directory, a FIFO, a
+// socket, a character device) is refused, and so is a stream whose pictures
+// have more than maxPixels pixels (at least 1); a larger picture later in the
+// stream is skipped (NoPicture). Returns a complete source or null, leaving
+// nothing open; on failure *why (when given) gets a sentence for the user
+// saying what is wrong, e.g. "Permission denied." or "The file has no video
+// stream.". No single open or read waits longer than about 30 seconds.
 FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
-                               std::string *why = nullptr);
+                               std::string *why = nullptr, int64_t maxPixels = defaultMaxPixels);
 
 // Returns a picture the decoder still holds if there is one; otherwise
 // consumes exactly one packet of the container. Once the container is
 // exhausted the decoder is drained, one picture per call, and after that every
-// call returns EndOfStream. A packet that fails to decode gives NoPicture and
+// call returns EndOfStream; the decoder's memory is then given back, while the
+// output buffer keeps the last picture. A packet that fails to decode gives NoPicture and
 // reading may go on. The source must be open (not null).
 FrameStatus readFrame(FrameSource *source);
 

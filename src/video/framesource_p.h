@@ -6,6 +6,8 @@
 #include "video/framesource.h"
 #include "video/rotation.h"
 
+#include <chrono>
+
 // What a scaler was made for; a picture that differs in any of these gets a
 // new one.
 struct ScalerKey {
@@ -37,7 +39,11 @@ struct FrameSource {
     int outputFormat = AV_PIX_FMT_NONE;
     ScalerKey scalerKey;
     bool draining = false; // the container is exhausted and the decoder was flushed
-    bool ended = false;    // the decoder gave its last picture
+    bool ended = false;    // the decoder gave its last picture, and was released
+    int64_t maxPixels = defaultMaxPixels;
+    // When the current open or read is given up: FFmpeg's interrupt callback
+    // asks, so that nothing waits forever.
+    std::chrono::steady_clock::time_point deadline;
     int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
     int64_t pictureDuration = 0;               // of the same picture; 0 when unknown
     // Pictures stored turned (a display matrix) are scaled into storedPicture,

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -124,6 +125,10 @@ private slots:
     void postersOfChosenSizeAndFormat();
     void sampledPictures_data();
     void sampledPictures();
+    void namesAreLocalFiles_data();
+    void namesAreLocalFiles();
+    void urlsAreNotFetched();
+    void largerPicturesThanTheLimitAreRefused();
     void outputDirectoryTakesTheFileName();
     void sameFileNamesUnderOneDirectoryAreRefused();
     void unwritableFileIsNamedAndOthersWritten();
@@ -395,6 +400,84 @@ void TestBatch::sampledPictures()
         QVERIFY2(qAbs(rows[i].split(',')[1].toDouble() - times[i]) < 1e-6, rows[i].constData());
 }
 
+void TestBatch::namesAreLocalFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("decoy"); // what the name would lead FFmpeg to instead
+    QTest::addRow("pipe:0") << "pipe:0"
+                            << "";
+    QTest::addRow("concat of two files") << "concat:a.mkv|b.mkv"
+                                         << "a.mkv";
+    QTest::addRow("numbered image name") << "frame%03d.png"
+                                         << "frame001.png";
+    QTest::addRow("numbered name, nothing numbered") << "shot%d.png"
+                                                     << "";
+}
+
+void TestBatch::namesAreLocalFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, decoy);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const bool image = name.endsWith(QLatin1String(".png"));
+    const QList<QImage> named = image ? quadrantPictures(1) : pictures;
+    if (image)
+        QVERIFY(named.first().save(work.filePath(name), "PNG"));
+    else
+        QVERIFY(QFile::copy(video, work.filePath(name)));
+    if (!decoy.isEmpty()) {
+        const QList<QImage> other = {fourQuadrants(7)};
+        QVERIFY(image ? other.first().save(work.filePath(decoy), "PNG")
+                      : writePictures(work.filePath(decoy), other));
+        if (!image)
+            QVERIFY(QFile::copy(work.filePath(decoy), work.filePath(QStringLiteral("b.mkv"))));
+    }
+
+    // Relative, as typed in the directory; stdin is an open pipe that never ends.
+    const auto result = run({QStringLiteral("-q"), name}, work.path());
+    QVERIFY(result.finished);
+    QCOMPARE(result.errorLines, QStringList());
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(readBack(work.filePath(name + QStringLiteral("-averageQuadDisplay.bmp"))),
+             referenceAnalysis(named).strips.quadrant.image());
+}
+
+void TestBatch::urlsAreNotFetched()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QString url = QStringLiteral("http://127.0.0.1:%1/x.mkv").arg(server.serverPort());
+    const auto result = run({QStringLiteral("-q"), url});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.errorLines, QStringList{QStringLiteral("reelmeter-batch: ") + url +
+                                            QStringLiteral(": No such file or directory.")});
+    // A request would have been queued by the system while the tool ran.
+    QVERIFY(!server.waitForNewConnection(0));
+}
+
+void TestBatch::largerPicturesThanTheLimitAreRefused()
+{
+    const int pixels = pictureSize.width() * pictureSize.height();
+    const auto refused = run(
+        {QStringLiteral("-q"), QStringLiteral("--max-pixels"), QString::number(pixels - 1), video});
+    QVERIFY(refused.finished);
+    QCOMPARE(refused.exitCode, 1);
+    QCOMPARE(refused.errorLines,
+             QStringList{QStringLiteral("reelmeter-batch: %1: Picture 66x50 is larger than the "
+                                        "limit of %2 pixels.")
+                             .arg(video)
+                             .arg(pixels - 1)});
+
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    const auto read = run({QStringLiteral("-q"), QStringLiteral("-o"), out.path(),
+                           QStringLiteral("--max-pixels"), QString::number(pixels), video});
+    QVERIFY(read.finished);
+    QCOMPARE(read.exitCode, 0);
+}
+
 void TestBatch::outputDirectoryTakesTheFileName()
 {
     QTemporaryDir work;
@@ -640,6 +723,10 @@ void TestBatch::usageErrors_data()
     QTest::addRow("no jobs") << QStringList{QStringLiteral("-j"), QStringLiteral("0"), input};
     QTest::addRow("jobs not a number")
         << QStringList{QStringLiteral("--jobs"), QStringLiteral("many"), input};
+    QTest::addRow("pixel limit 0")
+        << QStringList{QStringLiteral("--max-pixels"), QStringLiteral("0"), input};
+    QTest::addRow("pixel limit not a number")
+        << QStringList{QStringLiteral("--max-pixels=8k"), input};
     QTest::addRow("unknown option") << QStringList{QStringLiteral("--fast"), input};
     QTest::addRow("option without its value") << QStringList{input, QStringLiteral("--strips")};
 }

@@ -273,6 +273,13 @@ std::optional<EncodedStream> encodeVideo(const VideoStream &video, bool globalHe
             return std::nullopt;
     }
     out.displayMatrix = video.displayMatrix;
+    const int64_t start = std::llround(video.startSeconds / av_q2d(out.timeBase));
+    for (AVPacketPtr &packet : out.packets) {
+        if (packet->pts != AV_NOPTS_VALUE)
+            packet->pts += start;
+        if (packet->dts != AV_NOPTS_VALUE)
+            packet->dts += start;
+    }
     return out;
 }
 

@@ -69,6 +69,8 @@ struct VideoStream {
     // Display matrix the stream is tagged with (libavutil/display.h); all
     // zero: none. mov and mp4 keep it.
     std::array<int32_t, 9> displayMatrix{};
+    // Time of the first picture: a video that starts after the other streams.
+    double startSeconds = 0.0;
 };
 
 struct AudioStream {

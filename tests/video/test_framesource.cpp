@@ -175,9 +175,12 @@ private slots:
             QVERIFY2(mismatch.isEmpty(),
                      qPrintable(QStringLiteral("picture %1: ").arg(i) + mismatch));
         }
-        // The end stays the end, without touching the container again.
+        // The end stays the end, without touching the container again; the
+        // decoder's memory is given back and the buffer keeps the last picture.
         QCOMPARE(readFrame(source.get()), EndOfStream);
         QCOMPARE(readFrame(source.get()), EndOfStream);
+        QVERIFY(!source->decoderContext && !source->scaler && !source->decodedPicture);
+        QCOMPARE(frameView(source.get()), reading.pictures.last());
     }
 
     void settlesTheOutputSize_data()
@@ -333,6 +336,89 @@ private slots:
             QVERIFY2(got.startsWith(reason) && got.size() > reason.size() + 2, qPrintable(got));
         QVERIFY2(!reasonsGiven.contains(got), qPrintable(got));
         reasonsGiven.append(got);
+    }
+
+    void opensAVideoThatStartsLate_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("matroska") << "late.mkv";
+        QTest::newRow("nut") << "late.nut";
+    }
+    void opensAVideoThatStartsLate()
+    {
+        QFETCH(QString, name);
+        // Six seconds of sound before the first picture: more than the
+        // demuxer looks at by default.
+        const QList<QRgb> colours = exactColours();
+        VideoStream video = uniformColours({64, 48}, colours);
+        video.startSeconds = 6;
+        MediaFile file;
+        file.streams = {AudioStream{AudioCodec::Pcm, 8.0}, video};
+        const QString path = write(name, file);
+
+        std::string why;
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why);
+        QVERIFY2(source, why.c_str());
+        QCOMPARE(outputWidth(source.get()), 64);
+        QCOMPARE(outputHeight(source.get()), 48);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), colours.size());
+        for (int i = 0; i < colours.size(); ++i)
+            QVERIFY(firstMismatch(reading.pictures[i], colours[i]).isEmpty());
+    }
+
+    void refusesPicturesOverTheLimit_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<qint64>("maxPixels");
+        QTest::addColumn<QString>("reason");
+
+        // A raw stream whose header claims the size: the bytes for it are not there.
+        const QString claims = dir.filePath("claims16000.y4m");
+        QFile y4m(claims);
+        if (y4m.open(QIODevice::WriteOnly))
+            y4m.write("YUV4MPEG2 W16000 H16000 F25:1 C420jpeg\nFRAME\n" + QByteArray(4096, 'x'));
+        y4m.close();
+        QTest::newRow("16000x16000, default limit")
+            << claims << qint64(defaultMaxPixels)
+            << "Picture 16000x16000 is larger than the limit of 67108864 pixels.";
+        const QString small = dir.filePath("limit.mkv");
+        writeVideo(small, uniformColours({64, 48}, {0xff000000}));
+        QTest::newRow("64x48, limit one pixel less")
+            << small << qint64(64 * 48 - 1)
+            << "Picture 64x48 is larger than the limit of 3071 pixels.";
+    }
+    void refusesPicturesOverTheLimit()
+    {
+        QFETCH(QString, path);
+        QFETCH(qint64, maxPixels);
+        QFETCH(QString, reason);
+        std::string why;
+        QVERIFY(!openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why, maxPixels));
+        QCOMPARE(QString::fromStdString(why), reason);
+    }
+
+    void skipsLaterPicturesOverTheLimit()
+    {
+        // The stream starts within the limit; its larger pictures are skipped.
+        VideoStream video;
+        video.codec = Codec::Mjpeg;
+        video.pictureCount = 6;
+        video.picture = [](int i) {
+            return uniformPicture(i % 2 ? QSize(128, 96) : QSize(64, 48), paletteColour(i));
+        };
+        const QString path = dir.filePath("growing.avi");
+        QString error;
+        QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
+
+        FrameSourcePtr source =
+            openFrameSource(QFile::encodeName(path), 0, 0, rgb32, nullptr, 64 * 48);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QList<int> seen;
+        for (const QImage &picture : reading.pictures)
+            seen << recognise(picture, 6);
+        QCOMPARE(seen, (QList<int>{0, 2, 4}));
     }
 
     void closesTheFileItOpened()
@@ -755,8 +841,8 @@ private slots:
         QFETCH(QString, extension);
         QFETCH(double, firstTime);
         // Video from 2 s to 4 s of the file, after 2 s of sound alone.
-        const QString made = dir.filePath("late.mkv");
-        const QString path = dir.filePath("late." + extension);
+        const QString made = dir.filePath("late-times.mkv");
+        const QString path = dir.filePath("late-times." + extension);
         QString error;
         if (!QFileInfo::exists(made))
             error = runFfmpeg({"-f", "lavfi", "-i", "sine=duration=4", "-itsoffset", "2", "-f",
