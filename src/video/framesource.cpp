@@ -221,6 +221,7 @@ FrameStatus finish(FrameSource &source)
     source.decoderContext.reset();
     source.scaler.reset();
     source.decodedPicture.reset();
+    source.storedPicture.reset();
     return EndOfStream;
 }
 
