@@ -11,6 +11,22 @@ namespace {
 // and without a display. 3780 dots per metre is 96 dpi.
 constexpr int stripDotsPerMeter = 3780;
 
+// Writes image to fileName in format (at quality, -1 for the format's
+// default) as writeFileAtomically does.
+bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
+                          int quality, QString *why)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, format, quality)) {
+        if (why)
+            *why = QStringLiteral("The picture could not be encoded.");
+        return false;
+    }
+    return writeFileAtomically(fileName, bytes, why);
+}
+
 } // namespace
 
 QString stripSuffix(StripKind kind, const QString &extension)
@@ -61,20 +77,6 @@ bool writeStripImage(QImage image, const QString &fileName, const char *format, 
     // Lossy JPEG at a quality that keeps the strips' colours close.
     const bool jpeg = qstricmp(format, "JPG") == 0 || qstricmp(format, "JPEG") == 0;
     return writeImageAtomically(image, fileName, format, jpeg ? 95 : -1, why);
-}
-
-bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
-                          int quality, QString *why)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, format, quality)) {
-        if (why)
-            *why = QStringLiteral("The picture could not be encoded.");
-        return false;
-    }
-    return writeFileAtomically(fileName, bytes, why);
 }
 
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,

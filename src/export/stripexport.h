@@ -39,9 +39,3 @@ QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
 // could not, with the reason in why.
 bool writeStripImage(QImage image, const QString &fileName, const char *format,
                      QString *why = nullptr);
-
-// Writes image to fileName in format (at quality, -1 for the format's
-// default) as writeFileAtomically does. False when it could not, with the
-// reason in why.
-bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
-                          int quality = -1, QString *why = nullptr);
