@@ -1,6 +1,5 @@
 #include "batch/batchjob.h"
 
-#include "analysis/poster.h"
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batch/videoanalysis.h"
@@ -43,7 +42,7 @@ QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
     const QString base = outputBase(videoPath, options.outputDir);
     QStringList files;
     for (StripKind kind : options.kinds)
-        files << base + stripSuffix(kind, options.format);
+        files << base + stripSuffix(kind, options.layout.format);
     if (options.csv)
         files << base + csvSuffix();
     return files;
@@ -142,18 +141,6 @@ std::optional<Sampling> parseSampling(const QString &text)
     return sampling;
 }
 
-int defaultHeight(StripKind kind)
-{
-    switch (kind) {
-    case StripKind::Quadrant:
-        return 4 * quadrantBandHeight;
-    case StripKind::Frames:
-        return 100;
-    default:
-        return stripHeight;
-    }
-}
-
 namespace {
 
 // Every picture's place in time for a poster: increasing, and a picture
@@ -180,9 +167,10 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     const int id = report.begin(videoPath);
     ReadProgress last;
     AnalysisState analysis;
+    StripLayout layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
         analysis.framesHeight =
-            options.height > 0 ? options.height : defaultHeight(StripKind::Frames);
+            layout.height > 0 ? layout.height : defaultHeight(StripKind::Frames);
     QString why;
     double end = 0;
     const auto progress = [&](const ReadProgress &progress) {
@@ -201,24 +189,10 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     }
 
     const QString base = outputBase(videoPath, options.outputDir);
-    QList<WriteFailure> failed;
     const double lastTime = std::max(analysis.pictureTimes.back(), 0.0);
     const std::vector<double> times = posterTimes(analysis.pictureTimes, end - lastTime);
-    const PictureSpan span{times, std::max(end, times.back())};
-    const QByteArray format = options.format.toUpper().toLatin1();
-    for (StripKind kind : options.kinds) {
-        const Strip &strip = stripOf(analysis.strips, kind);
-        // Exactly the window's strips unless a size is asked for.
-        const QImage image =
-            options.width == 0 && options.height == 0
-                ? strip.image()
-                : posterImage(strip, span, options.width,
-                              options.height > 0 ? options.height : defaultHeight(kind));
-        const QString fileName = base + stripSuffix(kind, options.format);
-        QString why;
-        if (!writeStripImage(image, fileName, format.constData(), &why))
-            failed << WriteFailure{fileName, why};
-    }
+    layout.span = {times, std::max(end, times.back())};
+    QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds, layout);
     QString csvWhy;
     if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
         failed << WriteFailure{base + csvSuffix(), csvWhy};

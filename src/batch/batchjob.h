@@ -17,19 +17,14 @@ class ProgressReport;
 struct BatchOptions {
     QList<StripKind> kinds = savedStripKinds();
     bool csv = false;
-    QString outputDir;                      // empty: next to each video
-    int width = 0;                          // columns of every strip; 0: one per measured picture
-    int height = 0;                         // rows of every strip; 0: each kind's own
-    QString format = QStringLiteral("bmp"); // bmp, png or jpg: also the extension
+    QString outputDir;  // empty: next to each video
+    StripLayout layout; // format and size; its span is each video's own
     Sampling sampling;
     int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
 };
 
 // "all", "key" or a decimal number of seconds above 0; nothing otherwise.
 std::optional<Sampling> parseSampling(const QString &text);
-
-// Rows of a strip kind without --height.
-int defaultHeight(StripKind kind);
 
 // "average,quadrant,..." or "all" to kinds in the order given, each once;
 // nothing for an empty list or an unknown name.

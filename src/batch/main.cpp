@@ -110,8 +110,8 @@ int main(int argc, char *argv[])
             QStringLiteral("Unknown strip list \"%1\".").arg(parser.value(stripsOption)));
     options.kinds = *kinds;
     options.csv = parser.isSet(csvOption);
-    for (const auto &[option, value] :
-         {std::pair(&widthOption, &options.width), std::pair(&heightOption, &options.height)}) {
+    for (const auto &[option, value] : {std::pair(&widthOption, &options.layout.width),
+                                        std::pair(&heightOption, &options.layout.height)}) {
         if (!parser.isSet(*option))
             continue;
         bool valid = false;
@@ -120,11 +120,11 @@ int main(int argc, char *argv[])
             return failUsage(QStringLiteral("--%1 takes a whole number of at least 1.")
                                  .arg(option->names().constFirst()));
     }
-    options.format = parser.value(formatOption);
+    options.layout.format = parser.value(formatOption);
     if (!QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg")}.contains(
-            options.format))
+            options.layout.format))
         return failUsage(
-            QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(options.format));
+            QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(options.layout.format));
     if (const auto sampling = parseSampling(parser.value(sampleOption)))
         options.sampling = *sampling;
     else

@@ -70,6 +70,20 @@ const Strip &stripOf(const StripSet &strips, StripKind kind)
     return strips.frames;
 }
 
+int defaultHeight(StripKind kind)
+{
+    switch (kind) {
+    case StripKind::Quadrant:
+        return 4 * quadrantBandHeight;
+    case StripKind::Frames:
+        return 100;
+    default:
+        return stripHeight;
+    }
+}
+
+namespace {
+
 bool writeStripImage(QImage image, const QString &fileName, const char *format, QString *why)
 {
     image.setDotsPerMeterX(stripDotsPerMeter);
@@ -79,17 +93,25 @@ bool writeStripImage(QImage image, const QString &fileName, const char *format, 
     return writeImageAtomically(image, fileName, format, jpeg ? 95 : -1, why);
 }
 
+} // namespace
+
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
-                                const QList<StripKind> &kinds)
+                                const QList<StripKind> &kinds, const StripLayout &layout)
 {
+    const QByteArray format = layout.format.toUpper().toLatin1();
+    const bool poster = layout.width > 0 || layout.height > 0;
     QList<WriteFailure> failed;
     for (StripKind kind : kinds) {
         const Strip &strip = stripOf(strips, kind);
         if (strip.width() == 0)
             continue;
-        const QString fileName = base + stripSuffix(kind);
+        const QImage image =
+            poster ? posterImage(strip, layout.span, layout.width,
+                                 layout.height > 0 ? layout.height : defaultHeight(kind))
+                   : strip.image();
+        const QString fileName = base + stripSuffix(kind, layout.format);
         QString why;
-        if (!writeStripImage(strip.image(), fileName, "BMP", &why))
+        if (!writeStripImage(image, fileName, format.constData(), &why))
             failed << WriteFailure{fileName, why};
     }
     return failed;

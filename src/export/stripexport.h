@@ -1,6 +1,7 @@
-// Saving strips as BMP files named after their video.
+// Saving strips as image files named after their video.
 #pragma once
 
+#include "analysis/poster.h"
 #include "analysis/strip.h"
 
 #include <QList>
@@ -27,15 +28,21 @@ struct WriteFailure {
     QString reason;
 };
 
-// Writes each chosen strip to base + its suffix as BMP, each file as
+// How strips are laid out in their files: by default as the window saves
+// them, one column per picture in BMP; otherwise a poster (see posterImage).
+struct StripLayout {
+    QString format = QStringLiteral("bmp"); // bmp, png (lossless) or jpg (quality 95)
+    int width = 0;                          // columns; 0: one per picture
+    int height = 0;                         // rows; 0: each kind's own (defaultHeight)
+    PictureSpan span;                       // the pictures' times, when a size is set
+};
+
+// Rows of a strip kind in a poster without a height of its own.
+int defaultHeight(StripKind kind);
+
+// Writes each chosen strip to base + its suffix as layout says, each file as
 // writeFileAtomically does. A strip that holds nothing yet writes no file and
 // is no failure. Returns the files that could not be written; the others are
 // written all the same. The files record 96 dpi whatever the screen.
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
-                                const QList<StripKind> &kinds);
-
-// Writes a strip image to fileName in format ("BMP", "PNG" or "JPG", at
-// quality 95) as writeFileAtomically does, recording 96 dpi. False when it
-// could not, with the reason in why.
-bool writeStripImage(QImage image, const QString &fileName, const char *format,
-                     QString *why = nullptr);
+                                const QList<StripKind> &kinds, const StripLayout &layout = {});
