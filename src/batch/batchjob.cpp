@@ -4,7 +4,9 @@
 #include "batch/progress.h"
 #include "batch/videoanalysis.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -35,17 +37,6 @@ std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return std::nullopt;
     return std::pair(status.st_dev, status.st_ino);
-}
-
-QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
-{
-    const QString base = outputBase(videoPath, options.outputDir);
-    QStringList files;
-    for (StripKind kind : options.kinds)
-        files << base + stripSuffix(kind, options.layout.format);
-    if (options.csv)
-        files << base + csvSuffix();
-    return files;
 }
 
 } // namespace
@@ -162,8 +153,42 @@ QString csvSuffix()
     return QStringLiteral("-colours.csv");
 }
 
-bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report)
+QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
 {
+    const QString base = outputBase(videoPath, options.outputDir);
+    QStringList files;
+    for (StripKind kind : options.kinds)
+        files << base + stripSuffix(kind, options.layout.format);
+    if (options.csv)
+        files << base + csvSuffix();
+    return files;
+}
+
+bool outputsAreCurrent(const QString &videoPath, const BatchOptions &options)
+{
+    const QDateTime videoTime = QFileInfo(videoPath).lastModified();
+    if (!videoTime.isValid())
+        return false;
+    const QStringList files = outputFiles(videoPath, options);
+    return std::all_of(files.begin(), files.end(), [&videoTime](const QString &file) {
+        const QFileInfo info(file);
+        return info.isFile() && info.lastModified() >= videoTime;
+    });
+}
+
+VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
+                          ProgressReport &report)
+{
+    QElapsedTimer clock;
+    clock.start();
+    VideoOutcome outcome;
+    if (options.skipExisting && outputsAreCurrent(videoPath, options)) {
+        outcome.status = VideoOutcome::Skipped;
+        outcome.outputs = outputFiles(videoPath, options);
+        outcome.seconds = clock.nsecsElapsed() / 1e9;
+        return outcome;
+    }
+
     const int id = report.begin(videoPath);
     ReadProgress last;
     AnalysisState analysis;
@@ -179,13 +204,15 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     };
     const bool read = analyseVideo(videoPath, analysis, &why, progress,
                                    {options.sampling, options.maxPixels}, &end);
+    outcome.pictures = analysis.frameCount;
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
     if (!read || analysis.frameCount == 0) {
         report.finish(id, last, false);
-        report.message(
-            failure(videoPath, read ? QStringLiteral("No picture could be decoded.") : why));
-        return false;
+        outcome.error = read ? QStringLiteral("No picture could be decoded.") : why;
+        report.message(failure(videoPath, outcome.error));
+        outcome.seconds = clock.nsecsElapsed() / 1e9;
+        return outcome;
     }
 
     const QString base = outputBase(videoPath, options.outputDir);
@@ -197,7 +224,18 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
         failed << WriteFailure{base + csvSuffix(), csvWhy};
     report.finish(id, last, failed.isEmpty());
-    for (const WriteFailure &file : failed)
+    QStringList reasons;
+    for (const WriteFailure &file : failed) {
         report.message(failure(file.file, file.reason));
-    return failed.isEmpty();
+        reasons << file.file + QStringLiteral(": ") + file.reason;
+    }
+    for (const QString &file : outputFiles(videoPath, options)) {
+        if (std::none_of(failed.begin(), failed.end(),
+                         [&file](const WriteFailure &failure) { return failure.file == file; }))
+            outcome.outputs << file;
+    }
+    outcome.status = failed.isEmpty() ? VideoOutcome::Written : VideoOutcome::Failed;
+    outcome.error = reasons.join(QStringLiteral("; "));
+    outcome.seconds = clock.nsecsElapsed() / 1e9;
+    return outcome;
 }

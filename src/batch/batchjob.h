@@ -2,6 +2,7 @@
 // that need more than QCommandLineParser.
 #pragma once
 
+#include "batch/runreport.h"
 #include "batch/videoanalysis.h"
 #include "export/stripexport.h"
 #include "video/framesource.h"
@@ -21,6 +22,7 @@ struct BatchOptions {
     StripLayout layout; // format and size; its span is each video's own
     Sampling sampling;
     int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
+    bool skipExisting = false;            // leave videos whose files are up to date
 };
 
 // "all", "key" or a decimal number of seconds above 0; nothing otherwise.
@@ -47,7 +49,17 @@ std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchO
 // "-colours.csv": appended like the strips' suffixes.
 QString csvSuffix();
 
+// The files options ask for from videoPath: the strips in their order, then
+// the CSV.
+QStringList outputFiles(const QString &videoPath, const BatchOptions &options);
+
+// True when every file options ask for from videoPath exists and is not
+// older than the video.
+bool outputsAreCurrent(const QString &videoPath, const BatchOptions &options);
+
 // Reads videoPath and writes its files, reporting progress and every failure
-// ("reelmeter-batch: PATH: REASON") to report. True when everything was written.
-// A video that cannot be read writes nothing.
-bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report);
+// ("reelmeter-batch: PATH: REASON") to report. A video that cannot be read
+// writes nothing. With options.skipExisting, a video whose files are current
+// is skipped unread.
+VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
+                          ProgressReport &report);

@@ -2,11 +2,15 @@
 // display.
 #include "batch/batchjob.h"
 #include "batch/progress.h"
+#include "batch/runreport.h"
+#include "batch/videolist.h"
+#include "export/comparison.h"
 #include "video/framesource.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 
 #include <atomic>
 #include <cstdio>
@@ -25,12 +29,89 @@ int failUsage(const QString &text)
     return usageError;
 }
 
+int failFile(const QString &file, const QString &reason)
+{
+    std::fprintf(stderr, "reelmeter-batch: %s: %s\n", qPrintable(printableName(file)),
+                 qPrintable(reason));
+    return 1;
+}
+
+// Only a comparison draws text, and text needs a QGuiApplication; it gets
+// the offscreen platform, so no display is needed either way.
+bool drawsComparison(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--compare") == 0 || qstrncmp(argv[i], "--compare=", 10) == 0)
+            return true;
+    }
+    return false;
+}
+
+// name.png becomes name-shard-K-of-N.png: the tasks of one job array share
+// their command line but must not share the file.
+QString shardFileName(const QString &fileName, const std::optional<Shard> &shard)
+{
+    if (!shard)
+        return fileName;
+    const QFileInfo info(fileName);
+    const QString stem = info.completeBaseName() +
+                         QStringLiteral("-shard-%1-of-%2").arg(shard->index).arg(shard->count);
+    return info.dir().filePath(stem + QLatin1Char('.') + info.suffix());
+}
+
+// The comparison's format from its extension; empty when not one we write.
+QString comparisonFormat(const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("jpeg"))
+        return QStringLiteral("jpg");
+    return QStringList{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("bmp")}
+                   .contains(suffix)
+               ? suffix
+               : QString();
+}
+
+// One row per video of the run, from the strip files it has now: written
+// by this run or found up to date.
+QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome> &outcomes,
+                    const BatchOptions &options)
+{
+    int rowHeight = 0;
+    for (StripKind kind : options.kinds)
+        rowHeight += options.layout.height > 0 ? options.layout.height : defaultHeight(kind);
+    QList<ComparisonRow> rows;
+    for (qsizetype i = 0; i < videos.size(); ++i) {
+        ComparisonRow row{printableName(QFileInfo(videos[i]).fileName()), {}};
+        if (outcomes[i].status != VideoOutcome::Failed) {
+            const QString base = outputBase(videos[i], options.outputDir);
+            for (StripKind kind : options.kinds)
+                row.strips << QImage(base + stripSuffix(kind, options.layout.format));
+        }
+        rows << row;
+    }
+    return comparisonImage(rows, options.layout.width, rowHeight);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // QCoreApplication, not QGuiApplication: no display is needed for QImage.
-    QCoreApplication application(argc, argv);
+    // QCoreApplication unless text is drawn: no display is needed for QImage.
+    std::unique_ptr<QCoreApplication> application;
+    if (drawsComparison(argc, argv)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform's start-up notes (no XDG_RUNTIME_DIR on a cluster
+        // node) would cut into the tool's own lines.
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &, const QString &) {
+                if (type == QtFatalMsg)
+                    std::abort();
+            });
+        application = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previous);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("reelmeter-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(REELMETER_VERSION));
 
@@ -87,8 +168,31 @@ int main(int argc, char *argv[])
         QStringLiteral("Refuse pictures of more than N pixels (default %1, 8192 x 8192).")
             .arg(defaultMaxPixels),
         QStringLiteral("N"), QString::number(defaultMaxPixels));
+    const QCommandLineOption fromOption(
+        QStringLiteral("from"),
+        QStringLiteral("Also read the videos listed in LIST, one path per line (- for standard "
+                       "input)."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption shardOption(
+        QStringLiteral("shard"),
+        QStringLiteral("Read only every Nth video of the list, starting at the Kth (from 0): "
+                       "task K of N."),
+        QStringLiteral("K/N"));
+    const QCommandLineOption skipOption(
+        QStringLiteral("skip-existing"),
+        QStringLiteral("Skip videos whose files all exist and are not older than the video."));
+    const QCommandLineOption reportOption(
+        QStringLiteral("report"),
+        QStringLiteral("Append one JSON line per video to FILE (- for standard output)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption compareOption(
+        QStringLiteral("compare"),
+        QStringLiteral("Also draw all videos' strips, one row each, into the image FILE (.png, "
+                       ".jpg or .bmp; needs --width)."),
+        QStringLiteral("FILE"));
     parser.addOptions({stripsOption, csvOption, outputOption, jobsOption, quietOption, widthOption,
-                       heightOption, formatOption, sampleOption, maxPixelsOption});
+                       heightOption, formatOption, sampleOption, maxPixelsOption, fromOption,
+                       shardOption, skipOption, reportOption, compareOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -100,9 +204,16 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
-    const QStringList videos = parser.positionalArguments();
-    if (videos.isEmpty())
+    QStringList videos = parser.positionalArguments();
+    if (videos.isEmpty() && !parser.isSet(fromOption))
         return failUsage(QStringLiteral("No video given."));
+    std::optional<Shard> shard;
+    if (parser.isSet(shardOption)) {
+        shard = parseShard(parser.value(shardOption));
+        if (!shard)
+            return failUsage(QStringLiteral("--shard takes K/N, two whole numbers with "
+                                            "0 <= K < N."));
+    }
     BatchOptions options;
     const auto kinds = parseStripKinds(parser.value(stripsOption));
     if (!kinds)
@@ -140,11 +251,26 @@ int main(int argc, char *argv[])
     options.maxPixels = parser.value(maxPixelsOption).toLongLong(&maxPixelsValid);
     if (!maxPixelsValid || options.maxPixels < 1)
         return failUsage(QStringLiteral("The pixel limit must be a whole number of at least 1."));
+    options.skipExisting = parser.isSet(skipOption);
+    const QString compareFile = shardFileName(parser.value(compareOption), shard);
+    if (parser.isSet(compareOption)) {
+        if (options.layout.width == 0)
+            return failUsage(QStringLiteral("--compare needs --width."));
+        if (comparisonFormat(compareFile).isEmpty())
+            return failUsage(QStringLiteral("The comparison %1 must end in .png, .jpg or .bmp.")
+                                 .arg(compareFile));
+    }
     if (parser.isSet(outputOption)) {
         options.outputDir = parser.value(outputOption);
         if (options.outputDir.isEmpty())
             return failUsage(QStringLiteral("The output directory is empty."));
     }
+    for (const QString &list : parser.values(fromOption)) {
+        QString why;
+        if (!readVideoList(list, videos, &why))
+            return failFile(list, why);
+    }
+    videos = withoutDuplicates(videos);
     // The later video's files would silently replace the earlier one's.
     if (const auto clash = clashingOutputs(videos, options.outputDir))
         return failUsage(QStringLiteral("%1 and %2 would write files of the same names.")
@@ -153,6 +279,12 @@ int main(int argc, char *argv[])
     if (const auto video = videoAmongOutputs(videos, options))
         return failUsage(
             QStringLiteral("%1 is both a video to read and a file to write.").arg(*video));
+    if (parser.isSet(compareOption) &&
+        withoutDuplicates(videos + QStringList{compareFile}) == withoutDuplicates(videos))
+        return failUsage(
+            QStringLiteral("%1 is both a video to read and a file to write.").arg(compareFile));
+    // Each task of many checks the whole list above, then reads its share.
+    const QStringList task = shard ? shardOf(videos, *shard) : videos;
     if (!options.outputDir.isEmpty()) {
         if (!QDir().mkpath(options.outputDir)) {
             std::fprintf(stderr, "reelmeter-batch: %s: This directory could not be created.\n",
@@ -161,19 +293,54 @@ int main(int argc, char *argv[])
         }
     }
 
-    ProgressReport report(ProgressReport::modeFor(stderr, parser.isSet(quietOption)), stderr);
+    std::unique_ptr<RunReport> runReport;
+    if (parser.isSet(reportOption)) {
+        QString why;
+        runReport = RunReport::open(parser.value(reportOption), &why);
+        if (!runReport)
+            return failFile(parser.value(reportOption), why);
+    }
+
+    const bool quiet = parser.isSet(quietOption);
+    ProgressReport report(ProgressReport::modeFor(stderr, quiet), stderr);
+    QList<VideoOutcome> outcomes(task.size());
     std::atomic<qsizetype> next = 0;
-    std::atomic<bool> allWritten = true;
+    std::atomic<bool> reportWritten = true;
     const auto work = [&] {
-        for (qsizetype i; (i = next++) < videos.size();)
-            if (!processVideo(videos[i], options, report))
-                allWritten = false;
+        for (qsizetype i; (i = next++) < task.size();) {
+            outcomes[i] = processVideo(task[i], options, report);
+            QString why;
+            if (runReport && !runReport->append(task[i], outcomes[i], &why)) {
+                report.message(QStringLiteral("reelmeter-batch: ") + parser.value(reportOption) +
+                               QStringLiteral(": ") + why);
+                reportWritten = false;
+            }
+        }
     };
     std::vector<std::thread> workers;
-    for (qsizetype i = 1; i < std::min<qsizetype>(jobs, videos.size()); ++i)
+    for (qsizetype i = 1; i < std::min<qsizetype>(jobs, task.size()); ++i)
         workers.emplace_back(work);
     work();
     for (std::thread &worker : workers)
         worker.join();
-    return allWritten ? 0 : 1;
+
+    bool allWritten = reportWritten;
+    if (parser.isSet(compareOption)) {
+        QString why;
+        if (!writeImageFile(comparisonOf(task, outcomes, options), compareFile,
+                            comparisonFormat(compareFile), &why)) {
+            report.message(QStringLiteral("reelmeter-batch: ") + compareFile +
+                           QStringLiteral(": ") + why);
+            allWritten = false;
+        }
+    }
+    int counts[3] = {};
+    for (const VideoOutcome &outcome : outcomes)
+        ++counts[outcome.status];
+    if (!quiet)
+        report.message(QStringLiteral("reelmeter-batch: %1 written, %2 skipped, %3 failed.")
+                           .arg(counts[VideoOutcome::Written])
+                           .arg(counts[VideoOutcome::Skipped])
+                           .arg(counts[VideoOutcome::Failed]));
+    return allWritten && counts[VideoOutcome::Failed] == 0 ? 0 : 1;
 }

@@ -82,23 +82,19 @@ int defaultHeight(StripKind kind)
     }
 }
 
-namespace {
-
-bool writeStripImage(QImage image, const QString &fileName, const char *format, QString *why)
+bool writeImageFile(QImage image, const QString &fileName, const QString &format, QString *why)
 {
+    const QByteArray name = format.toUpper().toLatin1();
     image.setDotsPerMeterX(stripDotsPerMeter);
     image.setDotsPerMeterY(stripDotsPerMeter);
     // Lossy JPEG at a quality that keeps the strips' colours close.
-    const bool jpeg = qstricmp(format, "JPG") == 0 || qstricmp(format, "JPEG") == 0;
-    return writeImageAtomically(image, fileName, format, jpeg ? 95 : -1, why);
+    const bool jpeg = name == "JPG" || name == "JPEG";
+    return writeImageAtomically(image, fileName, name.constData(), jpeg ? 95 : -1, why);
 }
-
-} // namespace
 
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
                                 const QList<StripKind> &kinds, const StripLayout &layout)
 {
-    const QByteArray format = layout.format.toUpper().toLatin1();
     const bool poster = layout.width > 0 || layout.height > 0;
     QList<WriteFailure> failed;
     for (StripKind kind : kinds) {
@@ -111,7 +107,7 @@ QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
                    : strip.image();
         const QString fileName = base + stripSuffix(kind, layout.format);
         QString why;
-        if (!writeStripImage(image, fileName, format.constData(), &why))
+        if (!writeImageFile(image, fileName, layout.format, &why))
             failed << WriteFailure{fileName, why};
     }
     return failed;

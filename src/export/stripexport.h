@@ -40,6 +40,11 @@ struct StripLayout {
 // Rows of a strip kind in a poster without a height of its own.
 int defaultHeight(StripKind kind);
 
+// Writes image to fileName in format (bmp, png, or jpg at quality 95) as
+// writeFileAtomically does, at 96 dpi whatever the screen.
+bool writeImageFile(QImage image, const QString &fileName, const QString &format,
+                    QString *why = nullptr);
+
 // Writes each chosen strip to base + its suffix as layout says, each file as
 // writeFileAtomically does. A strip that holds nothing yet writes no file and
 // is no failure. Returns the files that could not be written; the others are

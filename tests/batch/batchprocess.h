@@ -26,7 +26,9 @@ inline QProcessEnvironment withoutDisplay()
     return environment;
 }
 
-inline Result run(const QStringList &arguments, const QString &workingDirectory = QString())
+// input, when given, is the tool's standard input.
+inline Result run(const QStringList &arguments, const QString &workingDirectory = QString(),
+                  const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.setProgram(QStringLiteral(REELMETER_BATCH));
@@ -35,6 +37,8 @@ inline Result run(const QStringList &arguments, const QString &workingDirectory 
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     process.start();
+    process.write(input);
+    process.closeWriteChannel();
     Result result;
     // Generous: sanitizer builds are several times slower.
     result.finished =

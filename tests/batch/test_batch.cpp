@@ -271,7 +271,8 @@ void TestBatch::severalVideosWithOneUnreadable()
     if (!options.contains(QStringLiteral("--quiet"))) {
         // Not a terminal: one line for each finished video.
         expectedLines << first + QStringLiteral(": 41 pictures in ")
-                      << last + QStringLiteral(": 9 pictures in ");
+                      << last + QStringLiteral(": 9 pictures in ")
+                      << QStringLiteral("reelmeter-batch: 2 written, 0 skipped, 1 failed.");
     }
     QCOMPARE(result.errorLines.size(), expectedLines.size());
     for (const QString &expectedLine : expectedLines) {
@@ -690,11 +691,12 @@ void TestBatch::controlCharactersInNamesAreShownEscaped()
     const QString missing = work.filePath(QStringLiteral("gone\x1b]0;title\a.mkv"));
     QVERIFY(QFile::copy(video, film));
 
-    // Not a terminal: a finished line for the film, an error for the other.
+    // Not a terminal: a finished line for the film, an error for the other,
+    // the summary.
     const auto result = run({film, missing});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 1);
-    QCOMPARE(result.errorLines.size(), 2);
+    QCOMPARE(result.errorLines.size(), 3);
     for (const QString &line : result.errorLines)
         QVERIFY2(!line.contains(QChar(0x1b)) && !line.contains(QLatin1Char('\a')),
                  qPrintable(line));
@@ -729,6 +731,11 @@ void TestBatch::usageErrors_data()
         << QStringList{QStringLiteral("--max-pixels=8k"), input};
     QTest::addRow("unknown option") << QStringList{QStringLiteral("--fast"), input};
     QTest::addRow("option without its value") << QStringList{input, QStringLiteral("--strips")};
+    QTest::addRow("shard past the count") << QStringList{QStringLiteral("--shard=2/2"), input};
+    QTest::addRow("comparison without a width")
+        << QStringList{QStringLiteral("--compare=all.png"), input};
+    QTest::addRow("comparison of unknown format")
+        << QStringList{QStringLiteral("--width=9"), QStringLiteral("--compare=all.gif"), input};
 }
 
 void TestBatch::usageErrors()
