@@ -7,19 +7,7 @@
 set -eu
 batch=$1
 runParallel=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-make_video() { # NAME SECONDS SIZE
-    ffmpeg -nostdin -loglevel error -f lavfi -i "testsrc2=size=$3:rate=25" -t "$2" \
-        -c:v mpeg4 -q:v 5 "$1"
-}
+. "$(dirname "$0")/common.sh"
 
 # Shard 1 of 3 reads positions 1, 4 and 7: a short video, then a long one to
 # be killed in.
@@ -35,9 +23,7 @@ for i in 0 1 2 3 4 5 6 7; do
 done
 printf '%s\n' "$work/film 2.mkv" >>list
 
-options="-q --strips all --csv --width 40 --format png"
-# shellcheck disable=SC2086
-"$batch" $options --from list -o single || fail "the single run failed"
+single_run
 
 run_shards() {
     # shellcheck disable=SC2086
