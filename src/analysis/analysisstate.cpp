@@ -27,6 +27,8 @@ void resetForNewRun(AnalysisState &state)
     state.differenceHistory.clear();
     state.moodHistory.clear();
     state.pictureTimes.clear();
+    state.linearMeans.clear();
+    state.grids.clear();
 }
 
 bool isOddCount(double count)
@@ -57,6 +59,12 @@ void recordPicture(AnalysisState &state, const QImage &frame, double time, const
     state.differenceHistory.append(colours.difference);
     state.moodHistory.append(colours.mood);
     state.pictureTimes.push_back(time);
+    if (state.perceptual)
+        state.linearMeans.push_back(linearMean(frame, sums));
+    if (state.shotGrids) {
+        state.grids.emplace_back();
+        measureGrid(frame, state.grids.back());
+    }
 
     if (state.frameCount == 1.0)
         state.strips.clear();

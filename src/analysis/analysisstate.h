@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/measure.h"
+#include "analysis/shots.h"
 #include "analysis/strip.h"
 
 #include <QColor>
@@ -36,6 +37,13 @@ struct AnalysisState {
     int framesHeight = 0;
     // One squeezed picture, reused from picture to picture.
     std::vector<QColor> frameRows;
+    // Gathered only when a run asks for them, one entry per recorded
+    // picture: its mean colour in linear light (linearMean), and its grid
+    // for finding shots.
+    bool perceptual = false;
+    std::vector<std::array<double, 3>> linearMeans;
+    bool shotGrids = false;
+    std::vector<PictureGrid> grids;
 };
 
 // The window's state: exists before the window and outlives it.
@@ -45,8 +53,8 @@ extern AnalysisState analysisState;
 // bottom-right, brightness, difference, mood.
 std::array<const ColourHistory *, 8> historiesInOrder(const AnalysisState &state);
 
-// A new run: the count, the eight histories and the picture times start
-// empty. The strips stay until the run's first picture; the previous picture
+// A new run: the count, the eight histories, the picture times, linear means
+// and grids start empty. The strips stay until the run's first picture; the previous picture
 // and the difference colour stay for its first comparison.
 void resetForNewRun(AnalysisState &state);
 

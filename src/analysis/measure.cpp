@@ -1,5 +1,7 @@
 #include "analysis/measure.h"
 
+#include "analysis/perceptual.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -200,6 +202,24 @@ void sumChannels(const uint32_t *pixels, int n, ChannelSums &sums)
         addPixel(sums, pixels[i]);
 }
 
+// A table lookup per channel: the sums are exact integers.
+void addLinear(const uint32_t *pixels, int n, std::array<uint64_t, 3> &linear)
+{
+    const std::array<uint32_t, 256> &table = linearTable();
+    uint64_t red = 0;
+    uint64_t green = 0;
+    uint64_t blue = 0;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t pixel = pixels[i];
+        red += table[(pixel >> 16) & 0xff];
+        green += table[(pixel >> 8) & 0xff];
+        blue += table[pixel & 0xff];
+    }
+    linear[0] += red;
+    linear[1] += green;
+    linear[2] += blue;
+}
+
 // The pass reads 32-bit words in place; only unusual formats pay for a copy.
 bool readableInPlace(const QImage &image)
 {
@@ -368,10 +388,12 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
 {
     if (firstRow == 0) {
         std::vector<ChannelSums> kept = std::move(sums.rowChannels);
+        const bool withLinear = sums.withLinear;
         sums = RowSums();
         sums.width = width;
         sums.height = height;
         sums.rowChannels = std::move(kept);
+        sums.withLinear = withLinear;
         sums.rowChannels.resize(size_t(std::max(height, 0)));
     }
     // A band out of order leaves the sums incomplete, never wrong.
@@ -413,8 +435,28 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
             sums.middle += whole.channels.blue;
         else
             sums.lower += whole.channels.green;
+        if (sums.withLinear)
+            addLinear(line, width, sums.linear);
     }
     sums.rows = firstRow + rowCount;
+}
+
+std::array<double, 3> linearMean(const QImage &frameImage, const RowSums &sums)
+{
+    QImage copy;
+    const QImage &frame = readable(frameImage, copy);
+    std::array<uint64_t, 3> linear = sums.linear;
+    if (!(sums.withLinear && sums.rows == frame.height() && sums.width == frame.width() &&
+          sums.height == frame.height() && &frame == &frameImage)) {
+        linear = {};
+        for (int y = 0; y < frame.height(); ++y)
+            addLinear(row(frame, y), frame.width(), linear);
+    }
+    const double pixels = double(frame.width()) * frame.height();
+    if (pixels == 0)
+        return {};
+    return {linear[0] / linearScale / pixels, linear[1] / linearScale / pixels,
+            linear[2] / linearScale / pixels};
 }
 
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,

@@ -55,6 +55,10 @@ struct RowSums {
     // Channel sums of each row gathered; keeps its capacity from picture to
     // picture.
     std::vector<ChannelSums> rowChannels;
+    // Red, green and blue in linear light (linearTable), gathered only when
+    // withLinear is set; it stays set from picture to picture.
+    bool withLinear = false;
+    std::array<uint64_t, 3> linear{};
 };
 
 // Adds rows firstRow .. firstRow + rowCount - 1 of a width x height picture
@@ -93,5 +97,11 @@ PictureSums pictureSums(const QImage &frame);
 // frameRows.size() rows (H): row j is the average colour of the picture's
 // rows j * h / H to (j + 1) * h / H - 1, or of row j * h / H alone when that
 // range is empty, rounded to nearest (halves up).
+// frame's mean red, green and blue in linear light (0..1): each pixel's
+// channels through linearTable, averaged. Taken from sums when they hold all
+// of frame's rows with withLinear set, else read from frame; the same either
+// way. Zeros for an empty frame.
+std::array<double, 3> linearMean(const QImage &frame, const RowSums &sums);
+
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
                             PictureSums &own, std::span<QColor> frameRows = {});

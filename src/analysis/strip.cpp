@@ -234,6 +234,8 @@ void StripSet::clear()
     difference.clear();
     mood.clear();
     frames.clear();
+    shots.clear();
+    palette.clear();
 }
 
 QImage drawStrip(const ColourHistory &history, int height)

@@ -115,6 +115,10 @@ struct StripSet {
     // The pictures squeezed into columns, one band a row; filled only when a
     // run asks for it (AnalysisState::framesHeight).
     Strip frames{1, 1};
+    // Each picture in its shot's average colour, and its shot's palette, one
+    // band a row; drawn after a run, once its shots are known (drawShotStrips).
+    Strip shots{1, stripHeight};
+    Strip palette{1, 1};
 
     // One column for a measured picture in each of the five strips.
     void append(const FrameColours &colours);

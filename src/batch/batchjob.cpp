@@ -3,6 +3,7 @@
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batch/videoanalysis.h"
+#include "export/atomicfile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -50,6 +51,8 @@ std::optional<QList<StripKind>> parseStripKinds(const QString &list)
         {QStringLiteral("difference"), StripKind::Difference},
         {QStringLiteral("mood"), StripKind::Mood},
         {QStringLiteral("frames"), StripKind::Frames},
+        {QStringLiteral("shots"), StripKind::Shots},
+        {QStringLiteral("palette"), StripKind::Palette},
     };
     QList<StripKind> kinds;
     const auto add = [&kinds](StripKind kind) {
@@ -153,6 +156,11 @@ QString csvSuffix()
     return QStringLiteral("-colours.csv");
 }
 
+QString shotsSuffix()
+{
+    return QStringLiteral("-shots.csv");
+}
+
 QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
 {
     const QString base = outputBase(videoPath, options.outputDir);
@@ -161,6 +169,8 @@ QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
         files << base + stripSuffix(kind, options.layout.format);
     if (options.csv)
         files << base + csvSuffix();
+    if (options.shots)
+        files << base + shotsSuffix();
     return files;
 }
 
@@ -196,6 +206,9 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     if (options.kinds.contains(StripKind::Frames))
         analysis.framesHeight =
             layout.height > 0 ? layout.height : defaultHeight(StripKind::Frames);
+    analysis.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||
+                         options.kinds.contains(StripKind::Palette);
+    analysis.perceptual = options.csv || analysis.shotGrids;
     QString why;
     double end = 0;
     const auto progress = [&](const ReadProgress &progress) {
@@ -219,10 +232,19 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     const double lastTime = std::max(analysis.pictureTimes.back(), 0.0);
     const std::vector<double> times = posterTimes(analysis.pictureTimes, end - lastTime);
     layout.span = {times, std::max(end, times.back())};
+    std::vector<Shot> shots;
+    if (analysis.shotGrids) {
+        shots = shotsOf(analysis);
+        drawShotStrips(shots, analysis.strips,
+                       layout.height > 0 ? layout.height : defaultHeight(StripKind::Palette));
+    }
     QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds, layout);
     QString csvWhy;
     if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
         failed << WriteFailure{base + csvSuffix(), csvWhy};
+    if (options.shots && !writeFileAtomically(base + shotsSuffix(),
+                                              shotsCsv(shots, times, layout.span.end), &csvWhy))
+        failed << WriteFailure{base + shotsSuffix(), csvWhy};
     report.finish(id, last, failed.isEmpty());
     QStringList reasons;
     for (const WriteFailure &file : failed) {

@@ -23,6 +23,7 @@ struct BatchOptions {
     Sampling sampling;
     int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
     bool skipExisting = false;            // leave videos whose files are up to date
+    bool shots = false;                   // write VIDEO-shots.csv
 };
 
 // "all", "key" or a decimal number of seconds above 0; nothing otherwise.
@@ -46,8 +47,9 @@ std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &vi
 // exist, the same file reached another way. Nothing when there is none.
 std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options);
 
-// "-colours.csv": appended like the strips' suffixes.
+// "-colours.csv" and "-shots.csv": appended like the strips' suffixes.
 QString csvSuffix();
+QString shotsSuffix();
 
 // The files options ask for from videoPath: the strips in their order, then
 // the CSV.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -19,14 +20,37 @@ void appendColour(QByteArray &row, const QColor &colour)
     }
 }
 
+void appendNumber(QByteArray &row, double value, int decimals)
+{
+    row += ',';
+    // Not -0.00 for a grey's a* and b*.
+    const double rounded = std::round(value * std::pow(10.0, decimals)) / std::pow(10.0, decimals);
+    row += QByteArray::number(rounded == 0 ? 0.0 : rounded, 'f', decimals);
+}
+
+void appendLab(QByteArray &row, const LabColour &lab, bool polar)
+{
+    appendNumber(row, lab.L, 2);
+    appendNumber(row, lab.a, 2);
+    appendNumber(row, lab.b, 2);
+    if (polar) {
+        appendNumber(row, lab.chroma(), 2);
+        // 359.996 would print as 360.00.
+        const double hue = std::round(lab.hue() * 100.0) / 100.0;
+        appendNumber(row, hue >= 360.0 ? 0.0 : hue, 2);
+    }
+}
+
 } // namespace
 
-QByteArray coloursCsvHeader()
+QByteArray coloursCsvHeader(bool perceptual)
 {
     QByteArray header("picture,time");
     for (const char *name : columnNames)
         for (const char *channel : {"red", "green", "blue"})
             header += QByteArray(",") + name + '_' + channel;
+    if (perceptual)
+        header += ",L,a,b,chroma,hue";
     return header + '\n';
 }
 
@@ -37,7 +61,8 @@ QByteArray coloursCsv(const AnalysisState &analysis)
     for (const ColourHistory *history : histories)
         rows = std::min(rows, history->size());
 
-    QByteArray csv = coloursCsvHeader();
+    const bool perceptual = analysis.perceptual && qsizetype(analysis.linearMeans.size()) >= rows;
+    QByteArray csv = coloursCsvHeader(perceptual);
     // About 24 channels of up to 4 characters, the number and the time.
     csv.reserve(csv.size() + rows * 130);
     for (qsizetype i = 0; i < rows; ++i) {
@@ -49,6 +74,8 @@ QByteArray coloursCsv(const AnalysisState &analysis)
             csv += QByteArray::number(time, 'f', 6);
         for (const ColourHistory *history : histories)
             appendColour(csv, (*history)[i]);
+        if (perceptual)
+            appendLab(csv, labFromLinear(analysis.linearMeans[size_t(i)]), true);
         csv += '\n';
     }
     return csv;
@@ -57,4 +84,32 @@ QByteArray coloursCsv(const AnalysisState &analysis)
 bool writeColoursCsv(const AnalysisState &analysis, const QString &fileName, QString *why)
 {
     return writeFileAtomically(fileName, coloursCsv(analysis), why);
+}
+
+QByteArray shotsCsv(const std::vector<Shot> &shots, const std::vector<double> &times, double end)
+{
+    QByteArray csv("shot,first,last,start,end,red,green,blue,L,a,b");
+    for (int k = 1; k <= 5; ++k)
+        for (const char *field : {"_red", "_green", "_blue", "_share"})
+            csv += ",colour" + QByteArray::number(k) + field;
+    csv += '\n';
+    for (size_t s = 0; s < shots.size(); ++s) {
+        const Shot &shot = shots[s];
+        csv += QByteArray::number(qulonglong(s + 1)) + ',' + QByteArray::number(shot.first + 1) +
+               ',' + QByteArray::number(shot.last + 1);
+        appendNumber(csv, times[size_t(shot.first)], 6);
+        appendNumber(csv, s + 1 < shots.size() ? times[size_t(shots[s + 1].first)] : end, 6);
+        appendColour(csv, shot.average);
+        appendLab(csv, shot.lab, false);
+        for (size_t k = 0; k < 5; ++k) {
+            if (k < shot.palette.size()) {
+                appendColour(csv, QColor(shot.palette[k].colour));
+                appendNumber(csv, shot.palette[k].share, 4);
+            } else {
+                csv += ",,,,";
+            }
+        }
+        csv += '\n';
+    }
+    return csv;
 }

@@ -102,8 +102,8 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // The platform's start-up notes (no XDG_RUNTIME_DIR on a cluster
         // node) would cut into the tool's own lines.
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext &, const QString &) {
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
                 if (type == QtFatalMsg)
                     std::abort();
             });
@@ -131,12 +131,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption stripsOption(
         QStringLiteral("strips"),
         QStringLiteral("Strips to write, comma-separated: average, quadrant, brightness, "
-                       "difference, mood, frames (each picture squeezed into a column), or all."),
+                       "difference, mood, frames (each picture squeezed into a column), shots "
+                       "(each shot's average), palette (each shot's palette), or all."),
         QStringLiteral("LIST"), QStringLiteral("average,quadrant,brightness"));
     const QCommandLineOption csvOption(
         QStringLiteral("csv"),
-        QStringLiteral("Also write VIDEO-colours.csv: one row per picture with its number, time "
-                       "and the eight measured colours."));
+        QStringLiteral("Also write VIDEO-colours.csv: one row per picture with its number, time, "
+                       "the eight measured colours and its mean colour as L*a*b*."));
+    const QCommandLineOption shotsOption(
+        QStringLiteral("shots"),
+        QStringLiteral("Also find the shots and write VIDEO-shots.csv: one row per shot with its "
+                       "pictures, times, average colour and palette."));
     const QCommandLineOption outputOption(
         {QStringLiteral("o"), QStringLiteral("output-dir")},
         QStringLiteral("Write into DIR, named after each video's file name."),
@@ -190,9 +195,9 @@ int main(int argc, char *argv[])
         QStringLiteral("Also draw all videos' strips, one row each, into the image FILE (.png, "
                        ".jpg or .bmp; needs --width)."),
         QStringLiteral("FILE"));
-    parser.addOptions({stripsOption, csvOption, outputOption, jobsOption, quietOption, widthOption,
-                       heightOption, formatOption, sampleOption, maxPixelsOption, fromOption,
-                       shardOption, skipOption, reportOption, compareOption});
+    parser.addOptions({stripsOption, csvOption, shotsOption, outputOption, jobsOption, quietOption,
+                       widthOption, heightOption, formatOption, sampleOption, maxPixelsOption,
+                       fromOption, shardOption, skipOption, reportOption, compareOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -221,6 +226,7 @@ int main(int argc, char *argv[])
             QStringLiteral("Unknown strip list \"%1\".").arg(parser.value(stripsOption)));
     options.kinds = *kinds;
     options.csv = parser.isSet(csvOption);
+    options.shots = parser.isSet(shotsOption);
     for (const auto &[option, value] : {std::pair(&widthOption, &options.layout.width),
                                         std::pair(&heightOption, &options.layout.height)}) {
         if (!parser.isSet(*option))

@@ -37,6 +37,7 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
     }
     const QImage frame = frameView(source.get());
     RowSums sums;
+    sums.withLinear = result.perceptual;
     gatherRowSums(source.get(), sums);
     if (options.sampling.mode == Sampling::Key)
         setKeyPicturesOnly(source.get(), true);

@@ -47,6 +47,10 @@ QString stripSuffix(StripKind kind, const QString &extension)
         return name("mood");
     case StripKind::Frames:
         return name("frames");
+    case StripKind::Shots:
+        return name("shots");
+    case StripKind::Palette:
+        return name("palette");
     }
     return QString();
 }
@@ -65,9 +69,13 @@ const Strip &stripOf(const StripSet &strips, StripKind kind)
     case StripKind::Mood:
         return strips.mood;
     case StripKind::Frames:
+        return strips.frames;
+    case StripKind::Shots:
+        return strips.shots;
+    case StripKind::Palette:
         break;
     }
-    return strips.frames;
+    return strips.palette;
 }
 
 int defaultHeight(StripKind kind)
@@ -77,6 +85,8 @@ int defaultHeight(StripKind kind)
         return 4 * quadrantBandHeight;
     case StripKind::Frames:
         return 100;
+    case StripKind::Palette:
+        return 40;
     default:
         return stripHeight;
     }

@@ -7,7 +7,7 @@
 #include <QList>
 #include <QString>
 
-enum class StripKind { Average, Quadrant, Brightness, Difference, Mood, Frames };
+enum class StripKind { Average, Quadrant, Brightness, Difference, Mood, Frames, Shots, Palette };
 
 // What the window's save button writes, in its order.
 inline const QList<StripKind> &savedStripKinds()

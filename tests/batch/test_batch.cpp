@@ -183,7 +183,9 @@ void TestBatch::allStripsAndCsvHoldTheHistories()
                                                   base + QStringLiteral("-colours.csv"),
                                                   base + QStringLiteral("-differenceDisplay.bmp"),
                                                   base + QStringLiteral("-framesDisplay.bmp"),
-                                                  base + QStringLiteral("-moodDisplay.bmp")};
+                                                  base + QStringLiteral("-moodDisplay.bmp"),
+                                                  base + QStringLiteral("-paletteDisplay.bmp"),
+                                                  base + QStringLiteral("-shotsDisplay.bmp")};
     QCOMPARE(filesIn(out), expectedFiles);
 
     const AnalysisState expected = referenceAnalysis(pictures);
@@ -217,13 +219,13 @@ void TestBatch::allStripsAndCsvHoldTheHistories()
                                        "bottomright_red,bottomright_green,bottomright_blue,"
                                        "brightness_red,brightness_green,brightness_blue,"
                                        "difference_red,difference_green,difference_blue,"
-                                       "mood_red,mood_green,mood_blue"));
+                                       "mood_red,mood_green,mood_blue,L,a,b,chroma,hue"));
     QVERIFY(lines.last().isEmpty());
 
     const auto histories = historiesInOrder(expected);
     for (int i = 0; i < pictures.size(); ++i) {
         const QList<QByteArray> fields = lines[i + 1].split(',');
-        QCOMPARE(fields.size(), 26);
+        QCOMPARE(fields.size(), 31);
         QCOMPARE(fields[0].toInt(), i + 1);
         // 25 pictures a second from 0.
         QVERIFY2(qAbs(fields[1].toDouble() - i / 25.0) < 1e-6, fields[1].constData());
@@ -635,7 +637,7 @@ void TestBatch::linksAreReplacedNotWrittenThrough()
         QCOMPARE(status.st_mode & 0777, 0666 & ~mask);
     }
     QCOMPARE(readBack(strip), referenceAnalysis(pictures).strips.average.image());
-    QVERIFY(contentsOf(csv).startsWith(coloursCsvHeader()));
+    QVERIFY(contentsOf(csv).startsWith(coloursCsvHeader(true)));
     QCOMPARE(QFileInfo(brightness).permissions() & 0x0777,
              QFileDevice::ReadUser | QFileDevice::WriteUser);
     QCOMPARE(readBack(brightness), referenceAnalysis(pictures).strips.brightness.image());
@@ -773,13 +775,15 @@ void TestBatch::stripListNames_data()
     QTest::addColumn<Kinds>("kinds");
     QTest::addRow("all") << "all" << true
                          << Kinds{StripKind::Average,    StripKind::Quadrant, StripKind::Brightness,
-                                  StripKind::Difference, StripKind::Mood,     StripKind::Frames};
+                                  StripKind::Difference, StripKind::Mood,     StripKind::Frames,
+                                  StripKind::Shots,      StripKind::Palette};
     QTest::addRow("order kept, repeats once")
         << "mood,average,mood" << true << Kinds{StripKind::Mood, StripKind::Average};
     QTest::addRow("all after one")
         << "difference,all" << true
         << Kinds{StripKind::Difference, StripKind::Average, StripKind::Quadrant,
-                 StripKind::Brightness, StripKind::Mood,    StripKind::Frames};
+                 StripKind::Brightness, StripKind::Mood,    StripKind::Frames,
+                 StripKind::Shots,      StripKind::Palette};
     QTest::addRow("empty") << "" << false << Kinds{};
     QTest::addRow("unknown") << "brightness,colour" << false << Kinds{};
     QTest::addRow("capitals") << "Average" << false << Kinds{};

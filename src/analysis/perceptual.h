@@ -1,0 +1,31 @@
+// Perceptual colour: the mean colour of a picture in linear light, as CIE
+// 1976 L*a*b* (D65 white).
+#pragma once
+
+#include <QColor>
+
+#include <array>
+#include <cstdint>
+
+// Fixed-point scale of linearTable(): 1.0 in linear light.
+constexpr double linearScale = double(1 << 24);
+
+// An 8-bit sRGB channel value in linear light (IEC 61966-2-1), times
+// linearScale and rounded: summing these over a picture is exact.
+const std::array<uint32_t, 256> &linearTable();
+
+struct LabColour {
+    double L = 0;
+    double a = 0;
+    double b = 0;
+
+    double chroma() const;
+    // Degrees in [0, 360).
+    double hue() const;
+};
+
+// Linear-light red, green and blue (0..1, BT.709/sRGB primaries) to L*a*b*.
+LabColour labFromLinear(const std::array<double, 3> &linear);
+
+// The other way, to 8-bit sRGB, channels clipped to 0..255.
+QColor srgbFromLab(const LabColour &lab);
