@@ -41,6 +41,12 @@ const char *quadrantName(int band)
     return names[std::clamp(band, 0, 3)];
 }
 
+// The first of length pixels whose centre lies in part i of count equal parts.
+int firstPixel(int i, int length, int count)
+{
+    return int(std::ceil(double(i) * length / count - 0.5));
+}
+
 } // namespace
 
 QString pictureText(int number, double time)
@@ -210,25 +216,22 @@ bool StripView::showToolTip(int which, QEvent *event)
     }
     const double time = size_t(index) < m_times->size() ? (*m_times)[size_t(index)] : -1.0;
     QString text = pictureText(index + 1, time);
-    const QLabel *label = shownStrips()[which].second;
+    QLabel *label = shownStrips()[which].second;
     const QRect area = label->contentsRect();
     const int columns = m_drawnColumns[which];
-    // The tip stays while the pointer is over the same picture.
-    const int left = area.left() + int(std::ceil(double(index) * area.width() / columns - 0.5));
-    const int right =
-        area.left() + int(std::ceil(double(index + 1) * area.width() / columns - 0.5));
-    QRect over(left, area.top(), std::max(1, right - left), area.height());
+    // The tip stays while the pointer is over the same picture (and band).
+    QRect over(area.left() + firstPixel(index, area.width(), columns), area.top(), 0, 0);
+    over.setRight(area.left() + firstPixel(index + 1, area.width(), columns) - 1);
+    over.setBottom(area.bottom());
     if (which == quadrantStrip) {
-        const Strip &strip = *shownStrips()[which].first;
-        const int bands = strip.bandCount();
+        const int bands = shownStrips()[which].first->bandCount();
         const int band = std::clamp(
             int((help->pos().y() - area.top() + 0.5) * bands / area.height()), 0, bands - 1);
         text += QStringLiteral(", %1 quadrant").arg(QLatin1String(quadrantName(band)));
-        const int top = area.top() + area.height() * band / bands;
-        over.setTop(top);
-        over.setBottom(area.top() + area.height() * (band + 1) / bands - 1);
+        over.setTop(area.top() + firstPixel(band, area.height(), bands));
+        over.setBottom(area.top() + firstPixel(band + 1, area.height(), bands) - 1);
     }
-    QToolTip::showText(help->globalPos(), text, const_cast<QLabel *>(label), over);
+    QToolTip::showText(help->globalPos(), text, label, over);
     return true;
 }
 
