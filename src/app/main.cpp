@@ -13,6 +13,8 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
+        // "Open with": QApplication has taken Qt's own options by now.
+        window.startFromArguments(QCoreApplication::arguments());
         result = application.exec();
     } // the window goes before the application object
     return result;

@@ -8,25 +8,67 @@
 #include "app/stripview.h"
 #include "app/windowrun.h"
 #include "export/stripexport.h"
+#include "video/framesourceseek.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <cmath>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent, Qt::WindowFlags()), ui(std::make_unique<MainWindowForm>())
 {
     ui->setupForm(this);
-    stripView = new StripView(&analysisState.strips, ui.get(), this);
+    stripView = new StripView(&analysisState.strips, &analysisState.pictureTimes, ui.get(), this);
     progressView = new ProgressView(ui->statusBar, this);
     new DropTarget(this); // child of the window
+    // During a run a click tells no more than hovering.
+    connect(stripView, &StripView::pictureClicked, this, [this](int index) {
+        if (!isRunning())
+            showPicture(index);
+    });
+    addShortcuts();
+}
+
+void MainWindow::addShortcuts()
+{
+    // Lambdas, not slots: the window's slots are those of its form.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
+            [this] {
+                if (!isRunning())
+                    on_pushButton_2_clicked();
+            });
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
+        if (isRunning())
+            stopAndShow();
+    });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this), &QShortcut::activated, this,
+            [this] {
+                if (ui->saveButton->isEnabled())
+                    on_saveButton_clicked();
+            });
+}
+
+void MainWindow::startFromArguments(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return;
+    // From the event loop, so that an error box stands over the shown window.
+    QTimer::singleShot(0, this, [this, path = arguments.at(1)] {
+        if (!isRunning())
+            startRun(path);
+    });
 }
 
 MainWindow::~MainWindow()
@@ -91,18 +133,78 @@ void MainWindow::on_saveButton_clicked()
 void MainWindow::on_pushButton_2_clicked()
 {
     if (isRunning()) {
-        stopRun();
-        stripView->refresh();
+        stopAndShow();
         return;
     }
 
     prepareRun();
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open any Video File"),
-                                                      QStringLiteral("."), tr("All Files (*.*)"));
+    const QString path = askForVideo();
     windowRun.videoPath = path;
     if (path.isNull())
         return;
     openRun(path);
+}
+
+QString MainWindow::askForVideo()
+{
+    QFileDialog dialog(this, tr("Open any Video File"), QStringLiteral("."), tr("All Files (*.*)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // "*.*" wants a dot on Linux, and a platform dialog would apply it as
+    // written: Qt's own dialog keeps the filter's text but lists every file.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (auto *files = dialog.findChild<QFileSystemModel *>()) {
+        const auto everyFile = [files] { files->setNameFilters({QStringLiteral("*")}); };
+        everyFile();
+        // Choosing the filter again would bring its pattern back.
+        connect(&dialog, &QFileDialog::filterSelected, files, everyFile);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
+}
+
+void MainWindow::stopAndShow()
+{
+    stopRun();
+    // The reader holds the last picture read: the preview shows it exactly,
+    // like at the end of the video.
+    const FrameSource *source = windowRun.source.get();
+    if (source && analysisState.frameCount > 0) {
+        const QImage last = frameView(source);
+        stripView->refresh(&last);
+    } else {
+        stripView->refresh();
+    }
+}
+
+void MainWindow::showPicture(int index)
+{
+    const std::vector<double> &times = analysisState.pictureTimes;
+    // The strips of a run whose times a new start has cleared.
+    if (index < 0 || size_t(index) >= times.size())
+        return;
+    const double time = times[size_t(index)];
+    if (!windowRun.pictureFinder)
+        windowRun.pictureFinder = openFrameSource(
+            QFile::encodeName(stripView->videoPath()).constData(), 0, 0, rgb32PixelFormat());
+    FrameSource *finder = windowRun.pictureFinder.get();
+    if (finder && seekPicture(finder, time) == FrameReady) {
+        stripView->showPicture(frameView(finder), sampleAspectRatio(finder));
+        // Files without presentation times (AVI with reordered pictures) may
+        // time a picture differently once the reader has jumped.
+        const bool exact = std::abs(currentPictureTime(finder) - time) < 1e-3;
+        ui->statusBar->showMessage(
+            pictureText(index + 1, time) +
+                (exact ? QStringLiteral(".")
+                       : QStringLiteral(" (the file's times are unsure: shown is the next "
+                                        "picture found).")),
+            0);
+        return;
+    }
+    // A reader that has ended cannot seek again: the next click opens another.
+    windowRun.pictureFinder.reset();
+    ui->statusBar->showMessage(pictureText(index + 1, time) + QStringLiteral(" could not be read."),
+                               0);
 }
 
 void MainWindow::startRun(const QString &path)
@@ -124,6 +226,7 @@ void MainWindow::stopRun()
 void MainWindow::prepareRun()
 {
     resetForNewRun(analysisState);
+    windowRun.pictureFinder.reset();
     windowRun.tickBusy = false;
     windowRun.skipOffered = true;
     // One timer at a time.
@@ -190,7 +293,7 @@ void MainWindow::timerDone()
             QStringLiteral(" frames processed."),
         0);
     if (state.frameCount == 1.0)
-        stripView->beginRun(windowRun.videoPath);
+        stripView->beginRun(windowRun.videoPath, sampleAspectRatio(source));
     stripView->addPicture(frame);
     progressView->pictureShown(source);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <memory>
 
@@ -22,6 +23,10 @@ public:
     MainWindowForm *form() const { return ui.get(); }
     // Starts a run on path as if it had been chosen in the file dialog.
     void startRun(const QString &path);
+    // Starts a run on the file the command line names, once the event loop
+    // runs: arguments are the program's (Qt's own options already taken), the
+    // first after the program's name is the file, the rest is ignored.
+    void startFromArguments(const QStringList &arguments);
     // Whether a run is going on (the toggle reads "Stop Analysis").
     bool isRunning() const;
 
@@ -47,6 +52,13 @@ private:
     void stopRun();
     // Opens path and starts the timer, or reports the failure.
     void openRun(const QString &path);
+    // The file dialog: the chosen path, null when cancelled.
+    QString askForVideo();
+    // Stop pressed: stops the ticks and shows what the run measured.
+    void stopAndShow();
+    // Shows picture index (from 0) of the shown strips in the preview.
+    void showPicture(int index);
+    void addShortcuts();
 
     std::unique_ptr<MainWindowForm> ui;
     StripView *stripView;       // child of the window

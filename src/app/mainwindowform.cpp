@@ -14,6 +14,24 @@
 
 namespace {
 
+// A label for images drawn to its own size (the preview and the strips): what
+// it shows asks for no room, so the window can always be made smaller again.
+// Without Q_OBJECT: to the rest of the program it is a QLabel.
+class PictureLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return isEmpty() ? QLabel::sizeHint() : QSize(0, 0); }
+    QSize minimumSizeHint() const override
+    {
+        return isEmpty() ? QLabel::minimumSizeHint() : QSize(0, 0);
+    }
+
+private:
+    // The preview's margins frame a picture; they are no room of their own.
+    bool isEmpty() const { return pixmap().isNull() && contentsMargins().isNull(); }
+};
+
 // Keeps the widget's height-for-width flag, as a designer form would.
 void setPolicy(QWidget *widget, QSizePolicy::Policy horizontal, QSizePolicy::Policy vertical)
 {
@@ -26,7 +44,7 @@ void setPolicy(QWidget *widget, QSizePolicy::Policy horizontal, QSizePolicy::Pol
 
 QLabel *makeStripLabel(QWidget *parent, const char *name, int minimumHeight)
 {
-    auto *strip = new QLabel(parent);
+    auto *strip = new PictureLabel(parent);
     strip->setObjectName(QString::fromLatin1(name));
     setPolicy(strip, QSizePolicy::Expanding, QSizePolicy::Preferred);
     strip->setMinimumSize(QSize(0, minimumHeight));
@@ -84,7 +102,7 @@ void MainWindowForm::setupForm(QMainWindow *window)
     gridLayout->setSpacing(6);
     gridLayout->setObjectName(QString::fromLatin1("gridLayout"));
 
-    label = new QLabel(centralWidget);
+    label = new PictureLabel(centralWidget);
     label->setObjectName(QString::fromLatin1("label"));
     setPolicy(label, QSizePolicy::Expanding, QSizePolicy::Expanding);
     label->setAutoFillBackground(true);

@@ -30,6 +30,9 @@ struct WindowRun {
     bool saveOffered = false;
     // The path chosen last (null after a cancelled dialog).
     QString videoPath;
+    // A second reader of the shown strips' video, for showing a clicked
+    // picture without moving the run's own; opened at the first click.
+    FrameSourcePtr pictureFinder;
 };
 
 extern WindowRun windowRun;

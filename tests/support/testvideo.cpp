@@ -125,6 +125,7 @@ AVCodecContextPtr openVideoEncoder(const VideoStream &video, QSize size, AVPixel
     encoder->framerate = video.frameRate;
     encoder->thread_count = 1; // deterministic output
     encoder->colorspace = video.colorspace;
+    encoder->sample_aspect_ratio = video.sampleAspectRatio;
     switch (video.codec) {
     case Codec::Ffv1:
         encoder->gop_size = 1; // damage stays in its own packet
@@ -435,6 +436,7 @@ bool writeMedia(const QString &path, const MediaFile &file, QString *error)
                 parameters->codec_id)
             parameters->codec_tag = 0;
         stream->time_base = out.timeBase;
+        stream->sample_aspect_ratio = parameters->sample_aspect_ratio;
         if (out.frameRate.num > 0)
             stream->avg_frame_rate = stream->r_frame_rate = out.frameRate;
         if (out.displayMatrix != decltype(out.displayMatrix){}) {

@@ -71,6 +71,9 @@ struct VideoStream {
     std::array<int32_t, 9> displayMatrix{};
     // Time of the first picture: a video that starts after the other streams.
     double startSeconds = 0.0;
+    // Width over height of a pixel as displayed, stored in the codec and the
+    // stream; {0, 1}: square, unstated.
+    AVRational sampleAspectRatio{0, 1};
 };
 
 struct AudioStream {

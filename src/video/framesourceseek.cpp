@@ -1,0 +1,116 @@
+#include "video/framesourceseek.h"
+
+#include "video/framesource_p.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Where the file's time starts, in seconds of the stream's timestamps, as
+// the run timed its pictures (see fileStart in framesource.cpp).
+double fileStart(const FrameSource &source)
+{
+    const AVFormatContext *container = source.container.get();
+    const AVStream *stream = container->streams[source.videoStream];
+    if (container->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(container->start_time) / AV_TIME_BASE;
+    if (stream->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+    return 0.0;
+}
+
+// How far a picture's time may be from the wanted one: a quarter of a
+// picture interval (a millisecond when the rate is unknown), far below the
+// gap to the next picture.
+double timeTolerance(const AVStream &stream)
+{
+    for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
+        if (rate.num > 0 && rate.den > 0)
+            return 0.25 * av_q2d(av_inv_q(rate));
+    return 1e-3;
+}
+
+// Feeds the decoder the video packets of pictures before stamp (in the
+// stream's time base), leaving out those no other picture refers to, and
+// drops what it decodes of them, up to and including the first packet that
+// may hold the wanted picture. Whatever the decoder gives out before that
+// packet is earlier than stamp. False at the end of the file.
+bool approach(FrameSource &source, int64_t stamp)
+{
+    AVCodecContext *decoder = source.decoderContext.get();
+    AVPacket *packet = source.packet.get();
+    AVFrame *picture = source.decodedPicture.get();
+    const AVDiscard kept = decoder->skip_frame;
+    const auto dropDecoded = [&] {
+        while (avcodec_receive_frame(decoder, picture) >= 0)
+            av_frame_unref(picture);
+    };
+    for (;;) {
+        if (av_read_frame(source.container.get(), packet) < 0) {
+            av_packet_unref(packet);
+            decoder->skip_frame = kept;
+            return false;
+        }
+        if (packet->stream_index != source.videoStream) {
+            av_packet_unref(packet);
+            continue;
+        }
+        // Without a presentation time a packet may hold any picture.
+        const bool early = packet->pts != AV_NOPTS_VALUE && packet->pts < stamp;
+        decoder->skip_frame = early ? std::max(kept, AVDISCARD_NONREF) : kept;
+        while (avcodec_send_packet(decoder, packet) == AVERROR(EAGAIN))
+            dropDecoded();
+        av_packet_unref(packet);
+        if (!early)
+            return true;
+        dropDecoded();
+    }
+}
+
+} // namespace
+
+FrameStatus seekPicture(FrameSource *source, double time)
+{
+    if (source->ended || time < 0)
+        return EndOfStream;
+    AVFormatContext *container = source->container.get();
+    const AVStream *stream = container->streams[source->videoStream];
+    const double tolerance = timeTolerance(*stream);
+    // A little early: the file's start is rounded to microseconds, and a
+    // backward seek must not land on the key picture after the wanted one.
+    const auto target = static_cast<int64_t>(
+        std::floor((time + fileStart(*source) - tolerance) / av_q2d(stream->time_base)));
+    // The same limit readFrame sets: a seek may read to build its index.
+    source->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    if (av_seek_frame(container, source->videoStream, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return EndOfStream;
+    avcodec_flush_buffers(source->decoderContext.get());
+    source->draining = false;
+    // Packets timed before target hold earlier pictures: those that no other
+    // picture refers to need no decoding at all.
+    approach(*source, target);
+
+    // Pictures before the wanted one are decoded for their references only.
+    PictureFilter kept =
+        std::exchange(source->pictureFilter, [time, tolerance](double pictureTime) {
+            return pictureTime >= time - tolerance;
+        });
+    FrameStatus status;
+    do
+        status = readFrame(source);
+    while (status != FrameReady && status != EndOfStream);
+    source->pictureFilter = std::move(kept);
+    return status;
+}
+
+double sampleAspectRatio(const FrameSource *source)
+{
+    AVFormatContext *container = source->container.get();
+    const AVRational sample =
+        av_guess_sample_aspect_ratio(container, container->streams[source->videoStream], nullptr);
+    const double ratio = sample.num > 0 && sample.den > 0 ? av_q2d(sample) : 1.0;
+    // Turned a quarter, a stored pixel's width becomes its shown height.
+    return source->orientation.swapsAxes ? 1.0 / ratio : ratio;
+}
