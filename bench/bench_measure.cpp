@@ -94,6 +94,23 @@ void BM_RecordPicture(benchmark::State &bench)
 }
 BENCHMARK(BM_RecordPicture)->Unit(benchmark::kMillisecond);
 
+// The same with the CSV's linear-light means (1), and also the grid for
+// finding shots (2).
+void BM_RecordPictureWithShots(benchmark::State &bench)
+{
+    const QImage frame = randomFrame(1);
+    AnalysisState state;
+    state.previous = pictureSums(randomFrame(2));
+    state.perceptual = bench.range(0) >= 1;
+    state.shotGrids = bench.range(0) >= 2;
+    for (auto _ : bench) {
+        recordPicture(state, frame);
+        if (state.averageHistory.size() >= 4096)
+            resetForNewRun(state);
+    }
+}
+BENCHMARK(BM_RecordPictureWithShots)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
 void BM_MeasurePixels(benchmark::State &bench)
 {
     const QImage frame = randomFrame(1);

@@ -62,6 +62,9 @@ constexpr int window = 12;
 // itself, within flashLength pictures, makes the change a flash.
 constexpr float flashReturn = 0.5f;
 constexpr int flashLength = 4;
+constexpr int shortestShot = 3;
+// Mean level (0..255) below which a picture counts as black.
+constexpr float blackLevel = 12.0f;
 
 } // namespace
 
@@ -122,23 +125,26 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
 
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
-        if (d < smallestCut)
-            continue;
-        if (t + 1 < n && change[size_t(t + 1)] > d)
-            continue;
-        if (change[size_t(t - 1)] >= d)
-            continue;
         const int shotStart = starts.back();
+        // A cut to or from black is the middle of a fade; a shot is at least
+        // a few pictures long, and a change that grows over pictures is no cut.
+        if (d < smallestCut || t - shotStart < shortestShot || change[size_t(t - 1)] >= d ||
+            std::min(pictures[size_t(t - 1)].level, pictures[size_t(t)].level) < blackLevel)
+            continue;
         std::vector<float> before(change.begin() + std::max(shotStart + 1, t - window),
                                   change.begin() + t);
         std::vector<float> after(change.begin() + t + 1,
                                  change.begin() + std::min(n, t + 1 + window));
-        const float activity = std::max(median(before), median(after));
+        const float activity = std::min(median(before), median(after));
         if (d < standOut * activity + standOutMargin)
             continue;
+        // A flash: the pictures soon after it are like the one before it, or
+        // the end of one: the picture after it is like those before it.
         bool flash = false;
         for (int k = 1; k <= flashLength && t + k < n && !flash; ++k)
             flash = distance(pictures[size_t(t - 1)], pictures[size_t(t + k)]) < flashReturn * d;
+        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
+            flash = distance(pictures[size_t(t - k)], pictures[size_t(t)]) < flashReturn * d;
         if (!flash)
             starts.push_back(t);
     }

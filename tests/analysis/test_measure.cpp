@@ -161,6 +161,7 @@ void recordAll(AnalysisState &state, const QList<QImage> &pictures, bool banded 
     QRandomGenerator random(uint(pictures.size()));
     for (const QImage &frame : pictures) {
         RowSums sums;
+        sums.withLinear = state.perceptual;
         for (int y = 0; banded && frame.depth() == 32 && y < frame.height();) {
             const int rows = std::min(random.bounded(1, 40), frame.height() - y);
             addRows(sums, frame.constScanLine(y), frame.bytesPerLine(), frame.width(),
@@ -281,6 +282,7 @@ void TestMeasure::bandsMeasureLikeTheWholePicture()
         pictures << randomImage(size.width(), size.height(), QImage::Format_RGB32, 31 * i + 7, 0);
     AnalysisState banded;
     AnalysisState whole;
+    banded.perceptual = whole.perceptual = true;
     recordAll(whole, pictures);
     if (bandMissing) {
         // The second band of every picture is never added.
@@ -298,6 +300,7 @@ void TestMeasure::bandsMeasureLikeTheWholePicture()
     QCOMPARE(historyLength(banded), 3);
     for (int h = 0; h < 8; ++h)
         QCOMPARE(*historiesInOrder(banded)[h], *historiesInOrder(whole)[h]);
+    QVERIFY(banded.linearMeans == whole.linearMeans);
 }
 
 void TestMeasure::whitePictures_data()
