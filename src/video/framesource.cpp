@@ -202,8 +202,12 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     const bool allowed = int64_t(picture->width) * picture->height <= source.maxPixels;
     const bool wanted = !source.pictureFilter ||
                         source.pictureFilter(secondsOf(source, picture->best_effort_timestamp));
-    const bool converted =
-        allowed && wanted && fitScaler(source, keyOf(*picture)) && convert(source, picture);
+    // PQ and HLG pictures are tone-mapped first; SDR ones come back as they are.
+    const AVFrame *sdr =
+        allowed && wanted
+            ? source.toneMapper.sdrPicture(picture, *source.container->streams[source.videoStream])
+            : nullptr;
+    const bool converted = sdr && fitScaler(source, keyOf(*sdr)) && convert(source, sdr);
     if (converted) {
         source.pictureTimestamp = picture->best_effort_timestamp;
         source.pictureDuration = picture->pkt_duration;
@@ -222,6 +226,7 @@ FrameStatus finish(FrameSource &source)
     source.scaler.reset();
     source.decodedPicture.reset();
     source.storedPicture.reset();
+    source.toneMapper.reset();
     return EndOfStream;
 }
 
