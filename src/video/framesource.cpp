@@ -527,8 +527,10 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if (size <= 0)
         return refuse(why, unconvertible);
     // The frame owns the buffer; the scaler writes through a reference to it.
+    // swscale's x86 YUV to RGB code writes rows in whole steps of 8 pixels,
+    // past the end of the last row when the width is not a multiple of 8.
     AVFrame *output = source->outputPicture.get();
-    output->buf[0] = av_buffer_alloc(static_cast<size_t>(size));
+    output->buf[0] = av_buffer_alloc(static_cast<size_t>(size) + 64);
     if (!output->buf[0])
         return refuse(why, systemReason(ENOMEM));
     if (av_image_fill_arrays(output->data, output->linesize, output->buf[0]->data, format,

@@ -753,7 +753,7 @@ private slots:
             // Two HEVC streams back to back: the tag changes with the second
             // one's parameter sets, while the stream says SDR.
             if (QProcess::execute(QStringLiteral("sh"),
-                                   {"-c", "ffmpeg -hide_banner -encoders | grep -q libx265"}) != 0)
+                                  {"-c", "ffmpeg -hide_banner -encoders | grep -q libx265"}) != 0)
                 QSKIP("Debian's ffmpeg has no libx265 here");
             const QStringList x265 = {
                 "-c:v", "libx265", "-x265-params", "lossless=1:log-level=error", "-f", "hevc"};
@@ -836,6 +836,34 @@ private slots:
                                             sizeof *display) >= 0);
         }
         QCOMPARE(signalPeak(*picture, *stream), peak);
+    }
+
+    void converts420AtAnyWidthAsFfmpegDoes_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("90: 2 over a multiple of 8") << 90;
+        QTest::newRow("94: 6 over") << 94;
+        QTest::newRow("96: a multiple of 8") << 96;
+    }
+    void converts420AtAnyWidthAsFfmpegDoes()
+    {
+        QFETCH(int, width);
+        const QString yuv = dir.filePath(QStringLiteral("width-%1.mkv").arg(width));
+        const QString rgb = dir.filePath(QStringLiteral("width-%1-rgb.mkv").arg(width));
+        QString failed =
+            runFfmpeg({"-f", "lavfi", "-i", QStringLiteral("testsrc2=s=%1x50").arg(width),
+                       "-frames:v", "3", "-pix_fmt", "yuv420p", "-c:v", "ffv1", yuv});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        // ffmpeg's own conversion, into rows with room to spare, kept losslessly.
+        failed = runFfmpeg({"-i", yuv, "-pix_fmt", "bgr0", "-c:v", "ffv1", rgb});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        FrameSourcePtr ours = openFrameSource(QFile::encodeName(yuv), 0, 0, rgb32);
+        FrameSourcePtr theirs = openFrameSource(QFile::encodeName(rgb), 0, 0, rgb32);
+        QVERIFY(ours && theirs);
+        const Reading a = readAll(ours.get());
+        const Reading b = readAll(theirs.get());
+        QCOMPARE(a.pictures.size(), 3);
+        QCOMPARE(a.pictures, b.pictures);
     }
 
     void observedBandsGiveTheSamePictures_data()
