@@ -3,6 +3,7 @@
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batch/videoanalysis.h"
+#include "export/atomicfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,6 +46,8 @@ QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
         files << base + stripSuffix(kind, options.layout.format);
     if (options.csv)
         files << base + csvSuffix();
+    if (options.crop.mode != Crop::None)
+        files << base + cropSuffix();
     return files;
 }
 
@@ -141,6 +144,30 @@ std::optional<Sampling> parseSampling(const QString &text)
     return sampling;
 }
 
+std::optional<Crop> parseCrop(const QString &text)
+{
+    Crop crop;
+    if (text == QLatin1String("none"))
+        return crop;
+    if (text == QLatin1String("auto")) {
+        crop.mode = Crop::Auto;
+        return crop;
+    }
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool valid = false;
+        numbers[i] = parts[i].toInt(&valid);
+        if (!valid || numbers[i] < (i < 2 ? 1 : 0))
+            return std::nullopt;
+    }
+    crop.mode = Crop::Explicit;
+    crop.rect = QRect(numbers[2], numbers[3], numbers[0], numbers[1]);
+    return crop;
+}
+
 namespace {
 
 // Every picture's place in time for a poster: increasing, and a picture
@@ -162,10 +189,24 @@ QString csvSuffix()
     return QStringLiteral("-colours.csv");
 }
 
-bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report)
+QString cropSuffix()
+{
+    return QStringLiteral("-crop.txt");
+}
+
+VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
+                          ProgressReport &report)
 {
     const int id = report.begin(videoPath);
     ReadProgress last;
+    QRect crop;
+    QString cropWhy;
+    const CropFound found = findCrop(videoPath, options.crop, options.maxPixels, &crop, &cropWhy);
+    if (found != CropFound::Yes) {
+        report.finish(id, last, false);
+        report.message(failure(videoPath, cropWhy));
+        return found == CropFound::Outside ? VideoOutcome::UsageError : VideoOutcome::Failed;
+    }
     AnalysisState analysis;
     StripLayout layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
@@ -178,14 +219,14 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
         report.update(id, progress);
     };
     const bool read = analyseVideo(videoPath, analysis, &why, progress,
-                                   {options.sampling, options.maxPixels}, &end);
+                                   {options.sampling, options.maxPixels, crop}, &end);
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
     if (!read || analysis.frameCount == 0) {
         report.finish(id, last, false);
         report.message(
             failure(videoPath, read ? QStringLiteral("No picture could be decoded.") : why));
-        return false;
+        return VideoOutcome::Failed;
     }
 
     const QString base = outputBase(videoPath, options.outputDir);
@@ -196,8 +237,13 @@ bool processVideo(const QString &videoPath, const BatchOptions &options, Progres
     QString csvWhy;
     if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
         failed << WriteFailure{base + csvSuffix(), csvWhy};
+    QString cropFileWhy;
+    if (options.crop.mode != Crop::None &&
+        !writeFileAtomically(base + cropSuffix(), "crop=" + cropText(crop).toLatin1() + '\n',
+                             &cropFileWhy))
+        failed << WriteFailure{base + cropSuffix(), cropFileWhy};
     report.finish(id, last, failed.isEmpty());
     for (const WriteFailure &file : failed)
         report.message(failure(file.file, file.reason));
-    return failed.isEmpty();
+    return failed.isEmpty() ? VideoOutcome::Written : VideoOutcome::Failed;
 }

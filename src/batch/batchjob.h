@@ -21,10 +21,22 @@ struct BatchOptions {
     StripLayout layout; // format and size; its span is each video's own
     Sampling sampling;
     int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
+    Crop crop;                            // the part of each picture measured
+};
+
+// What became of one video.
+enum class VideoOutcome {
+    Written,
+    Failed,     // it could not be read, or a file could not be written
+    UsageError, // the crop asked for lies outside its pictures
 };
 
 // "all", "key" or a decimal number of seconds above 0; nothing otherwise.
 std::optional<Sampling> parseSampling(const QString &text);
+
+// "none", "auto" or "W:H:X:Y" (whole numbers, width and height at least 1,
+// offsets at least 0); nothing otherwise.
+std::optional<Crop> parseCrop(const QString &text);
 
 // "average,quadrant,..." or "all" to kinds in the order given, each once;
 // nothing for an empty list or an unknown name.
@@ -46,8 +58,12 @@ std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchO
 
 // "-colours.csv": appended like the strips' suffixes.
 QString csvSuffix();
+// "-crop.txt": the rectangle measured, as ffmpeg's "crop=W:H:X:Y", written
+// whenever a crop is asked for, so that the results can be made again.
+QString cropSuffix();
 
 // Reads videoPath and writes its files, reporting progress and every failure
-// ("reelmeter-batch: PATH: REASON") to report. True when everything was written.
-// A video that cannot be read writes nothing.
-bool processVideo(const QString &videoPath, const BatchOptions &options, ProgressReport &report);
+// ("reelmeter-batch: PATH: REASON") to report. A video that cannot be read,
+// or whose pictures do not hold the crop asked for, writes nothing.
+VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
+                          ProgressReport &report);

@@ -87,8 +87,15 @@ int main(int argc, char *argv[])
         QStringLiteral("Refuse pictures of more than N pixels (default %1, 8192 x 8192).")
             .arg(defaultMaxPixels),
         QStringLiteral("N"), QString::number(defaultMaxPixels));
+    const QCommandLineOption cropOption(
+        QStringLiteral("crop"),
+        QStringLiteral("Part of each picture to measure: none (all of it), auto (within the black "
+                       "bars found in pictures across the video) or W:H:X:Y, as ffmpeg's crop "
+                       "filter takes it (default none). The rectangle used is shown and written "
+                       "to VIDEO-crop.txt."),
+        QStringLiteral("CROP"), QStringLiteral("none"));
     parser.addOptions({stripsOption, csvOption, outputOption, jobsOption, quietOption, widthOption,
-                       heightOption, formatOption, sampleOption, maxPixelsOption});
+                       heightOption, formatOption, sampleOption, maxPixelsOption, cropOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -131,6 +138,11 @@ int main(int argc, char *argv[])
         return failUsage(QStringLiteral("Unknown sampling \"%1\": all, key or a number of seconds "
                                         "above 0.")
                              .arg(parser.value(sampleOption)));
+    if (const auto crop = parseCrop(parser.value(cropOption)))
+        options.crop = *crop;
+    else
+        return failUsage(QStringLiteral("Unknown crop \"%1\": none, auto or W:H:X:Y.")
+                             .arg(parser.value(cropOption)));
     bool jobsValid = false;
     const int jobs = parser.value(jobsOption).toInt(&jobsValid);
     if (!jobsValid || jobs < 1)
@@ -163,11 +175,16 @@ int main(int argc, char *argv[])
 
     ProgressReport report(ProgressReport::modeFor(stderr, parser.isSet(quietOption)), stderr);
     std::atomic<qsizetype> next = 0;
-    std::atomic<bool> allWritten = true;
+    std::atomic<int> status = 0; // the worst of all videos
     const auto work = [&] {
-        for (qsizetype i; (i = next++) < videos.size();)
-            if (!processVideo(videos[i], options, report))
-                allWritten = false;
+        for (qsizetype i; (i = next++) < videos.size();) {
+            const VideoOutcome outcome = processVideo(videos[i], options, report);
+            const int code = outcome == VideoOutcome::Written  ? 0
+                             : outcome == VideoOutcome::Failed ? 1
+                                                               : usageError;
+            for (int seen = status; code > seen && !status.compare_exchange_weak(seen, code);)
+                ;
+        }
     };
     std::vector<std::thread> workers;
     for (qsizetype i = 1; i < std::min<qsizetype>(jobs, videos.size()); ++i)
@@ -175,5 +192,5 @@ int main(int argc, char *argv[])
     work();
     for (std::thread &worker : workers)
         worker.join();
-    return allWritten ? 0 : 1;
+    return status;
 }
