@@ -156,11 +156,14 @@ std::optional<Crop> parseCrop(const QString &text)
     const QStringList parts = text.split(QLatin1Char(':'));
     if (parts.size() != 4)
         return std::nullopt;
+    // Beyond any picture, and small enough that the rectangle's far edge
+    // fits an int.
+    constexpr int largest = 1 << 20;
     int numbers[4];
     for (int i = 0; i < 4; ++i) {
         bool valid = false;
         numbers[i] = parts[i].toInt(&valid);
-        if (!valid || numbers[i] < (i < 2 ? 1 : 0))
+        if (!valid || numbers[i] < (i < 2 ? 1 : 0) || numbers[i] > largest)
             return std::nullopt;
     }
     crop.mode = Crop::Explicit;

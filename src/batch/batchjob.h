@@ -34,8 +34,8 @@ enum class VideoOutcome {
 // "all", "key" or a decimal number of seconds above 0; nothing otherwise.
 std::optional<Sampling> parseSampling(const QString &text);
 
-// "none", "auto" or "W:H:X:Y" (whole numbers, width and height at least 1,
-// offsets at least 0); nothing otherwise.
+// "none", "auto" or "W:H:X:Y" (whole numbers up to 2^20, width and height at
+// least 1); nothing otherwise.
 std::optional<Crop> parseCrop(const QString &text);
 
 // "average,quadrant,..." or "all" to kinds in the order given, each once;

@@ -817,6 +817,8 @@ void TestBatch::usageErrors_data()
     QTest::addRow("unknown crop") << QStringList{QStringLiteral("--crop=bars"), input};
     QTest::addRow("crop of three numbers") << QStringList{QStringLiteral("--crop=40:30:2"), input};
     QTest::addRow("crop of no width") << QStringList{QStringLiteral("--crop=0:30:2:2"), input};
+    QTest::addRow("crop far beyond any picture")
+        << QStringList{QStringLiteral("--crop=2147483647:1:2147483647:0"), input};
     QTest::addRow("crop beyond the picture's right edge")
         << QStringList{QStringLiteral("--crop=40:30:27:0"), input};
     QTest::addRow("crop beyond the picture's bottom edge")
