@@ -1,18 +1,36 @@
 #include "analysis/framereading.h"
 
-QImage frameView(const FrameSource *source)
+#include <algorithm>
+
+namespace {
+
+QRect shownArea(const FrameSource *source, const QRect &crop)
 {
-    const int width = outputWidth(source);
-    return QImage(outputPixels(source), width, outputHeight(source), qsizetype(width) * 4,
-                  QImage::Format_RGB32);
+    return crop.isNull() ? QRect(0, 0, outputWidth(source), outputHeight(source)) : crop;
 }
 
-void gatherRowSums(FrameSource *source, RowSums &sums)
+} // namespace
+
+QImage frameView(const FrameSource *source, const QRect &crop)
 {
-    setRowObserver(source, [&sums, frame = frameView(source)](int firstRow, int rowCount) {
-        addRows(sums, frame.constScanLine(firstRow), frame.bytesPerLine(), frame.width(),
-                frame.height(), firstRow, rowCount);
-    });
+    const QRect area = shownArea(source, crop);
+    const qsizetype bytesPerLine = qsizetype(outputWidth(source)) * 4;
+    return QImage(outputPixels(source) + area.y() * bytesPerLine + qsizetype(area.x()) * 4,
+                  area.width(), area.height(), bytesPerLine, QImage::Format_RGB32);
+}
+
+void gatherRowSums(FrameSource *source, RowSums &sums, const QRect &crop)
+{
+    const QRect area = shownArea(source, crop);
+    setRowObserver(
+        source, [&sums, area, frame = frameView(source, crop)](int firstRow, int rowCount) {
+            // The band's rows within the rectangle, counted from its top.
+            const int first = std::max(firstRow, area.top()) - area.top();
+            const int end = std::min(firstRow + rowCount, area.top() + area.height()) - area.top();
+            if (end > first)
+                addRows(sums, frame.constScanLine(first), frame.bytesPerLine(), frame.width(),
+                        frame.height(), first, end - first);
+        });
 }
 
 FrameStatus readPicture(FrameSource *source)

@@ -135,6 +135,33 @@ std::optional<Sampling> parseSampling(const QString &text)
     return sampling;
 }
 
+std::optional<Crop> parseCrop(const QString &text)
+{
+    Crop crop;
+    if (text == QLatin1String("none"))
+        return crop;
+    if (text == QLatin1String("auto")) {
+        crop.mode = Crop::Auto;
+        return crop;
+    }
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    // Beyond any picture, and small enough that the rectangle's far edge
+    // fits an int.
+    constexpr int largest = 1 << 20;
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool valid = false;
+        numbers[i] = parts[i].toInt(&valid);
+        if (!valid || numbers[i] < (i < 2 ? 1 : 0) || numbers[i] > largest)
+            return std::nullopt;
+    }
+    crop.mode = Crop::Explicit;
+    crop.rect = QRect(numbers[2], numbers[3], numbers[0], numbers[1]);
+    return crop;
+}
+
 namespace {
 
 // Every picture's place in time for a poster: increasing, and a picture
@@ -156,6 +183,11 @@ QString csvSuffix()
     return QStringLiteral("-colours.csv");
 }
 
+QString cropSuffix()
+{
+    return QStringLiteral("-crop.txt");
+}
+
 QString shotsSuffix()
 {
     return QStringLiteral("-shots.csv");
@@ -171,6 +203,8 @@ QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
         files << base + csvSuffix();
     if (options.shots)
         files << base + shotsSuffix();
+    if (options.crop.mode != Crop::None)
+        files << base + cropSuffix();
     return files;
 }
 
@@ -201,6 +235,17 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
 
     const int id = report.begin(videoPath);
     ReadProgress last;
+    QRect crop;
+    QString cropWhy;
+    const CropFound found = findCrop(videoPath, options.crop, options.maxPixels, &crop, &cropWhy);
+    if (found != CropFound::Yes) {
+        report.finish(id, last, false);
+        report.message(failure(videoPath, cropWhy));
+        outcome.error = cropWhy;
+        outcome.usageError = found == CropFound::Outside;
+        outcome.seconds = clock.nsecsElapsed() / 1e9;
+        return outcome;
+    }
     AnalysisState analysis;
     StripLayout layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
@@ -216,7 +261,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
         report.update(id, progress);
     };
     const bool read = analyseVideo(videoPath, analysis, &why, progress,
-                                   {options.sampling, options.maxPixels}, &end);
+                                   {options.sampling, options.maxPixels, crop}, &end);
     outcome.pictures = analysis.frameCount;
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
@@ -245,6 +290,11 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     if (options.shots && !writeFileAtomically(base + shotsSuffix(),
                                               shotsCsv(shots, times, layout.span.end), &csvWhy))
         failed << WriteFailure{base + shotsSuffix(), csvWhy};
+    QString cropFileWhy;
+    if (options.crop.mode != Crop::None &&
+        !writeFileAtomically(base + cropSuffix(), "crop=" + cropText(crop).toLatin1() + '\n',
+                             &cropFileWhy))
+        failed << WriteFailure{base + cropSuffix(), cropFileWhy};
     report.finish(id, last, failed.isEmpty());
     QStringList reasons;
     for (const WriteFailure &file : failed) {

@@ -24,10 +24,15 @@ struct BatchOptions {
     int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
     bool skipExisting = false;            // leave videos whose files are up to date
     bool shots = false;                   // write VIDEO-shots.csv
+    Crop crop;                            // the part of each picture measured
 };
 
 // "all", "key" or a decimal number of seconds above 0; nothing otherwise.
 std::optional<Sampling> parseSampling(const QString &text);
+
+// "none", "auto" or "W:H:X:Y" (whole numbers up to 2^20, width and height at
+// least 1); nothing otherwise.
+std::optional<Crop> parseCrop(const QString &text);
 
 // "average,quadrant,..." or "all" to kinds in the order given, each once;
 // nothing for an empty list or an unknown name.
@@ -50,9 +55,12 @@ std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchO
 // "-colours.csv" and "-shots.csv": appended like the strips' suffixes.
 QString csvSuffix();
 QString shotsSuffix();
+// "-crop.txt": the rectangle measured, as ffmpeg's "crop=W:H:X:Y", written
+// whenever a crop is asked for, so that the results can be made again.
+QString cropSuffix();
 
 // The files options ask for from videoPath: the strips in their order, then
-// the CSV.
+// the CSVs and the crop.
 QStringList outputFiles(const QString &videoPath, const BatchOptions &options);
 
 // True when every file options ask for from videoPath exists and is not
@@ -60,8 +68,9 @@ QStringList outputFiles(const QString &videoPath, const BatchOptions &options);
 bool outputsAreCurrent(const QString &videoPath, const BatchOptions &options);
 
 // Reads videoPath and writes its files, reporting progress and every failure
-// ("reelmeter-batch: PATH: REASON") to report. A video that cannot be read
-// writes nothing. With options.skipExisting, a video whose files are current
-// is skipped unread.
+// ("reelmeter-batch: PATH: REASON") to report. A video that cannot be read,
+// or whose pictures do not hold the crop asked for (a usage error), writes
+// nothing. With options.skipExisting, a video whose files are current is
+// skipped unread.
 VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
                           ProgressReport &report);

@@ -195,9 +195,17 @@ int main(int argc, char *argv[])
         QStringLiteral("Also draw all videos' strips, one row each, into the image FILE (.png, "
                        ".jpg or .bmp; needs --width)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption cropOption(
+        QStringLiteral("crop"),
+        QStringLiteral("Part of each picture to measure: none (all of it), auto (within the black "
+                       "bars found in pictures across the video) or W:H:X:Y, as ffmpeg's crop "
+                       "filter takes it (default none). The rectangle used is shown and written "
+                       "to VIDEO-crop.txt."),
+        QStringLiteral("CROP"), QStringLiteral("none"));
     parser.addOptions({stripsOption, csvOption, shotsOption, outputOption, jobsOption, quietOption,
                        widthOption, heightOption, formatOption, sampleOption, maxPixelsOption,
-                       fromOption, shardOption, skipOption, reportOption, compareOption});
+                       cropOption, fromOption, shardOption, skipOption, reportOption,
+                       compareOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -248,6 +256,11 @@ int main(int argc, char *argv[])
         return failUsage(QStringLiteral("Unknown sampling \"%1\": all, key or a number of seconds "
                                         "above 0.")
                              .arg(parser.value(sampleOption)));
+    if (const auto crop = parseCrop(parser.value(cropOption)))
+        options.crop = *crop;
+    else
+        return failUsage(QStringLiteral("Unknown crop \"%1\": none, auto or W:H:X:Y.")
+                             .arg(parser.value(cropOption)));
     bool jobsValid = false;
     const int jobs = parser.value(jobsOption).toInt(&jobsValid);
     if (!jobsValid || jobs < 1)
@@ -348,5 +361,10 @@ int main(int argc, char *argv[])
                            .arg(counts[VideoOutcome::Written])
                            .arg(counts[VideoOutcome::Skipped])
                            .arg(counts[VideoOutcome::Failed]));
+    const bool cropOutside =
+        std::any_of(outcomes.begin(), outcomes.end(),
+                    [](const VideoOutcome &outcome) { return outcome.usageError; });
+    if (cropOutside)
+        return usageError;
     return allWritten && counts[VideoOutcome::Failed] == 0 ? 0 : 1;
 }

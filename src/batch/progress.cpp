@@ -97,15 +97,20 @@ QString progressLine(const QString &name, const ReadProgress &progress, double e
         line += QStringLiteral("  ") +
                 formatDuration(elapsedSeconds * (1 - progress.fraction) / progress.fraction) +
                 QStringLiteral(" left");
+    if (!progress.crop.isNull())
+        line += QStringLiteral("  crop=") + cropText(progress.crop);
     return line;
 }
 
-QString finishedLine(const QString &name, int64_t pictures, double elapsedSeconds)
+QString finishedLine(const QString &name, int64_t pictures, double elapsedSeconds,
+                     const QRect &crop)
 {
     QString line = name + QStringLiteral(": ") + QString::number(pictures) +
                    QStringLiteral(" pictures in ") + formatDuration(elapsedSeconds);
     if (elapsedSeconds > 0)
         line += QStringLiteral(", ") + rate(pictures, elapsedSeconds);
+    if (!crop.isNull())
+        line += QStringLiteral(", crop=") + cropText(crop);
     return line;
 }
 
@@ -150,7 +155,7 @@ void ProgressReport::finish(int id, const ReadProgress &progress, bool written)
     QStringList permanent;
     if (written && m_mode != Mode::Quiet)
         permanent << finishedLine(running->name, progress.pictures,
-                                  running->clock.nsecsElapsed() / 1e9);
+                                  running->clock.nsecsElapsed() / 1e9, progress.crop);
     m_running.removeIf([id](const Running &r) { return r.id == id; });
     draw(permanent);
 }

@@ -21,11 +21,14 @@ QString printableName(const QString &name);
 // "0:05", "12:34", "1:02:03"; seconds are truncated, negative counts as 0.
 QString formatDuration(double seconds);
 
-// "NAME  42%  1234 pictures  283.1 pictures/s  0:05 left"; "?%" and no time
-// left while the fraction is unknown, no rate before any time has passed.
+// "NAME  42%  1234 pictures  283.1 pictures/s  0:05 left  crop=W:H:X:Y"; "?%"
+// and no time left while the fraction is unknown, no rate before any time has
+// passed, no crop when the whole picture is measured.
 QString progressLine(const QString &name, const ReadProgress &progress, double elapsedSeconds);
-// "NAME: 1500 pictures in 0:05, 283.1 pictures/s".
-QString finishedLine(const QString &name, int64_t pictures, double elapsedSeconds);
+// "NAME: 1500 pictures in 0:05, 283.1 pictures/s", then ", crop=W:H:X:Y" when
+// crop is not null.
+QString finishedLine(const QString &name, int64_t pictures, double elapsedSeconds,
+                     const QRect &crop = QRect());
 
 class ProgressReport
 {

@@ -13,10 +13,11 @@
 // What became of one video.
 struct VideoOutcome {
     enum Status { Written, Skipped, Failed } status = Failed;
-    int64_t pictures = 0; // measured
-    double seconds = 0;   // wall-clock time spent on it
-    QStringList outputs;  // files it has (written, or found up to date)
-    QString error;        // Failed: why
+    int64_t pictures = 0;    // measured
+    double seconds = 0;      // wall-clock time spent on it
+    QStringList outputs;     // files it has (written, or found up to date)
+    QString error;           // Failed: why
+    bool usageError = false; // Failed as the crop asked for lies outside its pictures
 };
 
 // {"path": ..., "status": "written", "pictures": ..., "seconds": ...,

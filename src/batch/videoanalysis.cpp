@@ -1,6 +1,8 @@
 #include "batch/videoanalysis.h"
 
+#include "analysis/activearea.h"
 #include "analysis/framereading.h"
+#include "video/keypicturejump.h"
 
 #include <QFile>
 #include <QImage>
@@ -14,31 +16,107 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-ReadProgress progressOf(const FrameSource *source, int64_t pictures)
+ReadProgress progressOf(const FrameSource *source, int64_t pictures, const QRect &crop)
 {
     ReadProgress progress;
     progress.pictures = pictures;
     progress.fraction = progressFraction(source);
+    progress.crop = crop;
     return progress;
 }
 
+FrameSourcePtr openRgb(const QString &path, int64_t maxPixels, QString *why)
+{
+    std::string reason;
+    FrameSourcePtr source = openFrameSource(QFile::encodeName(path).constData(), 0, 0,
+                                            rgb32PixelFormat(), &reason, maxPixels);
+    if (!source && why)
+        *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
+    return source;
+}
+
+// Pictures looked at for black bars: enough that a scene with a dark edge
+// does not decide it, few enough to take a moment.
+constexpr int cropSamples = 32;
+
 } // namespace
+
+QString cropText(const QRect &rect)
+{
+    return QStringLiteral("%1:%2:%3:%4")
+        .arg(rect.width())
+        .arg(rect.height())
+        .arg(rect.x())
+        .arg(rect.y());
+}
+
+CropFound findCrop(const QString &path, const Crop &crop, int64_t maxPixels, QRect *rect,
+                   QString *why)
+{
+    *rect = QRect();
+    if (crop.mode == Crop::None)
+        return CropFound::Yes;
+    FrameSourcePtr source = openRgb(path, maxPixels, why);
+    if (!source)
+        return CropFound::Unreadable;
+    const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));
+    if (crop.mode == Crop::Explicit) {
+        if (!whole.contains(crop.rect)) {
+            if (why)
+                *why = QStringLiteral("The crop %1 does not lie within the picture (%2x%3).")
+                           .arg(cropText(crop.rect))
+                           .arg(whole.width())
+                           .arg(whole.height());
+            return CropFound::Outside;
+        }
+        *rect = crop.rect;
+        return CropFound::Yes;
+    }
+    // Only key pictures: each jump lands on one, and no other is decoded.
+    setKeyPicturesOnly(source.get(), true);
+    const QImage frame = frameView(source.get());
+    QRect active;
+    int seen = 0;
+    const double duration = streamDuration(source.get());
+    for (int i = 0; duration > 0 && i < cropSamples; ++i) {
+        if (!jumpToKeyPictureBefore(source.get(), duration * (i + 0.5) / cropSamples) ||
+            readPicture(source.get()) != FrameReady)
+            break;
+        active |= activeArea(frame);
+        ++seen;
+    }
+    if (seen == 0) {
+        // No jumping: every key picture from the start.
+        source = openRgb(path, maxPixels, why);
+        if (!source)
+            return CropFound::Unreadable;
+        setKeyPicturesOnly(source.get(), true);
+        const QImage first = frameView(source.get());
+        while (readPicture(source.get()) == FrameReady)
+            active |= activeArea(first);
+    }
+    *rect = active.isNull() ? whole : active;
+    return CropFound::Yes;
+}
 
 bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
                   const ProgressCallback &progress, const ReadOptions &options, double *endTime)
 {
-    std::string reason;
-    FrameSourcePtr source = openFrameSource(QFile::encodeName(path).constData(), 0, 0,
-                                            rgb32PixelFormat(), &reason, options.maxPixels);
-    if (!source) {
+    FrameSourcePtr source = openRgb(path, options.maxPixels, why);
+    if (!source)
+        return false;
+    if (!QRect(0, 0, outputWidth(source.get()), outputHeight(source.get()))
+             .contains(options.crop) &&
+        !options.crop.isNull()) {
         if (why)
-            *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
+            *why = QStringLiteral("The crop %1 does not lie within the picture.")
+                       .arg(cropText(options.crop));
         return false;
     }
-    const QImage frame = frameView(source.get());
+    const QImage frame = frameView(source.get(), options.crop);
     RowSums sums;
     sums.withLinear = result.perceptual;
-    gatherRowSums(source.get(), sums);
+    gatherRowSums(source.get(), sums, options.crop);
     if (options.sampling.mode == Sampling::Key)
         setKeyPicturesOnly(source.get(), true);
     double first = -1.0;
@@ -65,7 +143,7 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
             const Clock::time_point now = Clock::now();
             if (now - lastReport >= std::chrono::milliseconds(progressIntervalMs)) {
                 lastReport = now;
-                progress(progressOf(source.get(), int64_t(result.frameCount)));
+                progress(progressOf(source.get(), int64_t(result.frameCount), options.crop));
             }
         }
     }
@@ -75,7 +153,7 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
         *endTime = time + std::max(duration, 0.0);
     }
     if (progress) {
-        ReadProgress last = progressOf(source.get(), int64_t(result.frameCount));
+        ReadProgress last = progressOf(source.get(), int64_t(result.frameCount), options.crop);
         last.fraction = 1.0;
         last.finished = true;
         progress(last);

@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
@@ -44,6 +45,11 @@ struct SwsContextFreer {
     void operator()(SwsContext *context) const { sws_freeContext(context); }
 };
 
+struct AVFilterGraphFreer {
+    // Also frees every filter in the graph.
+    void operator()(AVFilterGraph *graph) const { avfilter_graph_free(&graph); }
+};
+
 struct AVBufferFreer {
     void operator()(uint8_t *buffer) const { av_free(buffer); }
 };
@@ -54,6 +60,7 @@ using AVCodecContextPtr = std::unique_ptr<AVCodecContext, AVCodecContextFreer>;
 using AVFramePtr = std::unique_ptr<AVFrame, AVFrameFreer>;
 using AVPacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFreer>;
+using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, AVFilterGraphFreer>;
 using AVBufferPtr = std::unique_ptr<uint8_t, AVBufferFreer>;
 
 // FFmpeg's functions take a dictionary by the address of its pointer and may

@@ -202,8 +202,12 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     const bool allowed = int64_t(picture->width) * picture->height <= source.maxPixels;
     const bool wanted = !source.pictureFilter ||
                         source.pictureFilter(secondsOf(source, picture->best_effort_timestamp));
-    const bool converted =
-        allowed && wanted && fitScaler(source, keyOf(*picture)) && convert(source, picture);
+    // PQ and HLG pictures are tone-mapped first; SDR ones come back as they are.
+    const AVFrame *sdr =
+        allowed && wanted
+            ? source.toneMapper.sdrPicture(picture, *source.container->streams[source.videoStream])
+            : nullptr;
+    const bool converted = sdr && fitScaler(source, keyOf(*sdr)) && convert(source, sdr);
     if (converted) {
         source.pictureTimestamp = picture->best_effort_timestamp;
         source.pictureDuration = picture->pkt_duration;
@@ -222,6 +226,7 @@ FrameStatus finish(FrameSource &source)
     source.scaler.reset();
     source.decodedPicture.reset();
     source.storedPicture.reset();
+    source.toneMapper.reset();
     return EndOfStream;
 }
 
@@ -522,8 +527,10 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if (size <= 0)
         return refuse(why, unconvertible);
     // The frame owns the buffer; the scaler writes through a reference to it.
+    // swscale's x86 YUV to RGB code writes rows in whole steps of 8 pixels,
+    // past the end of the last row when the width is not a multiple of 8.
     AVFrame *output = source->outputPicture.get();
-    output->buf[0] = av_buffer_alloc(static_cast<size_t>(size));
+    output->buf[0] = av_buffer_alloc(static_cast<size_t>(size) + 64);
     if (!output->buf[0])
         return refuse(why, systemReason(ENOMEM));
     if (av_image_fill_arrays(output->data, output->linesize, output->buf[0]->data, format,

@@ -5,6 +5,7 @@
 #include "video/ffmpegptr.h"
 #include "video/framesource.h"
 #include "video/rotation.h"
+#include "video/tonemapper.h"
 
 #include <chrono>
 
@@ -51,4 +52,5 @@ struct FrameSource {
     // there into the output.
     Orientation orientation;
     AVFramePtr storedPicture;
+    ToneMapper toneMapper; // PQ and HLG pictures pass through it before the scaler
 };

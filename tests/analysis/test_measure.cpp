@@ -1,3 +1,4 @@
+#include "analysis/activearea.h"
 #include "analysis/analysisstate.h"
 
 #include <QRandomGenerator>
@@ -208,6 +209,9 @@ private slots:
     void tinyPicturesGiveZeroForZeroDivisors_data();
     void tinyPicturesGiveZeroForZeroDivisors();
     void eightKWhiteDoesNotOverflow();
+
+    void activeAreaStopsAtBlackBars_data();
+    void activeAreaStopsAtBlackBars();
 };
 
 void TestMeasure::init()
@@ -676,6 +680,35 @@ void TestMeasure::eightKWhiteDoesNotOverflow()
     QCOMPARE(state.brightnessHistory.last(), grey(255));
     QCOMPARE(state.differenceHistory.last(), grey(255));
     compareColours(measurePixels(white, &black), referenceMeasure(white, &black));
+}
+
+void TestMeasure::activeAreaStopsAtBlackBars_data()
+{
+    QTest::addColumn<QRgb>("bars");
+    QTest::addColumn<QRgb>("picture");
+    QTest::addColumn<QRect>("active");
+    const QRect inner(5, 3, 20, 12);
+    // Grey 9 is 23.7 on the limited-range scale, grey 10 is 24.6.
+    QTest::newRow("black bars") << qRgb(0, 0, 0) << qRgb(90, 60, 30) << inner;
+    QTest::newRow("grey 9 counts as black") << qRgb(9, 9, 9) << qRgb(90, 60, 30) << inner;
+    QTest::newRow("grey 10 does not")
+        << qRgb(10, 10, 10) << qRgb(90, 60, 30) << QRect(0, 0, 31, 20);
+    QTest::newRow("luma, not the channels' sum: dark blue is black")
+        << qRgb(0, 0, 120) << qRgb(90, 60, 30) << inner;
+    QTest::newRow("all black") << qRgb(0, 0, 0) << qRgb(0, 0, 0) << QRect();
+}
+
+void TestMeasure::activeAreaStopsAtBlackBars()
+{
+    QFETCH(QRgb, bars);
+    QFETCH(QRgb, picture);
+    QFETCH(QRect, active);
+    QImage frame(31, 20, QImage::Format_RGB32);
+    frame.fill(bars);
+    for (int y = 3; y < 15; ++y)
+        for (int x = 5; x < 25; ++x)
+            frame.setPixel(x, y, picture);
+    QCOMPARE(activeArea(frame), active);
 }
 
 QTEST_GUILESS_MAIN(TestMeasure)

@@ -14,6 +14,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSet>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -109,6 +110,21 @@ QMap<QString, QByteArray> treeOf(const QString &directory)
 
 constexpr const char *notAVideo = "This is not a video or image file.";
 
+// Runs Debian's ffmpeg quietly on a new file; empty on success, else why not.
+QString runFfmpeg(const QStringList &arguments, const QString &output)
+{
+    if (!QDir().mkpath(QFileInfo(output).path()))
+        return QStringLiteral("cannot make the directory of ") + output;
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 QStringList{"-nostdin", "-v", "error", "-y"} + arguments + QStringList{output});
+    if (ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+        ffmpeg.exitCode() == 0)
+        return {};
+    return "ffmpeg " + arguments.join(' ') + ": " + QString::fromLocal8Bit(ffmpeg.readAll());
+}
+
 } // namespace
 
 class TestBatch : public QObject
@@ -138,6 +154,9 @@ private slots:
     void videoThatWouldBeOverwrittenIsRefused_data();
     void videoThatWouldBeOverwrittenIsRefused();
     void controlCharactersInNamesAreShownEscaped();
+    void cropEqualsAPreCroppedVideo_data();
+    void cropEqualsAPreCroppedVideo();
+    void autoCropFindsThePadding();
     void usageErrors_data();
     void usageErrors();
     void runsWithoutDisplay();
@@ -714,6 +733,83 @@ void TestBatch::controlCharactersInNamesAreShownEscaped()
     QVERIFY(QFileInfo(film + QStringLiteral("-averageDisplay.bmp")).isFile());
 }
 
+void TestBatch::cropEqualsAPreCroppedVideo_data()
+{
+    QTest::addColumn<QString>("pixelFormat"); // of the video cropped; empty: RGB as made
+    QTest::addColumn<QString>("filters");     // ffmpeg's, cropping the same
+    QTest::addColumn<QString>("rectangle");
+    QTest::addRow("RGB, odd offsets")
+        << QString() << QStringLiteral("crop=40:30:7:5") << QStringLiteral("40:30:7:5");
+    QTest::addRow("4:2:0, even offsets")
+        << QStringLiteral("yuv420p") << QStringLiteral("crop=40:30:8:6")
+        << QStringLiteral("40:30:8:6");
+    // ffmpeg's crop moves odd offsets of 4:2:0 pictures to even ones; the
+    // rectangle is cut exactly, from the picture converted to RGB.
+    QTest::addRow("4:2:0, odd offsets")
+        << QStringLiteral("yuv420p") << QStringLiteral("format=bgr0,crop=40:30:7:5")
+        << QStringLiteral("40:30:7:5");
+    QTest::addRow("whole picture")
+        << QString() << QStringLiteral("crop=66:50:0:0") << QStringLiteral("66:50:0:0");
+}
+
+void TestBatch::cropEqualsAPreCroppedVideo()
+{
+    QFETCH(QString, pixelFormat);
+    QFETCH(QString, filters);
+    QFETCH(QString, rectangle);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    // The same file name in two directories: the outputs have the same names.
+    const QString whole = work.filePath(QStringLiteral("whole/quadrants.mkv"));
+    const QString cropped = work.filePath(QStringLiteral("cropped/quadrants.mkv"));
+    QStringList convert = {QStringLiteral("-i"), video};
+    if (!pixelFormat.isEmpty())
+        convert << QStringLiteral("-pix_fmt") << pixelFormat;
+    QString failed = runFfmpeg(convert + QStringList{"-c:v", "ffv1"}, whole);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    failed = runFfmpeg({"-i", whole, "-vf", filters, "-c:v", "ffv1"}, cropped);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+
+    const QStringList common = {QStringLiteral("-q"), QStringLiteral("--strips"),
+                                QStringLiteral("all"), QStringLiteral("--csv"),
+                                QStringLiteral("-o")};
+    const QString outWhole = work.filePath(QStringLiteral("out-whole"));
+    const QString outCropped = work.filePath(QStringLiteral("out-cropped"));
+    auto result = run(common + QStringList{outWhole, "--crop", rectangle, whole});
+    QCOMPARE(result.exitCode, 0);
+    result = run(common + QStringList{outCropped, cropped});
+    QCOMPARE(result.exitCode, 0);
+
+    const QString cropFile = QStringLiteral("quadrants.mkv") + cropSuffix();
+    QCOMPARE(contentsOf(QDir(outWhole).filePath(cropFile)), "crop=" + rectangle.toLatin1() + '\n');
+    QStringList files = filesIn(outWhole);
+    files.removeOne(cropFile);
+    QCOMPARE(files, filesIn(outCropped));
+    for (const QString &file : files)
+        QVERIFY2(contentsOf(QDir(outWhole).filePath(file)) ==
+                     contentsOf(QDir(outCropped).filePath(file)),
+                 qPrintable(file + QStringLiteral(" differs")));
+}
+
+void TestBatch::autoCropFindsThePadding()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString padded = work.filePath(QStringLiteral("padded.mkv"));
+    // Letterbox and pillarbox at once, in limited-range 4:2:0 as films are.
+    const QString failed = runFfmpeg(
+        {"-i", video, "-vf", "pad=90:80:12:16:black", "-pix_fmt", "yuv420p", "-c:v", "ffv1"},
+        padded);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    const auto result = run({QStringLiteral("--crop"), QStringLiteral("auto"), QStringLiteral("-o"),
+                             work.path(), padded});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.errorLines.size(), 2); // the video's line and the summary
+    QVERIFY2(result.errorLines.first().endsWith(QStringLiteral(", crop=66:50:12:16")),
+             qPrintable(result.errorLines.first()));
+    QCOMPARE(contentsOf(padded + cropSuffix()), QByteArray("crop=66:50:12:16\n"));
+}
+
 void TestBatch::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -732,6 +828,15 @@ void TestBatch::usageErrors_data()
     QTest::addRow("pixel limit not a number")
         << QStringList{QStringLiteral("--max-pixels=8k"), input};
     QTest::addRow("unknown option") << QStringList{QStringLiteral("--fast"), input};
+    QTest::addRow("unknown crop") << QStringList{QStringLiteral("--crop=bars"), input};
+    QTest::addRow("crop of three numbers") << QStringList{QStringLiteral("--crop=40:30:2"), input};
+    QTest::addRow("crop of no width") << QStringList{QStringLiteral("--crop=0:30:2:2"), input};
+    QTest::addRow("crop far beyond any picture")
+        << QStringList{QStringLiteral("--crop=2147483647:1:2147483647:0"), input};
+    QTest::addRow("crop beyond the picture's right edge")
+        << QStringList{QStringLiteral("--crop=40:30:27:0"), input};
+    QTest::addRow("crop beyond the picture's bottom edge")
+        << QStringList{QStringLiteral("--crop=66:50:0:1"), input};
     QTest::addRow("option without its value") << QStringList{input, QStringLiteral("--strips")};
     QTest::addRow("shard past the count") << QStringList{QStringLiteral("--shard=2/2"), input};
     QTest::addRow("comparison without a width")
@@ -847,6 +952,9 @@ void TestBatch::progressTexts()
              QStringLiteral("film.mkv  ?%  0 pictures"));
     QCOMPARE(finishedLine(QStringLiteral("film.mkv"), 1500, 6.0),
              QStringLiteral("film.mkv: 1500 pictures in 0:06, 250.0 pictures/s"));
+    progress.crop = QRect(0, 140, 1920, 800);
+    QCOMPARE(progressLine(QStringLiteral("film.mkv"), progress, 4.0),
+             QStringLiteral("film.mkv  ?%  300 pictures  75.0 pictures/s  crop=1920:800:0:140"));
 }
 
 void TestBatch::printableNames_data()

@@ -1,4 +1,5 @@
 #include "analysis/framereading.h"
+#include "analysis/measure.h"
 #include "testvideo.h"
 #include "video/framesource_p.h"
 
@@ -12,6 +13,7 @@
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/mastering_display_metadata.h>
 }
 
 #include <clocale>
@@ -115,6 +117,54 @@ QList<QRgb> exactColours()
 {
     return {0xffff0000, 0xff00ff00, 0xff0000ff, 0xff123456, 0xff000000,
             0xffffffff, 0xff7f8081, 0xff010203, 0xfffefdfc};
+}
+
+// Four flat quadrants of known SDR colours, among them a saturated yellow and
+// highlights that tone mapping bends.
+QImage knownColours()
+{
+    const QRgb colours[4] = {0xff9baa04, 0xff2060c0, 0xffd03020, 0xff808080};
+    QImage picture(128, 96, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, colours[(y < 48 ? 0 : 2) + (x < 64 ? 0 : 1)]);
+    return picture;
+}
+
+// Mean difference per channel of the average and the four quadrant colours.
+double colourError(const QImage &got, const QImage &expected)
+{
+    const FrameColours a = measurePixels(got, nullptr);
+    const FrameColours b = measurePixels(expected, nullptr);
+    QList<std::pair<QColor, QColor>> pairs = {{a.average, b.average}};
+    for (int q = 0; q < 4; ++q)
+        pairs.append({a.quadrants[q], b.quadrants[q]});
+    double total = 0;
+    for (const auto &[x, y] : pairs)
+        total += qAbs(x.red() - y.red()) + qAbs(x.green() - y.green()) + qAbs(x.blue() - y.blue());
+    return total / (3.0 * pairs.size());
+}
+
+// ffmpeg's arguments converting an SDR file to 10-bit with transfer
+// (zscale's name and the tag's) on BT.2020, SDR white at 100 cd/m2.
+QStringList toTransfer(const QString &from, const QString &zscaleTransfer, const QString &tag)
+{
+    const bool hdr = tag != QLatin1String("bt709");
+    const QString primaries = hdr ? QStringLiteral("bt2020") : QStringLiteral("bt709");
+    const QString matrix = hdr ? QStringLiteral("bt2020nc") : QStringLiteral("bt709");
+    return {"-i",
+            from,
+            "-vf",
+            "zscale=tin=bt709:pin=bt709:min=bt709:rin=full:t=" + zscaleTransfer +
+                ":p=" + primaries + ":m=" + matrix + ":r=limited:npl=100,format=yuv420p10le",
+            "-color_trc",
+            tag,
+            "-color_primaries",
+            primaries,
+            "-colorspace",
+            matrix,
+            "-color_range",
+            "tv"};
 }
 
 } // namespace
@@ -670,6 +720,150 @@ private slots:
                                     .arg(got, 8, 16)
                                     .arg(expected, 8, 16)));
         }
+    }
+
+    void toneMapsHdrPictures_data()
+    {
+        QTest::addColumn<QString>("transfer"); // zscale's name
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<bool>("afterSdr"); // the stream starts SDR and switches mid-way
+        QTest::newRow("PQ") << "smpte2084"
+                            << "smpte2084" << false;
+        QTest::newRow("HLG") << "arib-std-b67"
+                             << "arib-std-b67" << false;
+        QTest::newRow("SDR, then PQ") << "smpte2084"
+                                      << "smpte2084" << true;
+    }
+    void toneMapsHdrPictures()
+    {
+        QFETCH(QString, transfer);
+        QFETCH(QString, tag);
+        QFETCH(bool, afterSdr);
+        const QImage original = knownColours();
+        const int count = 6;
+        const QString sdr = dir.filePath("known-sdr.mkv");
+        if (!QFileInfo::exists(sdr))
+            QVERIFY(writeVideo(sdr, pictureList(QList<QImage>(count, original))));
+        QString path = dir.filePath(QStringLiteral("known-%1.mkv").arg(tag));
+        if (!afterSdr) {
+            const QString failed =
+                runFfmpeg(toTransfer(sdr, transfer, tag) + QStringList{"-c:v", "ffv1", path});
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        } else {
+            // Two HEVC streams back to back: the tag changes with the second
+            // one's parameter sets, while the stream says SDR.
+            if (QProcess::execute(QStringLiteral("sh"),
+                                  {"-c", "ffmpeg -hide_banner -encoders | grep -q libx265"}) != 0)
+                QSKIP("Debian's ffmpeg has no libx265 here");
+            const QStringList x265 = {
+                "-c:v", "libx265", "-x265-params", "lossless=1:log-level=error", "-f", "hevc"};
+            const QString first = dir.filePath("switch-sdr.hevc");
+            const QString second = dir.filePath("switch-pq.hevc");
+            QString failed =
+                runFfmpeg(toTransfer(sdr, "bt709", "bt709") + x265 + QStringList{first});
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
+            failed = runFfmpeg(toTransfer(sdr, transfer, tag) + x265 + QStringList{second});
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
+            path = dir.filePath("switch.hevc");
+            QFile joined(path);
+            QVERIFY(joined.open(QIODevice::WriteOnly));
+            for (const QString &part : {first, second}) {
+                QFile file(part);
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                joined.write(file.readAll());
+            }
+        }
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), afterSdr ? 2 * count : count);
+        double worst = 0;
+        for (int i = 0; i < reading.pictures.size(); ++i) {
+            const double error = colourError(reading.pictures[i], original);
+            worst = std::max(worst, error);
+            QVERIFY2(
+                error <= 25,
+                qPrintable(QStringLiteral("picture %1 is off by %2 levels").arg(i).arg(error)));
+        }
+        qInfo("%s: off by %.1f levels per channel at most", QTest::currentDataTag(), worst);
+    }
+
+    void tonemapPeakFromMetadata_data()
+    {
+        QTest::addColumn<int>("pictureLight");   // MaxCLL in cd/m2, 0: none
+        QTest::addColumn<int>("pictureDisplay"); // mastering peak in cd/m2, 0: none
+        QTest::addColumn<int>("streamDisplay");
+        QTest::addColumn<double>("peak");
+        QTest::newRow("nothing said: 1000 cd/m2") << 0 << 0 << 0 << 10.0;
+        QTest::newRow("content light level") << 400 << 4000 << 0 << 4.0;
+        QTest::newRow("mastering display") << 0 << 4000 << 1000 << 40.0;
+        QTest::newRow("the stream's mastering display") << 0 << 0 << 2000 << 20.0;
+        QTest::newRow("darker than SDR white") << 50 << 0 << 0 << 1.0;
+    }
+    void tonemapPeakFromMetadata()
+    {
+        QFETCH(int, pictureLight);
+        QFETCH(int, pictureDisplay);
+        QFETCH(int, streamDisplay);
+        QFETCH(double, peak);
+        AVFramePtr picture(av_frame_alloc());
+        QVERIFY(picture);
+        if (pictureLight > 0) {
+            AVContentLightMetadata *light =
+                av_content_light_metadata_create_side_data(picture.get());
+            QVERIFY(light);
+            light->MaxCLL = unsigned(pictureLight);
+        }
+        if (pictureDisplay > 0) {
+            AVMasteringDisplayMetadata *display =
+                av_mastering_display_metadata_create_side_data(picture.get());
+            QVERIFY(display);
+            display->has_luminance = 1;
+            display->max_luminance = {pictureDisplay, 1};
+        }
+        AVFormatOutputPtr container(avformat_alloc_context());
+        QVERIFY(container);
+        AVStream *stream = avformat_new_stream(container.get(), nullptr);
+        QVERIFY(stream);
+        if (streamDisplay > 0) {
+            AVMasteringDisplayMetadata *display = av_mastering_display_metadata_alloc();
+            QVERIFY(display);
+            display->has_luminance = 1;
+            display->max_luminance = {streamDisplay, 1};
+            QVERIFY(av_stream_add_side_data(stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA,
+                                            reinterpret_cast<uint8_t *>(display),
+                                            sizeof *display) >= 0);
+        }
+        QCOMPARE(signalPeak(*picture, *stream), peak);
+    }
+
+    void converts420AtAnyWidthAsFfmpegDoes_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("90: 2 over a multiple of 8") << 90;
+        QTest::newRow("94: 6 over") << 94;
+        QTest::newRow("96: a multiple of 8") << 96;
+    }
+    void converts420AtAnyWidthAsFfmpegDoes()
+    {
+        QFETCH(int, width);
+        const QString yuv = dir.filePath(QStringLiteral("width-%1.mkv").arg(width));
+        const QString rgb = dir.filePath(QStringLiteral("width-%1-rgb.mkv").arg(width));
+        QString failed =
+            runFfmpeg({"-f", "lavfi", "-i", QStringLiteral("testsrc2=s=%1x50").arg(width),
+                       "-frames:v", "3", "-pix_fmt", "yuv420p", "-c:v", "ffv1", yuv});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        // ffmpeg's own conversion, into rows with room to spare, kept losslessly.
+        failed = runFfmpeg({"-i", yuv, "-pix_fmt", "bgr0", "-c:v", "ffv1", rgb});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        FrameSourcePtr ours = openFrameSource(QFile::encodeName(yuv), 0, 0, rgb32);
+        FrameSourcePtr theirs = openFrameSource(QFile::encodeName(rgb), 0, 0, rgb32);
+        QVERIFY(ours && theirs);
+        const Reading a = readAll(ours.get());
+        const Reading b = readAll(theirs.get());
+        QCOMPARE(a.pictures.size(), 3);
+        QCOMPARE(a.pictures, b.pictures);
     }
 
     void observedBandsGiveTheSamePictures_data()
