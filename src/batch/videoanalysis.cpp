@@ -2,7 +2,7 @@
 
 #include "analysis/activearea.h"
 #include "analysis/framereading.h"
-#include "video/keypicturejump.h"
+#include "video/framesourceseek.h"
 
 #include <QFile>
 #include <QImage>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -69,28 +70,49 @@ bool approach(FrameSource &source, int64_t stamp)
     }
 }
 
+// seconds from the file's start in the stream's time base, rounded down;
+// nothing when out of range.
+std::optional<int64_t> streamStamp(const FrameSource &source, double seconds)
+{
+    const AVStream *stream = source.container->streams[source.videoStream];
+    const double ticks = std::floor((seconds + fileStart(source)) / av_q2d(stream->time_base));
+    if (!std::isfinite(ticks) || std::fabs(ticks) > 1e17)
+        return std::nullopt;
+    return static_cast<int64_t>(ticks);
+}
+
 } // namespace
+
+bool jumpToKeyPictureBefore(FrameSource *source, double seconds)
+{
+    if (source->ended || !source->decoderContext)
+        return false;
+    const std::optional<int64_t> stamp = streamStamp(*source, std::max(seconds, 0.0));
+    if (!stamp)
+        return false;
+    // The same limit readFrame sets: a seek may read to build its index.
+    source->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    if (av_seek_frame(source->container.get(), source->videoStream, *stamp, AVSEEK_FLAG_BACKWARD) <
+        0)
+        return false;
+    avcodec_flush_buffers(source->decoderContext.get());
+    source->draining = false;
+    return true;
+}
 
 FrameStatus seekPicture(FrameSource *source, double time)
 {
-    if (source->ended || time < 0)
+    if (time < 0)
         return EndOfStream;
-    AVFormatContext *container = source->container.get();
-    const AVStream *stream = container->streams[source->videoStream];
-    const double tolerance = timeTolerance(*stream);
+    const double tolerance = timeTolerance(*source->container->streams[source->videoStream]);
     // A little early: the file's start is rounded to microseconds, and a
     // backward seek must not land on the key picture after the wanted one.
-    const auto target = static_cast<int64_t>(
-        std::floor((time + fileStart(*source) - tolerance) / av_q2d(stream->time_base)));
-    // The same limit readFrame sets: a seek may read to build its index.
-    source->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    if (av_seek_frame(container, source->videoStream, target, AVSEEK_FLAG_BACKWARD) < 0)
+    const std::optional<int64_t> target = streamStamp(*source, time - tolerance);
+    if (!target || !jumpToKeyPictureBefore(source, time - tolerance))
         return EndOfStream;
-    avcodec_flush_buffers(source->decoderContext.get());
-    source->draining = false;
     // Packets timed before target hold earlier pictures: those that no other
     // picture refers to need no decoding at all.
-    approach(*source, target);
+    approach(*source, *target);
 
     // Pictures before the wanted one are decoded for their references only.
     PictureFilter kept =

@@ -5,6 +5,14 @@
 
 #include "video/framesource.h"
 
+// Moves source to the key picture at or before seconds (from the start of the
+// file, as currentPictureTime counts) and forgets what the decoder held, so
+// that the next picture read is that key picture or one soon after it: for
+// readers that look at a few pictures spread over a video. False when the
+// container cannot seek or the source has ended; reading then goes on from
+// where it was.
+bool jumpToKeyPictureBefore(FrameSource *source, double seconds);
+
 // Moves source to the picture whose time (as currentPictureTime gives it) is
 // time, a time a run over the same file recorded: seeks the nearest key
 // picture at or before it, then decodes forward without converting the
