@@ -10,10 +10,12 @@ namespace {
 
 // Columns and rows read per cell and direction, about.
 constexpr int readsPerSide = 128;
+// How much a change of the mean level counts beside a change of the cells.
+constexpr float levelWeight = 0.25f;
 
-// Each cell relative to the picture's mean level, so that a picture that only
-// gets brighter or darker (flicker, a lamp) looks the same, plus a smaller
-// term for the change of level itself.
+// Each cell relative to the picture's mean level and contrast, so that a
+// picture that only gets brighter, darker or flatter (flicker, a lamp, a
+// fade) looks the same, plus a small term for the change of level itself.
 struct Normalised {
     std::array<float, PictureGrid::cellCount * 3> cells;
     float level;
@@ -23,13 +25,21 @@ Normalised normalised(const PictureGrid &grid)
 {
     Normalised n;
     double total = 0;
-    for (const auto &mean : grid.means)
-        total += mean[0] + mean[1] + mean[2];
-    n.level = float(total / (3.0 * PictureGrid::cellCount));
-    const float scale = 1.0f / (n.level + 16.0f);
+    double squares = 0;
+    for (const auto &mean : grid.means) {
+        for (const uint8_t v : mean) {
+            total += v;
+            squares += double(v) * v;
+        }
+    }
+    const double count = 3.0 * PictureGrid::cellCount;
+    n.level = float(total / count);
+    const double spread = std::sqrt(std::max(squares / count - double(n.level) * n.level, 0.0));
+    // The level's share keeps the noise of flat pictures from being blown up.
+    const float scale = float(1.0 / (spread + 0.5 * n.level + 8.0));
     for (int c = 0; c < PictureGrid::cellCount; ++c)
         for (int k = 0; k < 3; ++k)
-            n.cells[size_t(c * 3 + k)] = grid.means[size_t(c)][size_t(k)] * scale;
+            n.cells[size_t(c * 3 + k)] = (grid.means[size_t(c)][size_t(k)] - n.level) * scale;
     return n;
 }
 
@@ -40,16 +50,12 @@ float distance(const Normalised &a, const Normalised &b)
         cells += std::fabs(a.cells[i] - b.cells[i]);
     cells /= float(a.cells.size());
     const float level = std::fabs(a.level - b.level) / (std::max(a.level, b.level) + 16.0f);
-    return cells + 0.5f * level;
+    return cells + levelWeight * level;
 }
 
-float median(std::vector<float> values)
+float largest(const std::vector<float> &values)
 {
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + values.size() / 2;
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
+    return values.empty() ? 0.0f : *std::max_element(values.begin(), values.end());
 }
 
 // Changes below this never cut: still shots with a little noise.
@@ -125,17 +131,28 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
 
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
-        const int shotStart = starts.back();
-        // A cut to or from black is the middle of a fade; a shot is at least
-        // a few pictures long, and a change that grows over pictures is no cut.
-        if (d < smallestCut || t - shotStart < shortestShot || change[size_t(t - 1)] >= d ||
+        // A cut to or from black is the middle of a fade, and a change that
+        // grows over pictures is no cut.
+        if (d < smallestCut || change[size_t(t - 1)] >= d ||
             std::min(pictures[size_t(t - 1)].level, pictures[size_t(t)].level) < blackLevel)
             continue;
+        // A shot is at least a few pictures long: of two cuts closer than
+        // that, the larger change stays.
+        const bool tooClose = starts.back() > 0 && t - starts.back() < shortestShot;
+        if (tooClose && d <= change[size_t(starts.back())])
+            continue;
+        // The shot this picture is in, should it be no cut.
+        const int shotStart = tooClose ? starts[starts.size() - 2] : starts.back();
         std::vector<float> before(change.begin() + std::max(shotStart + 1, t - window),
                                   change.begin() + t);
         std::vector<float> after(change.begin() + t + 1,
                                  change.begin() + std::min(n, t + 1 + window));
-        const float activity = std::min(median(before), median(after));
+        // A busy shot on either side may be where a cut goes to or comes from;
+        // near the end of the video, where the shot after is seen only in
+        // part, both sides count.
+        const bool wholeAfter = t + window < n;
+        const float activity = wholeAfter ? std::min(largest(before), largest(after))
+                                          : std::max(largest(before), largest(after));
         if (d < standOut * activity + standOutMargin)
             continue;
         // A flash: the pictures soon after it are like the one before it, or
@@ -145,7 +162,11 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
             flash = distance(pictures[size_t(t - 1)], pictures[size_t(t + k)]) < flashReturn * d;
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
             flash = distance(pictures[size_t(t - k)], pictures[size_t(t)]) < flashReturn * d;
-        if (!flash)
+        if (flash)
+            continue;
+        if (tooClose)
+            starts.back() = t;
+        else
             starts.push_back(t);
     }
     return starts;
