@@ -141,6 +141,7 @@ private slots:
     void postersOfChosenSizeAndFormat();
     void sampledPictures_data();
     void sampledPictures();
+    void shotsOfThreeFlatShots();
     void namesAreLocalFiles_data();
     void namesAreLocalFiles();
     void urlsAreNotFetched();
@@ -420,6 +421,44 @@ void TestBatch::sampledPictures()
     QCOMPARE(rows.size(), times.size());
     for (qsizetype i = 0; i < rows.size(); ++i)
         QVERIFY2(qAbs(rows[i].split(',')[1].toDouble() - times[i]) < 1e-6, rows[i].constData());
+}
+
+void TestBatch::shotsOfThreeFlatShots()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QList<QRgb> shotColours = {qRgb(200, 30, 30), qRgb(40, 160, 60), qRgb(30, 40, 190)};
+    QList<QRgb> colours;
+    for (QRgb colour : shotColours)
+        colours << QList<QRgb>(10, colour);
+    const QString film = work.filePath(QStringLiteral("three.mkv"));
+    QVERIFY(testvideo::writeVideo(film, testvideo::uniformColours(QSize(32, 24), colours)));
+    const auto result = run({QStringLiteral("-q"), QStringLiteral("--shots"),
+                             QStringLiteral("--strips=shots,palette"), film});
+    QCOMPARE(result.errorLines, QStringList());
+    QCOMPARE(result.exitCode, 0);
+
+    const QList<QByteArray> rows = contentsOf(film + shotsSuffix()).trimmed().split('\n');
+    QCOMPARE(rows.size(), 4);
+    QVERIFY(rows[0].startsWith("shot,first,last,start,end,red,green,blue,L,a,b,colour1_red"));
+    const QImage shots = readBack(film + stripSuffix(StripKind::Shots));
+    const QImage palette = readBack(film + stripSuffix(StripKind::Palette));
+    for (int s = 0; s < 3; ++s) {
+        const QList<QByteArray> fields = rows[s + 1].split(',');
+        QCOMPARE(fields.mid(0, 3),
+                 (QList<QByteArray>{QByteArray::number(s + 1), QByteArray::number(10 * s + 1),
+                                    QByteArray::number(10 * s + 10)}));
+        QCOMPARE(fields[3].toDouble(), 0.4 * s);
+        const QRgb colour = qRgb(fields[5].toInt(), fields[6].toInt(), fields[7].toInt());
+        // Lossless, but through 4:4:4 YUV: within a level.
+        for (const QRgb shown : {colour, shots.pixel(10 * s + 5, 0), palette.pixel(10 * s, 39)}) {
+            QVERIFY2(qAbs(qRed(shown) - qRed(shotColours[s])) <= 1 &&
+                         qAbs(qGreen(shown) - qGreen(shotColours[s])) <= 1 &&
+                         qAbs(qBlue(shown) - qBlue(shotColours[s])) <= 1,
+                     rows[s + 1].constData());
+        }
+        QCOMPARE(fields[14], QByteArray("1.0000")); // one colour, all of the shot
+    }
 }
 
 void TestBatch::namesAreLocalFiles_data()
