@@ -7,8 +7,9 @@
 #include <array>
 #include <cstdint>
 
-// Fixed-point scale of linearTable(): 1.0 in linear light.
-constexpr double linearScale = double(1 << 24);
+// Fixed-point scale of linearTable(): 1.0 in linear light. Every entry fits
+// in three bytes.
+constexpr double linearScale = double((1 << 24) - 1);
 
 // An 8-bit sRGB channel value in linear light (IEC 61966-2-1), times
 // linearScale and rounded: summing these over a picture is exact.

@@ -301,10 +301,12 @@ std::vector<PaletteColour> paletteOf(const std::vector<PictureGrid> &grids, int 
 
 std::vector<Shot> shotsOf(const AnalysisState &state)
 {
-    const int n = int(std::min<size_t>(state.grids.size(), state.linearMeans.size()));
+    // Grids and linear means are recorded with the histories, picture by
+    // picture.
+    const int n = int(state.grids.size());
+    const bool perceptual = state.linearMeans.size() == state.grids.size();
     std::vector<Shot> shots;
-    std::vector<int> starts =
-        detectCuts(std::vector<PictureGrid>(state.grids.begin(), state.grids.begin() + n));
+    std::vector<int> starts = detectCuts(state.grids);
     starts.push_back(n);
     for (size_t s = 0; s + 1 < starts.size(); ++s) {
         Shot shot;
@@ -318,7 +320,7 @@ std::vector<Shot> shotsOf(const AnalysisState &state)
             rgb[0] += average.red();
             rgb[1] += average.green();
             rgb[2] += average.blue();
-            for (int k = 0; k < 3; ++k)
+            for (int k = 0; perceptual && k < 3; ++k)
                 linear[size_t(k)] += state.linearMeans[size_t(i)][size_t(k)] / count;
         }
         shot.average = QColor(int(std::lround(rgb[0] / count)), int(std::lround(rgb[1] / count)),

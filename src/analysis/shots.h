@@ -47,7 +47,7 @@ struct AnalysisState;
 
 // One shot of a run: its pictures (indices, first to last), their average
 // colour (the mean of their averages) and mean colour in linear light as
-// L*a*b*, and its palette.
+// L*a*b* (black when the run gathered no linear means), and its palette.
 struct Shot {
     int first = 0;
     int last = 0;
@@ -56,7 +56,7 @@ struct Shot {
     std::vector<PaletteColour> palette;
 };
 
-// The shots of a run recorded with perceptual and shotGrids set.
+// The shots of a run recorded with shotGrids set.
 std::vector<Shot> shotsOf(const AnalysisState &state);
 
 // Fills strips.shots and strips.palette with one column per picture of the

@@ -253,7 +253,8 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
             layout.height > 0 ? layout.height : defaultHeight(StripKind::Frames);
     analysis.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||
                          options.kinds.contains(StripKind::Palette);
-    analysis.perceptual = options.csv || analysis.shotGrids;
+    // The shots' own L*a*b* comes from the pictures' linear means.
+    analysis.perceptual = options.csv || options.shots;
     QString why;
     double end = 0;
     const auto progress = [&](const ReadProgress &progress) {

@@ -1,5 +1,6 @@
 #include "analysis/activearea.h"
 #include "analysis/analysisstate.h"
+#include "analysis/perceptual.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -305,6 +306,22 @@ void TestMeasure::bandsMeasureLikeTheWholePicture()
     for (int h = 0; h < 8; ++h)
         QCOMPARE(*historiesInOrder(banded)[h], *historiesInOrder(whole)[h]);
     QVERIFY(banded.linearMeans == whole.linearMeans);
+    // The vector lookups against a plain one, pixel by pixel.
+    const std::array<uint32_t, 256> &table = linearTable();
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        std::array<uint64_t, 3> plain{};
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x) {
+                const QRgb pixel = pictures[i].pixel(x, y);
+                plain[0] += table[size_t(qRed(pixel))];
+                plain[1] += table[size_t(qGreen(pixel))];
+                plain[2] += table[size_t(qBlue(pixel))];
+            }
+        }
+        const double pixels = double(size.width()) * size.height();
+        for (size_t c = 0; c < 3; ++c)
+            QCOMPARE(whole.linearMeans[size_t(i)][c], plain[c] / linearScale / pixels);
+    }
 }
 
 void TestMeasure::whitePictures_data()
