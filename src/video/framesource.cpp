@@ -162,20 +162,6 @@ bool convert(FrameSource &source, const AVFrame *picture)
     return converted;
 }
 
-// Where the file's time starts, in seconds of the stream's timestamps. The
-// container's start is the earliest of all its streams, so a video that
-// starts after its audio is timed alike in every container.
-double fileStart(const FrameSource &source)
-{
-    const AVFormatContext *container = source.container.get();
-    const AVStream *stream = container->streams[source.videoStream];
-    if (container->start_time != AV_NOPTS_VALUE)
-        return static_cast<double>(container->start_time) / AV_TIME_BASE;
-    if (stream->start_time != AV_NOPTS_VALUE)
-        return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
-    return 0.0;
-}
-
 // Seconds of timestamp from the start of the file; negative when unknown.
 double secondsOf(const FrameSource &source, int64_t timestamp)
 {
@@ -693,4 +679,18 @@ double progressFraction(const FrameSource *source)
 {
     return progressFraction(currentPictureTime(source), streamDuration(source),
                             readPosition(source), fileSize(source));
+}
+
+// Where the file's time starts, in seconds of the stream's timestamps. The
+// container's start is the earliest of all its streams, so a video that
+// starts after its audio is timed alike in every container.
+double fileStart(const FrameSource &source)
+{
+    const AVFormatContext *container = source.container.get();
+    const AVStream *stream = container->streams[source.videoStream];
+    if (container->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(container->start_time) / AV_TIME_BASE;
+    if (stream->start_time != AV_NOPTS_VALUE)
+        return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+    return 0.0;
 }

@@ -54,3 +54,7 @@ struct FrameSource {
     AVFramePtr storedPicture;
     ToneMapper toneMapper; // PQ and HLG pictures pass through it before the scaler
 };
+
+// Where the file's time starts, in seconds of the stream's timestamps: the
+// zero of every picture time the source gives.
+double fileStart(const FrameSource &source);

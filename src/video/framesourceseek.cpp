@@ -9,19 +9,6 @@
 
 namespace {
 
-// Where the file's time starts, in seconds of the stream's timestamps, as
-// the run timed its pictures (see fileStart in framesource.cpp).
-double fileStart(const FrameSource &source)
-{
-    const AVFormatContext *container = source.container.get();
-    const AVStream *stream = container->streams[source.videoStream];
-    if (container->start_time != AV_NOPTS_VALUE)
-        return static_cast<double>(container->start_time) / AV_TIME_BASE;
-    if (stream->start_time != AV_NOPTS_VALUE)
-        return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
-    return 0.0;
-}
-
 // How far a picture's time may be from the wanted one: a quarter of a
 // picture interval (a millisecond when the rate is unknown), far below the
 // gap to the next picture.
