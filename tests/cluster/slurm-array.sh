@@ -25,7 +25,7 @@ chmod 400 munge/munge.key
 export SLURM_CONF="$work/slurm.conf"
 cat >"$SLURM_CONF" <<CONF
 ClusterName=reelmeter-test
-SlurmctldHost=$(hostname)(127.0.0.1)
+SlurmctldHost=$(hostname -s)(127.0.0.1)
 SlurmctldPort=16817
 SlurmdPort=16818
 AuthType=auth/munge
@@ -46,7 +46,7 @@ SelectType=select/cons_tres
 SelectTypeParameters=CR_Core
 ReturnToService=2
 MpiDefault=none
-NodeName=$(hostname) NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
+NodeName=$(hostname -s) NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
 PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 CONF
 
