@@ -124,8 +124,8 @@ int main(int argc, char *argv[])
         "Writes the colour strips of each VIDEO as BMP files, as the Reelmeter window saves "
         "them: by default VIDEO-averageDisplay.bmp, VIDEO-averageQuadDisplay.bmp and "
         "VIDEO-brightnessDisplay.bmp next to the video.\n"
-        "Exit status: 0 when everything was written, 1 when a video or file failed, 2 for a "
-        "usage error."));
+        "Exit status: 0 when everything was written (or skipped as up to date), 1 when a video "
+        "or file failed, 2 for a usage error."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption stripsOption(
