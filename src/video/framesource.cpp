@@ -536,6 +536,41 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     return source;
 }
 
+namespace {
+
+// Moves the demuxer to the first key picture of the index after the packet
+// whose decoding time is dts, so that the packets between are never read.
+// Reading goes on from where it was when there is none or the seek fails.
+void skipToNextKeyPicture(FrameSource &source, int64_t dts)
+{
+    if (dts == AV_NOPTS_VALUE)
+        return;
+    AVStream *stream = source.container->streams[source.videoStream];
+    const int count = avformat_index_get_entries_count(stream);
+    // The first entry after dts, by bisection: the index is in time order.
+    int low = 0;
+    int high = count;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (avformat_index_get_entry(stream, middle)->timestamp <= dts)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    for (int i = low; i < count; ++i) {
+        const AVIndexEntry *entry = avformat_index_get_entry(stream, i);
+        if (!(entry->flags & AVINDEX_KEYFRAME))
+            continue;
+        // The index counts in decoding time, a seek in presentation time,
+        // which is never earlier: the first key picture from there is this
+        // one.
+        av_seek_frame(source.container.get(), source.videoStream, entry->timestamp, 0);
+        return;
+    }
+}
+
+} // namespace
+
 FrameStatus readFrame(FrameSource *source)
 {
     if (source->ended)
@@ -570,9 +605,21 @@ FrameStatus readFrame(FrameSource *source)
         av_packet_unref(packet);
         return NoPicture;
     }
+    // A seek that came back to a key picture already read: read on from here,
+    // packet by packet, never measuring one twice.
+    if (source->keyIndexComplete && packet->dts != AV_NOPTS_VALUE &&
+        source->lastKeyDts != AV_NOPTS_VALUE && packet->dts <= source->lastKeyDts) {
+        source->keyIndexComplete = false;
+        av_packet_unref(packet);
+        return NoPicture;
+    }
     // A damaged packet makes the send (or a later receive) fail; the decoder
     // stays usable for the packets after it.
     avcodec_send_packet(source->decoderContext.get(), packet);
+    if (source->keyPicturesOnly && source->keyIndexComplete) {
+        source->lastKeyDts = packet->dts;
+        skipToNextKeyPicture(*source, packet->dts);
+    }
     av_packet_unref(packet);
     return receivePicture(*source, received) ? FrameReady : NoPicture;
 }
@@ -580,6 +627,13 @@ FrameStatus readFrame(FrameSource *source)
 void setKeyPicturesOnly(FrameSource *source, bool keyOnly)
 {
     source->keyPicturesOnly = keyOnly;
+    // MP4 and MOV index every sample with its key flag (stss), so the reader
+    // can go from key picture to key picture without reading what lies
+    // between. Other indexes (Matroska's cues) may leave key pictures out.
+    const AVFormatContext *container = source->container.get();
+    source->keyIndexComplete =
+        keyOnly && container && std::strncmp(container->iformat->name, "mov,", 4) == 0 &&
+        avformat_index_get_entries_count(container->streams[source->videoStream]) > 0;
     // The decoder may still hold or make others (e.g. from a damaged key packet).
     if (source->decoderContext)
         source->decoderContext->skip_frame = keyOnly ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;

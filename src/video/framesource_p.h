@@ -31,9 +31,11 @@ struct FrameSource {
     AVPacketPtr packet;               // reused by every read; unreferenced before it returns
     SwsContextPtr scaler;             // made for scalerKey
     RowObserver rowObserver;
-    PictureFilter pictureFilter;  // decoded pictures it refuses are not converted
-    bool keyPicturesOnly = false; // other packets never reach the decoder
-    int bandRows = 0;             // rows per observed band, a multiple of the scaler's alignment
+    PictureFilter pictureFilter;         // decoded pictures it refuses are not converted
+    bool keyPicturesOnly = false;        // other packets never reach the decoder
+    bool keyIndexComplete = false;       // and are not even read: the index lists every key picture
+    int64_t lastKeyDts = AV_NOPTS_VALUE; // of the last key packet sent while skipping
+    int bandRows = 0; // rows per observed band, a multiple of the scaler's alignment
     int videoStream = -1;
     int outputWidth = 0;
     int outputHeight = 0;

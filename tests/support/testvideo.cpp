@@ -629,6 +629,26 @@ int countKeyVideoPackets(const QString &path)
     return countPacketsOf(path, true, true);
 }
 
+QList<double> keyVideoPacketTimes(const QString &path)
+{
+    QList<double> times;
+    AVFormatInputPtr container = openForReading(path);
+    const int video = container ? firstVideoStream(container.get()) : -1;
+    AVPacketPtr packet(av_packet_alloc());
+    if (video < 0 || !packet)
+        return times;
+    const AVStream *stream = container->streams[video];
+    const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    while (av_read_frame(container.get(), packet.get()) >= 0) {
+        if (packet->stream_index == video && (packet->flags & AV_PKT_FLAG_KEY) &&
+            packet->pts != AV_NOPTS_VALUE)
+            times << double(packet->pts - start) * av_q2d(stream->time_base);
+        av_packet_unref(packet.get());
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
 int countPictures(const QString &path)
 {
     AVFormatInputPtr container = openForReading(path);

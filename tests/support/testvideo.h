@@ -120,6 +120,9 @@ bool encoderAvailable(Codec codec);
 int countPackets(const QString &path);
 int countVideoPackets(const QString &path);
 int countKeyVideoPackets(const QString &path);
+// Presentation times in seconds from the video's start of its key packets,
+// in order.
+QList<double> keyVideoPacketTimes(const QString &path);
 // Plain single-threaded decode of the first video stream with a final drain:
 // the number of pictures it holds; -1 if it cannot be opened or decoded.
 int countPictures(const QString &path);
