@@ -157,7 +157,8 @@ int main(int argc, char *argv[])
         QStringLiteral("N"));
     const QCommandLineOption heightOption(
         QStringLiteral("height"),
-        QStringLiteral("Make every strip N rows high (default 20, quadrant 40, frames 100)."),
+        QStringLiteral("Make every strip N rows high (default 20, quadrant and palette 40, frames "
+                       "100)."),
         QStringLiteral("N"));
     const QCommandLineOption formatOption(
         QStringLiteral("format"),
