@@ -249,8 +249,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     AnalysisState analysis;
     StripLayout layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
-        analysis.framesHeight =
-            layout.height > 0 ? layout.height : defaultHeight(StripKind::Frames);
+        analysis.framesHeight = layout.rows(StripKind::Frames);
     analysis.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||
                          options.kinds.contains(StripKind::Palette);
     // The shots' own L*a*b* comes from the pictures' linear means.
@@ -281,8 +280,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     std::vector<Shot> shots;
     if (analysis.shotGrids) {
         shots = shotsOf(analysis);
-        drawShotStrips(shots, analysis.strips,
-                       layout.height > 0 ? layout.height : defaultHeight(StripKind::Palette));
+        drawShotStrips(shots, analysis.strips, layout.rows(StripKind::Palette));
     }
     QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds, layout);
     QString csvWhy;

@@ -78,7 +78,7 @@ QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome> &outcom
 {
     int rowHeight = 0;
     for (StripKind kind : options.kinds)
-        rowHeight += options.layout.height > 0 ? options.layout.height : defaultHeight(kind);
+        rowHeight += options.layout.rows(kind);
     QList<ComparisonRow> rows;
     for (qsizetype i = 0; i < videos.size(); ++i) {
         ComparisonRow row{printableName(QFileInfo(videos[i]).fileName()), {}};

@@ -92,6 +92,11 @@ int defaultHeight(StripKind kind)
     }
 }
 
+int StripLayout::rows(StripKind kind) const
+{
+    return height > 0 ? height : defaultHeight(kind);
+}
+
 bool writeImageFile(QImage image, const QString &fileName, const QString &format, QString *why)
 {
     const QByteArray name = format.toUpper().toLatin1();
@@ -111,10 +116,9 @@ QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
         const Strip &strip = stripOf(strips, kind);
         if (strip.width() == 0)
             continue;
-        const QImage image =
-            poster ? posterImage(strip, layout.span, layout.width,
-                                 layout.height > 0 ? layout.height : defaultHeight(kind))
-                   : strip.image();
+        const QImage image = poster
+                                 ? posterImage(strip, layout.span, layout.width, layout.rows(kind))
+                                 : strip.image();
         const QString fileName = base + stripSuffix(kind, layout.format);
         QString why;
         if (!writeImageFile(image, fileName, layout.format, &why))

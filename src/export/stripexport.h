@@ -35,6 +35,9 @@ struct StripLayout {
     int width = 0;                          // columns; 0: one per picture
     int height = 0;                         // rows; 0: each kind's own (defaultHeight)
     PictureSpan span;                       // the pictures' times, when a size is set
+
+    // Rows of kind's strip: height, or the kind's own when none is set.
+    int rows(StripKind kind) const;
 };
 
 // Rows of a strip kind in a poster without a height of its own.
