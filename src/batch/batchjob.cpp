@@ -21,11 +21,6 @@
 
 namespace {
 
-QString failure(const QString &path, const QString &reason)
-{
-    return QStringLiteral("reelmeter-batch: ") + path + QStringLiteral(": ") + reason;
-}
-
 QString cleanAbsolute(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -240,7 +235,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     const CropFound found = findCrop(videoPath, options.crop, options.maxPixels, &crop, &cropWhy);
     if (found != CropFound::Yes) {
         report.finish(id, last, false);
-        report.message(failure(videoPath, cropWhy));
+        report.message(failureLine(videoPath, cropWhy));
         outcome.error = cropWhy;
         outcome.usageError = found == CropFound::Outside;
         outcome.seconds = clock.nsecsElapsed() / 1e9;
@@ -268,7 +263,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     if (!read || analysis.frameCount == 0) {
         report.finish(id, last, false);
         outcome.error = read ? QStringLiteral("No picture could be decoded.") : why;
-        report.message(failure(videoPath, outcome.error));
+        report.message(failureLine(videoPath, outcome.error));
         outcome.seconds = clock.nsecsElapsed() / 1e9;
         return outcome;
     }
@@ -297,7 +292,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     report.finish(id, last, failed.isEmpty());
     QStringList reasons;
     for (const WriteFailure &file : failed) {
-        report.message(failure(file.file, file.reason));
+        report.message(failureLine(file.file, file.reason));
         reasons << file.file + QStringLiteral(": ") + file.reason;
     }
     for (const QString &file : outputFiles(videoPath, options)) {

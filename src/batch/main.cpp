@@ -31,8 +31,7 @@ int failUsage(const QString &text)
 
 int failFile(const QString &file, const QString &reason)
 {
-    std::fprintf(stderr, "reelmeter-batch: %s: %s\n", qPrintable(printableName(file)),
-                 qPrintable(reason));
+    std::fprintf(stderr, "%s\n", qPrintable(printableName(failureLine(file, reason))));
     return 1;
 }
 
@@ -305,13 +304,8 @@ int main(int argc, char *argv[])
             QStringLiteral("%1 is both a video to read and a file to write.").arg(compareFile));
     // Each task of many checks the whole list above, then reads its share.
     const QStringList task = shard ? shardOf(videos, *shard) : videos;
-    if (!options.outputDir.isEmpty()) {
-        if (!QDir().mkpath(options.outputDir)) {
-            std::fprintf(stderr, "reelmeter-batch: %s: This directory could not be created.\n",
-                         qPrintable(printableName(options.outputDir)));
-            return 1;
-        }
-    }
+    if (!options.outputDir.isEmpty() && !QDir().mkpath(options.outputDir))
+        return failFile(options.outputDir, QStringLiteral("This directory could not be created."));
 
     std::unique_ptr<RunReport> runReport;
     if (parser.isSet(reportOption)) {
@@ -331,8 +325,7 @@ int main(int argc, char *argv[])
             outcomes[i] = processVideo(task[i], options, report);
             QString why;
             if (runReport && !runReport->append(task[i], outcomes[i], &why)) {
-                report.message(QStringLiteral("reelmeter-batch: ") + parser.value(reportOption) +
-                               QStringLiteral(": ") + why);
+                report.message(failureLine(parser.value(reportOption), why));
                 reportWritten = false;
             }
         }
@@ -349,8 +342,7 @@ int main(int argc, char *argv[])
         QString why;
         if (!writeImageFile(comparisonOf(task, outcomes, options), compareFile,
                             comparisonFormat(compareFile), &why)) {
-            report.message(QStringLiteral("reelmeter-batch: ") + compareFile +
-                           QStringLiteral(": ") + why);
+            report.message(failureLine(compareFile, why));
             allWritten = false;
         }
     }

@@ -69,6 +69,11 @@ QString printableName(const QString &name)
     return printable;
 }
 
+QString failureLine(const QString &file, const QString &reason)
+{
+    return QStringLiteral("reelmeter-batch: ") + file + QStringLiteral(": ") + reason;
+}
+
 QString formatDuration(double seconds)
 {
     const qint64 total = seconds > 0 ? static_cast<qint64>(seconds) : 0;

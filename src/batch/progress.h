@@ -18,6 +18,10 @@
 // a line nor steer the terminal.
 QString printableName(const QString &name);
 
+// "reelmeter-batch: FILE: REASON", the tool's one line for anything that
+// failed.
+QString failureLine(const QString &file, const QString &reason);
+
 // "0:05", "12:34", "1:02:03"; seconds are truncated, negative counts as 0.
 QString formatDuration(double seconds);
 
