@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace {
 
@@ -53,9 +52,10 @@ float distance(const Normalised &a, const Normalised &b)
     return cells + levelWeight * level;
 }
 
-float largest(const std::vector<float> &values)
+// The largest change of pictures first to last - 1; 0 for none.
+float largest(const std::vector<float> &change, int first, int last)
 {
-    return values.empty() ? 0.0f : *std::max_element(values.begin(), values.end());
+    return first < last ? *std::max_element(change.begin() + first, change.begin() + last) : 0.0f;
 }
 
 // Changes below this never cut: still shots with a little noise.
@@ -143,16 +143,13 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
             continue;
         // The shot this picture is in, should it be no cut.
         const int shotStart = tooClose ? starts[starts.size() - 2] : starts.back();
-        std::vector<float> before(change.begin() + std::max(shotStart + 1, t - window),
-                                  change.begin() + t);
-        std::vector<float> after(change.begin() + t + 1,
-                                 change.begin() + std::min(n, t + 1 + window));
+        const float before = largest(change, std::max(shotStart + 1, t - window), t);
+        const float after = largest(change, t + 1, std::min(n, t + 1 + window));
         // A busy shot on either side may be where a cut goes to or comes from;
         // near the end of the video, where the shot after is seen only in
         // part, both sides count.
         const bool wholeAfter = t + window < n;
-        const float activity = wholeAfter ? std::min(largest(before), largest(after))
-                                          : std::max(largest(before), largest(after));
+        const float activity = wholeAfter ? std::min(before, after) : std::max(before, after);
         if (d < standOut * activity + standOutMargin)
             continue;
         // A flash: the pictures soon after it are like the one before it, or
