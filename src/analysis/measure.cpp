@@ -321,6 +321,13 @@ const QImage &readable(const QImage &image, QImage &copy)
     return copy;
 }
 
+// Whether sums were gathered from all of frame's rows, as they lie in place.
+bool coversFrame(const RowSums &sums, const QImage &frame)
+{
+    return sums.rows == frame.height() && sums.width == frame.width() &&
+           sums.height == frame.height() && readableInPlace(frame);
+}
+
 inline const uint32_t *row(const QImage &image, int y)
 {
     return reinterpret_cast<const uint32_t *>(image.constScanLine(y));
@@ -526,8 +533,7 @@ std::array<double, 3> linearMean(const QImage &frameImage, const RowSums &sums)
     QImage copy;
     const QImage &frame = readable(frameImage, copy);
     std::array<uint64_t, 3> linear = sums.linear;
-    if (!(sums.withLinear && sums.rows == frame.height() && sums.width == frame.width() &&
-          sums.height == frame.height() && &frame == &frameImage)) {
+    if (!(sums.withLinear && coversFrame(sums, frameImage))) {
         linear = {};
         for (int y = 0; y < frame.height(); ++y)
             addLinear(row(frame, y), frame.width(), linear);
@@ -542,8 +548,7 @@ std::array<double, 3> linearMean(const QImage &frameImage, const RowSums &sums)
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
                             PictureSums &own, std::span<QColor> frameRows)
 {
-    const bool complete = sums.rows == frame.height() && sums.width == frame.width() &&
-                          sums.height == frame.height() && readableInPlace(frame);
+    const bool complete = coversFrame(sums, frame);
     const RowSums taken = complete ? RowSums() : rowSumsOf(frame);
     const RowSums &gathered = complete ? sums : taken;
     own = toPictureSums(gathered.whole, frame);
