@@ -42,8 +42,11 @@ public:
         struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
-        while ((m_locked = ::fcntl(descriptor, F_SETLKW, &lock) == 0) == false && errno == EINTR) {
-        }
+        int result;
+        do
+            result = ::fcntl(descriptor, F_SETLKW, &lock);
+        while (result != 0 && errno == EINTR);
+        m_locked = result == 0;
     }
     ~FileLock()
     {
