@@ -1,8 +1,10 @@
 // Any bytes as a video file: open, read to the end, measure every picture, as
-// a run of the window does.
+// a run of the window does; then read it again by key pictures only, and seek
+// back to a picture of the first pass, as posters and the timeline do.
 #include "analysis/analysisstate.h"
 #include "analysis/framereading.h"
 #include "video/framesource.h"
+#include "video/framesourceseek.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -62,7 +64,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     RowSums sums;
     gatherRowSums(source.get(), sums);
     const QImage frame = frameView(source.get());
-    while (state.frameCount < maxPictures && readPicture(source.get()) == FrameReady)
+    double seekTime = -1;
+    while (state.frameCount < maxPictures && readPicture(source.get()) == FrameReady) {
         recordPicture(state, frame, currentPictureTime(source.get()), sums);
+        // Some picture of the first pass, chosen by the input itself.
+        if (state.frameCount == 1 + size % 7)
+            seekTime = currentPictureTime(source.get());
+    }
+    source.reset();
+
+    // One more pass an input, chosen by its size, so an input costs at most
+    // twice the exact pass under the fuzzer's timeout.
+    FrameSourcePtr again = openFrameSource(inputPath.c_str(), 0, 0, rgb32PixelFormat());
+    if (!again)
+        return 0;
+    if (size % 2 == 0) {
+        setKeyPicturesOnly(again.get(), true);
+        for (int i = 0; i < maxPictures && readPicture(again.get()) == FrameReady; ++i) {
+        }
+    } else if (seekTime >= 0) {
+        seekPicture(again.get(), seekTime);
+    }
     return 0;
 }
