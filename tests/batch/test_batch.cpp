@@ -164,8 +164,6 @@ private slots:
 
     void stripListNames_data();
     void stripListNames();
-    void progressFraction_data();
-    void progressFraction();
     void progressTexts();
     void printableNames_data();
     void printableNames();
@@ -957,34 +955,6 @@ void TestBatch::stripListNames()
     QCOMPARE(parsed.has_value(), valid);
     if (valid)
         QVERIFY(*parsed == kinds);
-}
-
-void TestBatch::progressFraction_data()
-{
-    QTest::addColumn<double>("time");
-    QTest::addColumn<double>("duration");
-    QTest::addColumn<qint64>("position");
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<double>("fraction");
-    QTest::addRow("from the timestamps") << 15.0 << 60.0 << qint64(900) << qint64(1000) << 0.25;
-    QTest::addRow("unknown duration: read position")
-        << 15.0 << -1.0 << qint64(300) << qint64(1200) << 0.25;
-    QTest::addRow("no timestamp: read position")
-        << -1.0 << 60.0 << qint64(600) << qint64(1200) << 0.5;
-    QTest::addRow("nothing known") << -1.0 << -1.0 << qint64(-1) << qint64(-1) << -1.0;
-    QTest::addRow("pipe of unknown size") << 3.0 << -1.0 << qint64(500) << qint64(-1) << -1.0;
-    QTest::addRow("last picture past the duration")
-        << 61.0 << 60.0 << qint64(0) << qint64(10) << 1.0;
-}
-
-void TestBatch::progressFraction()
-{
-    QFETCH(double, time);
-    QFETCH(double, duration);
-    QFETCH(qint64, position);
-    QFETCH(qint64, size);
-    QFETCH(double, fraction);
-    QCOMPARE(::progressFraction(time, duration, position, size), fraction);
 }
 
 void TestBatch::progressTexts()

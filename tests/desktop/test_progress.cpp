@@ -5,6 +5,7 @@
 #include "app/progressview.h"
 #include "guidriver.h"
 #include "testvideo.h"
+#include "video/framesource.h"
 
 #include <QFileInfo>
 #include <QProgressBar>
@@ -101,21 +102,26 @@ void TestProgress::clickStart(const QString &path)
     QVERIFY(startThroughDialog(form(), path));
 }
 
+// The batch tool shows the fraction, the window the percent.
 void TestProgress::percentFromTimeOrPosition_data()
 {
     QTest::addColumn<double>("time");
     QTest::addColumn<double>("duration");
     QTest::addColumn<qint64>("position");
     QTest::addColumn<qint64>("size");
+    QTest::addColumn<double>("fraction");
     QTest::addColumn<int>("percent");
-    QTest::newRow("first picture") << 0.0 << 10.0 << qint64(500) << qint64(1000) << 0;
-    QTest::newRow("time before position") << 2.5 << 10.0 << qint64(900) << qint64(1000) << 25;
-    QTest::newRow("time past the duration") << 11.0 << 10.0 << qint64(-1) << qint64(-1) << 99;
-    QTest::newRow("picture without time") << -1.0 << 10.0 << qint64(300) << qint64(1000) << 30;
-    QTest::newRow("duration unknown") << 4.0 << -1.0 << qint64(1) << qint64(3) << 33;
-    QTest::newRow("whole file read") << -1.0 << -1.0 << qint64(1000) << qint64(1000) << 99;
-    QTest::newRow("pipe") << 4.0 << -1.0 << qint64(4096) << qint64(-1) << -1;
-    QTest::newRow("nothing known") << -1.0 << -1.0 << qint64(-1) << qint64(-1) << -1;
+    QTest::newRow("first picture") << 0.0 << 10.0 << qint64(500) << qint64(1000) << 0.0 << 0;
+    QTest::newRow("time before position")
+        << 2.5 << 10.0 << qint64(900) << qint64(1000) << 0.25 << 25;
+    QTest::newRow("time past the duration")
+        << 11.0 << 10.0 << qint64(-1) << qint64(-1) << 1.0 << 99;
+    QTest::newRow("picture without time")
+        << -1.0 << 10.0 << qint64(300) << qint64(1000) << 0.3 << 30;
+    QTest::newRow("duration unknown") << 4.0 << -1.0 << qint64(1) << qint64(3) << 1.0 / 3 << 33;
+    QTest::newRow("whole file read") << -1.0 << -1.0 << qint64(1000) << qint64(1000) << 1.0 << 99;
+    QTest::newRow("pipe") << 4.0 << -1.0 << qint64(4096) << qint64(-1) << -1.0 << -1;
+    QTest::newRow("nothing known") << -1.0 << -1.0 << qint64(-1) << qint64(-1) << -1.0 << -1;
 }
 
 void TestProgress::percentFromTimeOrPosition()
@@ -124,7 +130,9 @@ void TestProgress::percentFromTimeOrPosition()
     QFETCH(double, duration);
     QFETCH(qint64, position);
     QFETCH(qint64, size);
+    QFETCH(double, fraction);
     QFETCH(int, percent);
+    QCOMPARE(progressFraction(time, duration, position, size), fraction);
     QCOMPARE(progressPercent(time, duration, position, size), percent);
 }
 
