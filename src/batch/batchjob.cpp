@@ -93,16 +93,18 @@ std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &vi
     return std::nullopt;
 }
 
-std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options)
+std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options,
+                                         const QStringList &others)
 {
+    QStringList outputs = others;
+    for (const QString &video : videos)
+        outputs << outputFiles(video, options);
     QSet<QString> paths;
     std::set<std::pair<dev_t, ino_t>> identities;
-    for (const QString &video : videos) {
-        for (const QString &file : outputFiles(video, options)) {
-            paths << cleanAbsolute(file);
-            if (const auto identity = fileIdentity(file))
-                identities.insert(*identity);
-        }
+    for (const QString &file : outputs) {
+        paths << cleanAbsolute(file);
+        if (const auto identity = fileIdentity(file))
+            identities.insert(*identity);
     }
     for (const QString &video : videos) {
         if (paths.contains(cleanAbsolute(video)))

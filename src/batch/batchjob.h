@@ -48,9 +48,11 @@ std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &vi
                                                            const QString &outputDir);
 
 // The first video that would be overwritten by a file the run writes (its
-// own or another video's): the same absolute clean path, or for files that
-// exist, the same file reached another way. Nothing when there is none.
-std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options);
+// own, another video's or one of others, such as the comparison): the same
+// absolute clean path, or for files that exist, the same file reached another
+// way. Nothing when there is none.
+std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options,
+                                         const QStringList &others = {});
 
 // "-colours.csv" and "-shots.csv": appended like the strips' suffixes.
 QString csvSuffix();

@@ -295,13 +295,11 @@ int main(int argc, char *argv[])
         return failUsage(QStringLiteral("%1 and %2 would write files of the same names.")
                              .arg(clash->first, clash->second));
     // Its strips would replace it, and a later video might read them instead.
-    if (const auto video = videoAmongOutputs(videos, options))
+    const QStringList others =
+        parser.isSet(compareOption) ? QStringList{compareFile} : QStringList{};
+    if (const auto video = videoAmongOutputs(videos, options, others))
         return failUsage(
             QStringLiteral("%1 is both a video to read and a file to write.").arg(*video));
-    if (parser.isSet(compareOption) &&
-        withoutDuplicates(videos + QStringList{compareFile}) == withoutDuplicates(videos))
-        return failUsage(
-            QStringLiteral("%1 is both a video to read and a file to write.").arg(compareFile));
     // Each task of many checks the whole list above, then reads its share.
     const QStringList task = shard ? shardOf(videos, *shard) : videos;
     if (!options.outputDir.isEmpty() && !QDir().mkpath(options.outputDir))

@@ -729,6 +729,11 @@ void TestBatch::videoThatWouldBeOverwrittenIsRefused_data()
         << QStringList{QStringLiteral("-o"), QStringLiteral("linked"), QStringLiteral("a.mkv"),
                        QStringLiteral("out/a.mkv-averageDisplay.bmp")}
         << QStringLiteral("out/a.mkv-averageDisplay.bmp");
+    QTest::addRow("the comparison, through a linked directory")
+        << QStringList{QStringLiteral("--width"),   QStringLiteral("8"),
+                       QStringLiteral("--compare"), QStringLiteral("linked/all.png"),
+                       QStringLiteral("a.mkv"),     QStringLiteral("out/all.png")}
+        << QStringLiteral("out/all.png");
 }
 
 void TestBatch::videoThatWouldBeOverwrittenIsRefused()
@@ -742,7 +747,8 @@ void TestBatch::videoThatWouldBeOverwrittenIsRefused()
     // Each a readable video: without the check all would be read and written.
     for (const QString &name :
          {QStringLiteral("a.mkv"), QStringLiteral("a.mkv-averageDisplay.bmp"),
-          QStringLiteral("out/a.mkv-colours.csv"), QStringLiteral("out/a.mkv-averageDisplay.bmp")})
+          QStringLiteral("out/a.mkv-colours.csv"), QStringLiteral("out/a.mkv-averageDisplay.bmp"),
+          QStringLiteral("out/all.png")})
         QVERIFY(QFile::copy(video, work.filePath(name)));
     const auto before = treeOf(work.path());
 
