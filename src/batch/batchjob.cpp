@@ -223,25 +223,31 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     QElapsedTimer clock;
     clock.start();
     VideoOutcome outcome;
+    const auto done = [&outcome, &clock] {
+        outcome.seconds = clock.nsecsElapsed() / 1e9;
+        return outcome;
+    };
     if (options.skipExisting && outputsAreCurrent(videoPath, options)) {
         outcome.status = VideoOutcome::Skipped;
         outcome.outputs = outputFiles(videoPath, options);
-        outcome.seconds = clock.nsecsElapsed() / 1e9;
-        return outcome;
+        return done();
     }
 
     const int id = report.begin(videoPath);
     ReadProgress last;
+    // Nothing is written for a video that could not be read.
+    const auto unread = [&](const QString &reason) {
+        report.finish(id, last, false);
+        report.message(failureLine(videoPath, reason));
+        outcome.error = reason;
+        return done();
+    };
     QRect crop;
     QString cropWhy;
     const CropFound found = findCrop(videoPath, options.crop, options.maxPixels, &crop, &cropWhy);
     if (found != CropFound::Yes) {
-        report.finish(id, last, false);
-        report.message(failureLine(videoPath, cropWhy));
-        outcome.error = cropWhy;
         outcome.usageError = found == CropFound::Outside;
-        outcome.seconds = clock.nsecsElapsed() / 1e9;
-        return outcome;
+        return unread(cropWhy);
     }
     AnalysisState analysis;
     StripLayout layout = options.layout;
@@ -262,13 +268,8 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     outcome.pictures = analysis.frameCount;
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
-    if (!read || analysis.frameCount == 0) {
-        report.finish(id, last, false);
-        outcome.error = read ? QStringLiteral("No picture could be decoded.") : why;
-        report.message(failureLine(videoPath, outcome.error));
-        outcome.seconds = clock.nsecsElapsed() / 1e9;
-        return outcome;
-    }
+    if (!read || analysis.frameCount == 0)
+        return unread(read ? QStringLiteral("No picture could be decoded.") : why);
 
     const QString base = outputBase(videoPath, options.outputDir);
     const double lastTime = std::max(analysis.pictureTimes.back(), 0.0);
@@ -304,6 +305,5 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     }
     outcome.status = failed.isEmpty() ? VideoOutcome::Written : VideoOutcome::Failed;
     outcome.error = reasons.join(QStringLiteral("; "));
-    outcome.seconds = clock.nsecsElapsed() / 1e9;
-    return outcome;
+    return done();
 }
