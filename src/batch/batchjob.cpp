@@ -3,6 +3,7 @@
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batch/videoanalysis.h"
+#include "batch/videolist.h"
 #include "export/atomicfile.h"
 
 #include <QDateTime>
@@ -20,11 +21,6 @@
 #include <cmath>
 
 namespace {
-
-QString cleanAbsolute(const QString &path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
 
 // Device and inode of an existing file, links followed.
 std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)

@@ -42,12 +42,17 @@ bool readVideoList(const QString &listPath, QStringList &videos, QString *why)
     return true;
 }
 
+QString cleanAbsolute(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
 QStringList withoutDuplicates(const QStringList &videos)
 {
     QSet<QString> seen;
     QStringList unique;
     for (const QString &video : videos) {
-        const QString path = QDir::cleanPath(QFileInfo(video).absoluteFilePath());
+        const QString path = cleanAbsolute(video);
         if (!seen.contains(path)) {
             seen.insert(path);
             unique << video;

@@ -23,6 +23,9 @@ std::optional<Shard> parseShard(const QString &text);
 // the reason in why.
 bool readVideoList(const QString &listPath, QStringList &videos, QString *why);
 
+// path made absolute and cleaned: what tells two mentions of a file apart.
+QString cleanAbsolute(const QString &path);
+
 // videos without the later mentions of a file already listed (the same
 // absolute path once cleaned), in the order given.
 QStringList withoutDuplicates(const QStringList &videos);
