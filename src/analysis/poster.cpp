@@ -69,6 +69,8 @@ QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int h
     }
 
     QImage image(columns, height, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
     for (int b = 0; b < bands; ++b) {
         const int top = b * height / bands;
         const int bottom = (b + 1) * height / bands;

@@ -23,5 +23,6 @@ struct PictureSpan {
 // column per picture. strip holds one column per time.
 //
 // The result is height rows high: band b of B covers rows b * height / B to
-// (b + 1) * height / B - 1. Null for an empty strip.
+// (b + 1) * height / B - 1. Null for an empty strip, or when the image's
+// memory cannot be had.
 QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int height);

@@ -30,15 +30,20 @@ Strip::Strip(int bandCount, int bandHeight, int reducedBound)
 {
 }
 
-void Strip::growTo(int capacity)
+bool Strip::growTo(int capacity)
 {
+    if (qsizetype(capacity) * height() > largestPixels)
+        return false;
     QImage grown(capacity, height(), QImage::Format_RGB32);
+    if (grown.isNull())
+        return false;
     if (m_width > 0) {
         const qsizetype used = qsizetype(m_width) * sizeof(QRgb);
         for (int row = 0; row < height(); ++row)
             std::memcpy(grown.scanLine(row), m_pixels.constScanLine(row), used);
     }
     m_pixels = std::move(grown);
+    return true;
 }
 
 void Strip::reserve(int columns)
@@ -50,8 +55,15 @@ void Strip::reserve(int columns)
 void Strip::append(std::span<const QColor> bandColours)
 {
     Q_ASSERT(bandColours.size() == std::size_t(m_bandCount));
-    if (m_width == m_pixels.width())
-        growTo(std::max(initialCapacity, 2 * m_pixels.width()));
+    if (m_width == m_pixels.width()) {
+        const qsizetype room = largestPixels / height();
+        const int capacity =
+            int(std::min<qsizetype>(std::max(initialCapacity, 2 * m_pixels.width()), room));
+        if (capacity <= m_width || !growTo(capacity)) {
+            m_overflowed = true;
+            return;
+        }
+    }
 
     // bits() once: scanLine() would check for sharing on every row.
     uchar *bits = m_pixels.bits();
@@ -110,6 +122,7 @@ int Strip::reducedCount(int j) const
 void Strip::clear()
 {
     m_width = 0;
+    m_overflowed = false;
     m_reducedWidth = 0;
     m_factor = 1;
 }

@@ -34,13 +34,17 @@ class Strip
 {
 public:
     static constexpr int defaultReducedBound = 4096;
+    // Pixels a strip may hold (1 GiB): beyond, columns are dropped.
+    static constexpr qsizetype largestPixels = qsizetype(1) << 28;
 
     // reducedBound is rounded down to an even number of at least 2.
     explicit Strip(int bandCount = 1, int bandHeight = stripHeight,
                    int reducedBound = defaultReducedBound);
 
     // Adds one column, bandColours[b] for band b (exactly bandCount() colours).
-    // O(height()) amortized; allocates only when the capacity doubles.
+    // O(height()) amortized; allocates only when the capacity doubles. A
+    // column that would take the strip past largestPixels, or that memory
+    // cannot hold, is dropped and the strip marked overflowed().
     void append(std::span<const QColor> bandColours);
     // One-band strips only.
     void append(const QColor &colour) { append(std::span<const QColor>(&colour, 1)); }
@@ -51,6 +55,8 @@ public:
     void reserve(int columns);
 
     int width() const { return m_width; }
+    // Columns were dropped since the last clear().
+    bool overflowed() const { return m_overflowed; }
     int height() const { return m_bandCount * m_bandHeight; }
     int bandCount() const { return m_bandCount; }
     int bandHeight() const { return m_bandHeight; }
@@ -84,7 +90,8 @@ public:
     QImage reducedImage() const;
 
 private:
-    void growTo(int capacity);
+    // False, changing nothing, when the pixels cannot be had.
+    bool growTo(int capacity);
     void addToReduced(std::span<const QColor> bandColours);
     void halveReduced();
     // Strip columns summed in reduced column j.
@@ -95,6 +102,7 @@ private:
     int m_bandHeight;
     int m_reducedBound;
     int m_width = 0;
+    bool m_overflowed = false;
     // Capacity columns wide; only the first m_width columns are meaningful.
     QImage m_pixels;
 

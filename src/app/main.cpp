@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "export/filename.h"
 #include "video/framesource.h"
 
 #include <QApplication>
@@ -13,8 +14,13 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
-        // "Open with": QApplication has taken Qt's own options by now.
-        window.startFromArguments(QCoreApplication::arguments());
+        // "Open with": QApplication has taken Qt's own options out of argv by
+        // now. arguments() would turn a name's bytes that are not UTF-8 into
+        // U+FFFD, naming another file.
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << fileNameFromBytes(argv[i]);
+        window.startFromArguments(arguments);
         result = application.exec();
     } // the window goes before the application object
     return result;

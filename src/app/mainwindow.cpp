@@ -7,6 +7,7 @@
 #include "app/progressview.h"
 #include "app/stripview.h"
 #include "app/windowrun.h"
+#include "export/filename.h"
 #include "export/stripexport.h"
 #include "video/framesourceseek.h"
 
@@ -185,8 +186,8 @@ void MainWindow::showPicture(int index)
         return;
     const double time = times[size_t(index)];
     if (!windowRun.pictureFinder)
-        windowRun.pictureFinder = openFrameSource(
-            QFile::encodeName(stripView->videoPath()).constData(), 0, 0, rgb32PixelFormat());
+        windowRun.pictureFinder = openFrameSource(fileNameBytes(stripView->videoPath()).constData(),
+                                                  0, 0, rgb32PixelFormat());
     FrameSource *finder = windowRun.pictureFinder.get();
     if (finder && seekPicture(finder, time) == FrameReady) {
         stripView->showPicture(frameView(finder), sampleAspectRatio(finder));
@@ -243,7 +244,7 @@ void MainWindow::openRun(const QString &path)
     windowRun.source.reset();
     std::string why;
     windowRun.source =
-        openFrameSource(QFile::encodeName(path).constData(), 0, 0, rgb32PixelFormat(), &why);
+        openFrameSource(fileNameBytes(path).constData(), 0, 0, rgb32PixelFormat(), &why);
     if (windowRun.source) {
         gatherRowSums(windowRun.source.get(), windowRun.rowSums);
         windowRun.running = true;

@@ -5,6 +5,7 @@
 #include "batch/videoanalysis.h"
 #include "batch/videolist.h"
 #include "export/atomicfile.h"
+#include "export/filename.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,26 +15,21 @@
 #include <QHash>
 #include <QSet>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <set>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <cmath>
 
 namespace {
 
-// Device and inode of an existing file, links followed.
-std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
-{
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return std::nullopt;
-    return std::pair(status.st_dev, status.st_ino);
-}
-
-} // namespace
-
-std::optional<QList<StripKind>> parseStripKinds(const QString &list)
+const QList<std::pair<QString, StripKind>> &stripNames()
 {
     static const QList<std::pair<QString, StripKind>> names = {
         {QStringLiteral("average"), StripKind::Average},
@@ -45,6 +41,34 @@ std::optional<QList<StripKind>> parseStripKinds(const QString &list)
         {QStringLiteral("shots"), StripKind::Shots},
         {QStringLiteral("palette"), StripKind::Palette},
     };
+    return names;
+}
+
+} // namespace
+
+QString stripName(StripKind kind)
+{
+    for (const auto &[name, named] : stripNames()) {
+        if (named == kind)
+            return name;
+    }
+    return QString();
+}
+
+std::optional<StripKind> oversizedStrip(const QList<StripKind> &kinds, const StripLayout &layout)
+{
+    if (layout.width <= 0)
+        return std::nullopt;
+    for (StripKind kind : kinds) {
+        if (int64_t(layout.width) * layout.rows(kind) > largestStripPixels)
+            return kind;
+    }
+    return std::nullopt;
+}
+
+std::optional<QList<StripKind>> parseStripKinds(const QString &list)
+{
+    const auto &names = stripNames();
     QList<StripKind> kinds;
     const auto add = [&kinds](StripKind kind) {
         if (!kinds.contains(kind))
@@ -76,39 +100,162 @@ QString outputBase(const QString &videoPath, const QString &outputDir)
 std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &videos,
                                                            const QString &outputDir)
 {
-    QHash<QString, QString> videoOf; // absolute output base to the absolute video path
-    for (const QString &video : videos) {
-        const QString path = QFileInfo(video).absoluteFilePath();
-        const QString base = QFileInfo(outputBase(video, outputDir)).absoluteFilePath();
-        const auto found = videoOf.constFind(base);
-        if (found == videoOf.constEnd())
-            videoOf.insert(base, path);
-        else if (*found != path)
-            return std::pair(*found, path);
+    const QString workingDirectory = QDir::currentPath();
+    const auto baseOf = [&](qsizetype i) {
+        return cleanAbsolute(outputBase(videos[i], outputDir), workingDirectory);
+    };
+    // Hashes rather than the names: a list may hold a million videos.
+    std::unordered_multimap<size_t, qsizetype> byBase;
+    for (qsizetype i = 0; i < videos.size(); ++i) {
+        const QString base = baseOf(i);
+        const auto [first, last] = byBase.equal_range(qHash(base));
+        for (auto other = first; other != last; ++other) {
+            const QString path = cleanAbsolute(videos[i], workingDirectory);
+            const QString otherPath = cleanAbsolute(videos[other->second], workingDirectory);
+            if (baseOf(other->second) == base && otherPath != path)
+                return std::pair(otherPath, path);
+        }
+        byBase.emplace(qHash(base), i);
     }
     return std::nullopt;
 }
 
+namespace {
+
+// Which of a few or many files an output is: the same clean absolute path, or
+// an existing file reached another way (a hard link, a linked directory).
+// Most outputs do not exist yet: rather than look each one up, each output
+// directory is listed once, and only its entries that end like an output and
+// share an inode with one of the files (or are links) are looked at closer.
+class OutputMatcher
+{
+public:
+    OutputMatcher(const QStringList &files, const BatchOptions &options)
+        : m_files(files), m_workingDirectory(QDir::currentPath())
+    {
+        BatchOptions named = options;
+        named.outputDir.clear();
+        m_suffixes = outputFiles(QString(), named);
+        FileIdentities identities;
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            m_paths.emplace(qHash(cleanAbsolute(files[i], m_workingDirectory)), i);
+            if (const auto identity = identities.of(files[i])) {
+                m_identities.emplace(*identity, i);
+                m_inodes.insert(identity->second);
+            }
+        }
+    }
+
+    // The number of the file output is, or -1. direct: look output itself up
+    // rather than its directory (for outputs not named like the videos').
+    qsizetype match(const QString &output, bool direct = false)
+    {
+        const QString path = cleanAbsolute(output, m_workingDirectory);
+        const auto [first, last] = m_paths.equal_range(qHash(path));
+        for (auto candidate = first; candidate != last; ++candidate) {
+            if (cleanAbsolute(m_files[candidate->second], m_workingDirectory) == path)
+                return candidate->second;
+        }
+        if (direct) {
+            const auto identity = m_lookups.of(output);
+            const auto found = identity ? m_identities.find(*identity) : m_identities.end();
+            return found != m_identities.end() ? found->second : -1;
+        }
+        const qsizetype slash = output.lastIndexOf(QLatin1Char('/'));
+        list(slash < 0 ? QStringLiteral(".") : output.left(slash + 1));
+        return m_existing.value(path, -1);
+    }
+
+private:
+    void list(const QString &directory)
+    {
+        if (m_listed.contains(directory))
+            return;
+        m_listed.insert(directory);
+        const QByteArray name = fileNameBytes(directory);
+        const int descriptor = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (descriptor < 0)
+            return;
+        const std::unique_ptr<DIR, int (*)(DIR *)> entries(::fdopendir(descriptor), ::closedir);
+        if (!entries) {
+            ::close(descriptor);
+            return;
+        }
+        while (const dirent *entry = ::readdir(entries.get())) {
+            const bool mayBeFile = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN ||
+                                   m_inodes.count(entry->d_ino);
+            const QString entryName = fileNameFromBytes(entry->d_name);
+            if (!mayBeFile || std::none_of(m_suffixes.begin(), m_suffixes.end(),
+                                           [&entryName](const QString &suffix) {
+                                               return entryName.endsWith(suffix);
+                                           }))
+                continue;
+            struct stat status;
+            if (::fstatat(descriptor, entry->d_name, &status, 0) != 0)
+                continue;
+            const auto found = m_identities.find({status.st_dev, status.st_ino});
+            if (found != m_identities.end())
+                m_existing.insert(cleanAbsolute(directory + entryName, m_workingDirectory),
+                                  found->second);
+        }
+    }
+
+    const QStringList &m_files;
+    const QString m_workingDirectory;
+    QStringList m_suffixes;
+    std::unordered_multimap<size_t, qsizetype> m_paths; // by the hash of the clean path
+    std::map<FileIdentity, qsizetype> m_identities;
+    std::unordered_set<ino_t> m_inodes;
+    FileIdentities m_lookups;
+    QSet<QString> m_listed;
+    QHash<QString, qsizetype> m_existing; // entries found to be one of the files
+};
+
+// Calls check(file, direct) with every file the run writes (others first,
+// direct) until it returns true.
+template <typename Check>
+void forEachOutput(const QStringList &videos, const BatchOptions &options,
+                   const QStringList &others, Check check)
+{
+    for (const QString &file : others) {
+        if (check(file, true))
+            return;
+    }
+    for (const QString &video : videos) {
+        for (const QString &file : outputFiles(video, options)) {
+            if (check(file, false))
+                return;
+        }
+    }
+}
+
+} // namespace
+
 std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options,
                                          const QStringList &others)
 {
-    QStringList outputs = others;
-    for (const QString &video : videos)
-        outputs << outputFiles(video, options);
-    QSet<QString> paths;
-    std::set<std::pair<dev_t, ino_t>> identities;
-    for (const QString &file : outputs) {
-        paths << cleanAbsolute(file);
-        if (const auto identity = fileIdentity(file))
-            identities.insert(*identity);
-    }
-    for (const QString &video : videos) {
-        if (paths.contains(cleanAbsolute(video)))
-            return video;
-        if (const auto identity = fileIdentity(video); identity && identities.count(*identity))
-            return video;
-    }
-    return std::nullopt;
+    OutputMatcher videoFiles(videos, options);
+    qsizetype first = videos.size();
+    forEachOutput(videos, options, others, [&](const QString &file, bool direct) {
+        if (const qsizetype found = videoFiles.match(file, direct); found >= 0)
+            first = std::min(first, found);
+        return false;
+    });
+    return first < videos.size() ? std::optional(videos[first]) : std::nullopt;
+}
+
+std::optional<QString> writtenAmong(const QString &file, const QStringList &videos,
+                                    const BatchOptions &options, const QStringList &others)
+{
+    const QStringList files{file};
+    OutputMatcher target(files, options);
+    std::optional<QString> written;
+    forEachOutput(videos, options, others, [&](const QString &output, bool direct) {
+        if (target.match(output, direct) >= 0)
+            written = output;
+        return written.has_value();
+    });
+    return written;
 }
 
 std::optional<Sampling> parseSampling(const QString &text)
@@ -122,7 +269,8 @@ std::optional<Sampling> parseSampling(const QString &text)
     }
     bool valid = false;
     sampling.seconds = text.toDouble(&valid);
-    if (!valid || !(sampling.seconds > 0) || !std::isfinite(sampling.seconds))
+    if (!valid || !(sampling.seconds >= Sampling::shortestInterval) ||
+        !std::isfinite(sampling.seconds))
         return std::nullopt;
     sampling.mode = Sampling::Every;
     return sampling;
@@ -203,13 +351,20 @@ QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
 
 bool outputsAreCurrent(const QString &videoPath, const BatchOptions &options)
 {
-    const QDateTime videoTime = QFileInfo(videoPath).lastModified();
-    if (!videoTime.isValid())
+    struct stat video;
+    if (::stat(fileNameBytes(videoPath).constData(), &video) != 0)
         return false;
     const QStringList files = outputFiles(videoPath, options);
-    return std::all_of(files.begin(), files.end(), [&videoTime](const QString &file) {
-        const QFileInfo info(file);
-        return info.isFile() && info.lastModified() >= videoTime;
+    return std::all_of(files.begin(), files.end(), [&video](const QString &file) {
+        const QByteArray name = fileNameBytes(file);
+        struct stat output;
+        // A link is replaced when written, so what it points to is not ours;
+        // an empty or unreadable file is a write that went wrong.
+        if (::lstat(name.constData(), &output) != 0 || !S_ISREG(output.st_mode) ||
+            output.st_size == 0 || ::access(name.constData(), R_OK) != 0)
+            return false;
+        return std::pair(output.st_mtim.tv_sec, output.st_mtim.tv_nsec) >=
+               std::pair(video.st_mtim.tv_sec, video.st_mtim.tv_nsec);
     });
 }
 
@@ -259,13 +414,16 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
         last = progress;
         report.update(id, progress);
     };
-    const bool read = analyseVideo(videoPath, analysis, &why, progress,
-                                   {options.sampling, options.maxPixels, crop}, &end);
+    const AnalyseResult read = analyseVideo(videoPath, analysis, &why, progress,
+                                            {options.sampling, options.maxPixels, crop}, &end);
     outcome.pictures = analysis.frameCount;
+    outcome.usageError = read == AnalyseResult::Refused;
+    if (read != AnalyseResult::Read)
+        return unread(why);
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
-    if (!read || analysis.frameCount == 0)
-        return unread(read ? QStringLiteral("No picture could be decoded.") : why);
+    if (analysis.frameCount == 0)
+        return unread(QStringLiteral("No picture could be decoded."));
 
     const QString base = outputBase(videoPath, options.outputDir);
     const double lastTime = std::max(analysis.pictureTimes.back(), 0.0);

@@ -37,6 +37,15 @@ std::optional<Crop> parseCrop(const QString &text);
 // "average,quadrant,..." or "all" to kinds in the order given, each once;
 // nothing for an empty list or an unknown name.
 std::optional<QList<StripKind>> parseStripKinds(const QString &list);
+// The name --strips knows kind by.
+QString stripName(StripKind kind);
+
+// The largest strips the tool draws: a side of 2^20 and 2^28 pixels (1 GiB).
+constexpr int largestStripSide = 1 << 20;
+constexpr int64_t largestStripPixels = Strip::largestPixels;
+// The first of kinds whose strip layout makes larger than largestStripPixels;
+// nothing when all fit or the width is one column per picture.
+std::optional<StripKind> oversizedStrip(const QList<StripKind> &kinds, const StripLayout &layout);
 
 // The path the output names are made from: the video path itself, or the
 // video's file name in outputDir.
@@ -53,6 +62,11 @@ std::optional<std::pair<QString, QString>> clashingOutputs(const QStringList &vi
 // way. Nothing when there is none.
 std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchOptions &options,
                                          const QStringList &others = {});
+// The first of the files the run writes for videos, and of others, that is
+// file (the same absolute clean path, or the same existing file reached
+// another way); nothing when none is.
+std::optional<QString> writtenAmong(const QString &file, const QStringList &videos,
+                                    const BatchOptions &options, const QStringList &others = {});
 
 // "-colours.csv" and "-shots.csv": appended like the strips' suffixes.
 QString csvSuffix();
@@ -65,8 +79,8 @@ QString cropSuffix();
 // the CSVs and the crop.
 QStringList outputFiles(const QString &videoPath, const BatchOptions &options);
 
-// True when every file options ask for from videoPath exists and is not
-// older than the video.
+// True when every file options ask for from videoPath is a regular file (not
+// a link to one), not empty, readable, and not older than the video.
 bool outputsAreCurrent(const QString &videoPath, const BatchOptions &options);
 
 // Reads videoPath and writes its files, reporting progress and every failure

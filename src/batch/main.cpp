@@ -5,6 +5,7 @@
 #include "batch/runreport.h"
 #include "batch/videolist.h"
 #include "export/comparison.h"
+#include "export/filename.h"
 #include "video/framesource.h"
 
 #include <QCommandLineParser>
@@ -12,7 +13,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -95,6 +100,15 @@ QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome> &outcom
 
 int main(int argc, char *argv[])
 {
+    // A closed standard stream would be taken by the next file opened: a
+    // report opened as descriptor 1 would get the progress lines.
+    bool inputClosed = false;
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+            inputClosed = inputClosed || descriptor == STDIN_FILENO;
+            ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        }
+    }
     // QCoreApplication unless text is drawn: no display is needed for QImage.
     std::unique_ptr<QCoreApplication> application;
     if (drawsComparison(argc, argv)) {
@@ -175,8 +189,13 @@ int main(int argc, char *argv[])
         QStringLiteral("N"), QString::number(defaultMaxPixels));
     const QCommandLineOption fromOption(
         QStringLiteral("from"),
-        QStringLiteral("Also read the videos listed in LIST, one path per line (- for standard "
-                       "input)."),
+        QStringLiteral("Also read the videos listed in LIST, one path per line, or NUL-separated "
+                       "when it holds a NUL byte (- for standard input)."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption fromNulOption(
+        QStringLiteral("from0"),
+        QStringLiteral("Also read the videos listed in LIST, NUL-separated as find -print0 writes "
+                       "them (- for standard input)."),
         QStringLiteral("LIST"));
     const QCommandLineOption shardOption(
         QStringLiteral("shard"),
@@ -204,13 +223,17 @@ int main(int argc, char *argv[])
         QStringLiteral("CROP"), QStringLiteral("none"));
     parser.addOptions({stripsOption, csvOption, shotsOption, outputOption, jobsOption, quietOption,
                        widthOption, heightOption, formatOption, sampleOption, maxPixelsOption,
-                       cropOption, fromOption, shardOption, skipOption, reportOption,
+                       cropOption, fromOption, fromNulOption, shardOption, skipOption, reportOption,
                        compareOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
-    // parse, not process: process exits with 1 on a usage error.
-    if (!parser.parse(QCoreApplication::arguments()))
+    // parse, not process: process exits with 1 on a usage error. arguments()
+    // would turn a name's bytes that are not UTF-8 into U+FFFD.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << fileNameFromBytes(argv[i]);
+    if (!parser.parse(arguments))
         return failUsage(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
@@ -218,7 +241,7 @@ int main(int argc, char *argv[])
         parser.showVersion();
 
     QStringList videos = parser.positionalArguments();
-    if (videos.isEmpty() && !parser.isSet(fromOption))
+    if (videos.isEmpty() && !parser.isSet(fromOption) && !parser.isSet(fromNulOption))
         return failUsage(QStringLiteral("No video given."));
     std::optional<Shard> shard;
     if (parser.isSet(shardOption)) {
@@ -241,10 +264,19 @@ int main(int argc, char *argv[])
             continue;
         bool valid = false;
         *value = parser.value(*option).toInt(&valid);
-        if (!valid || *value < 1)
-            return failUsage(QStringLiteral("--%1 takes a whole number of at least 1.")
-                                 .arg(option->names().constFirst()));
+        if (!valid || *value < 1 || *value > largestStripSide)
+            return failUsage(QStringLiteral("--%1 takes a whole number from 1 to %2.")
+                                 .arg(option->names().constFirst())
+                                 .arg(largestStripSide));
     }
+    if (const auto kind = oversizedStrip(options.kinds, options.layout))
+        return failUsage(
+            QStringLiteral("The %1 strip of %2 x %3 pixels is larger than the limit of "
+                           "%4 pixels.")
+                .arg(stripName(*kind))
+                .arg(options.layout.width)
+                .arg(options.layout.rows(*kind))
+                .arg(largestStripPixels));
     options.layout.format = parser.value(formatOption);
     if (!QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg")}.contains(
             options.layout.format))
@@ -254,8 +286,9 @@ int main(int argc, char *argv[])
         options.sampling = *sampling;
     else
         return failUsage(QStringLiteral("Unknown sampling \"%1\": all, key or a number of seconds "
-                                        "above 0.")
-                             .arg(parser.value(sampleOption)));
+                                        "of at least %2.")
+                             .arg(parser.value(sampleOption))
+                             .arg(Sampling::shortestInterval));
     if (const auto crop = parseCrop(parser.value(cropOption)))
         options.crop = *crop;
     else
@@ -268,8 +301,10 @@ int main(int argc, char *argv[])
             QStringLiteral("The number of jobs must be a whole number of at least 1."));
     bool maxPixelsValid = false;
     options.maxPixels = parser.value(maxPixelsOption).toLongLong(&maxPixelsValid);
-    if (!maxPixelsValid || options.maxPixels < 1)
-        return failUsage(QStringLiteral("The pixel limit must be a whole number of at least 1."));
+    // FFmpeg's decoders take at most INT_MAX.
+    if (!maxPixelsValid || options.maxPixels < 1 || options.maxPixels > INT_MAX)
+        return failUsage(
+            QStringLiteral("The pixel limit must be a whole number from 1 to %1.").arg(INT_MAX));
     options.skipExisting = parser.isSet(skipOption);
     const QString compareFile = shardFileName(parser.value(compareOption), shard);
     if (parser.isSet(compareOption)) {
@@ -284,20 +319,37 @@ int main(int argc, char *argv[])
         if (options.outputDir.isEmpty())
             return failUsage(QStringLiteral("The output directory is empty."));
     }
-    for (const QString &list : parser.values(fromOption)) {
-        QString why;
-        if (!readVideoList(list, videos, &why))
-            return failFile(list, why);
+    for (const QCommandLineOption *option : {&fromOption, &fromNulOption}) {
+        for (const QString &list : parser.values(*option)) {
+            if (inputClosed && list == QLatin1String("-"))
+                return failFile(list, QStringLiteral("Standard input is closed."));
+            QString why;
+            const ListRead read = readVideoList(list, option == &fromNulOption, videos, &why);
+            if (read == ListRead::Malformed)
+                return failUsage(list + QStringLiteral(": ") + why);
+            if (read == ListRead::Unreadable)
+                return failFile(list, why);
+        }
     }
     videos = withoutDuplicates(videos);
     // The later video's files would silently replace the earlier one's.
     if (const auto clash = clashingOutputs(videos, options.outputDir))
         return failUsage(QStringLiteral("%1 and %2 would write files of the same names.")
                              .arg(clash->first, clash->second));
-    // Its strips would replace it, and a later video might read them instead.
-    const QStringList others =
+    const QStringList comparison =
         parser.isSet(compareOption) ? QStringList{compareFile} : QStringList{};
-    if (const auto video = videoAmongOutputs(videos, options, others))
+    // A report appended to a video would damage it.
+    const QString reportFile = parser.value(reportOption);
+    if (parser.isSet(reportOption) && reportFile != QLatin1String("-")) {
+        if (const auto video = writtenAmong(reportFile, {}, options, videos))
+            return failUsage(
+                QStringLiteral("The report %1 is the video %2.").arg(reportFile, *video));
+        if (const auto file = writtenAmong(reportFile, videos, options, comparison))
+            return failUsage(QStringLiteral("The report %1 is also the file %2 to write.")
+                                 .arg(reportFile, *file));
+    }
+    // Its strips would replace it, and a later video might read them instead.
+    if (const auto video = videoAmongOutputs(videos, options, comparison))
         return failUsage(
             QStringLiteral("%1 is both a video to read and a file to write.").arg(*video));
     // Each task of many checks the whole list above, then reads its share.
@@ -308,9 +360,9 @@ int main(int argc, char *argv[])
     std::unique_ptr<RunReport> runReport;
     if (parser.isSet(reportOption)) {
         QString why;
-        runReport = RunReport::open(parser.value(reportOption), &why);
+        runReport = RunReport::open(reportFile, &why);
         if (!runReport)
-            return failFile(parser.value(reportOption), why);
+            return failFile(reportFile, why);
     }
 
     const bool quiet = parser.isSet(quietOption);
@@ -323,7 +375,7 @@ int main(int argc, char *argv[])
             outcomes[i] = processVideo(task[i], options, report);
             QString why;
             if (runReport && !runReport->append(task[i], outcomes[i], &why)) {
-                report.message(failureLine(parser.value(reportOption), why));
+                report.message(failureLine(reportFile, why));
                 reportWritten = false;
             }
         }
@@ -352,10 +404,10 @@ int main(int argc, char *argv[])
                            .arg(counts[VideoOutcome::Written])
                            .arg(counts[VideoOutcome::Skipped])
                            .arg(counts[VideoOutcome::Failed]));
-    const bool cropOutside =
+    const bool refused =
         std::any_of(outcomes.begin(), outcomes.end(),
                     [](const VideoOutcome &outcome) { return outcome.usageError; });
-    if (cropOutside)
+    if (refused)
         return usageError;
     return allWritten && counts[VideoOutcome::Failed] == 0 ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "batch/progress.h"
 
+#include "export/filename.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -40,8 +42,13 @@ QString printableName(const QString &name)
 {
     QString printable;
     printable.reserve(name.size());
-    for (const QChar c : name) {
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name[i];
         const char16_t code = c.unicode();
+        if (const int byte = escapedByte(name, i); byte >= 0) {
+            printable += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+            continue;
+        }
         switch (code) {
         case u'\\':
             printable += QStringLiteral("\\\\");

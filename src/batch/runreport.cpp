@@ -1,11 +1,14 @@
 #include "batch/runreport.h"
 
+#include "export/filename.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -85,14 +88,26 @@ std::unique_ptr<RunReport> RunReport::open(const QString &fileName, QString *why
 {
     if (fileName == QLatin1String("-"))
         return std::unique_ptr<RunReport>(new RunReport(STDOUT_FILENO, false));
-    const int descriptor = ::open(QFile::encodeName(fileName).constData(),
-                                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (descriptor < 0) {
+    const QByteArray path = fileNameBytes(fileName);
+    const auto fail = [why](const QString &reason) {
         if (why)
-            *why = systemReason(errno);
+            *why = reason;
         return nullptr;
-    }
-    return std::unique_ptr<RunReport>(new RunReport(descriptor, true));
+    };
+    const QString notRegular = QStringLiteral("The report must be a regular file.");
+    // A FIFO would block the open until someone reads it.
+    struct stat status;
+    if (::stat(path.constData(), &status) == 0 && !S_ISREG(status.st_mode))
+        return fail(notRegular);
+    const int descriptor =
+        ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (descriptor < 0)
+        return fail(systemReason(errno));
+    std::unique_ptr<RunReport> report(new RunReport(descriptor, true));
+    // It may have been swapped for something else since the stat.
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        return fail(notRegular);
+    return report;
 }
 
 RunReport::RunReport(int descriptor, bool owned) : m_descriptor(descriptor), m_owned(owned) {}

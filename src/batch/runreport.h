@@ -13,11 +13,13 @@
 // What became of one video.
 struct VideoOutcome {
     enum Status { Written, Skipped, Failed } status = Failed;
-    int64_t pictures = 0;    // measured
-    double seconds = 0;      // wall-clock time spent on it
-    QStringList outputs;     // files it has (written, or found up to date)
-    QString error;           // Failed: why
-    bool usageError = false; // Failed as the crop asked for lies outside its pictures
+    int64_t pictures = 0; // measured
+    double seconds = 0;   // wall-clock time spent on it
+    QStringList outputs;  // files it has (written, or found up to date)
+    QString error;        // Failed: why
+    // Failed as the crop asked for lies outside its pictures, or the sampling
+    // is finer than its pictures.
+    bool usageError = false;
 };
 
 // {"path": ..., "status": "written", "pictures": ..., "seconds": ...,
@@ -28,7 +30,9 @@ class RunReport
 {
 public:
     // Opens fileName for appending, creating it when missing ("-": standard
-    // output); nothing when it cannot, with the reason in why.
+    // output); nothing when it cannot, with the reason in why. Like a log, a
+    // symbolic link is followed; anything but a regular file (a FIFO, a
+    // device) is refused.
     static std::unique_ptr<RunReport> open(const QString &fileName, QString *why);
     ~RunReport();
     RunReport(const RunReport &) = delete;

@@ -2,6 +2,7 @@
 
 #include "analysis/activearea.h"
 #include "analysis/framereading.h"
+#include "export/filename.h"
 #include "video/framesourceseek.h"
 
 #include <QFile>
@@ -28,7 +29,7 @@ ReadProgress progressOf(const FrameSource *source, int64_t pictures, const QRect
 FrameSourcePtr openRgb(const QString &path, int64_t maxPixels, QString *why)
 {
     std::string reason;
-    FrameSourcePtr source = openFrameSource(QFile::encodeName(path).constData(), 0, 0,
+    FrameSourcePtr source = openFrameSource(fileNameBytes(path).constData(), 0, 0,
                                             rgb32PixelFormat(), &reason, maxPixels);
     if (!source && why)
         *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
@@ -99,19 +100,20 @@ CropFound findCrop(const QString &path, const Crop &crop, int64_t maxPixels, QRe
     return CropFound::Yes;
 }
 
-bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
-                  const ProgressCallback &progress, const ReadOptions &options, double *endTime)
+AnalyseResult analyseVideo(const QString &path, AnalysisState &result, QString *why,
+                           const ProgressCallback &progress, const ReadOptions &options,
+                           double *endTime)
 {
     FrameSourcePtr source = openRgb(path, options.maxPixels, why);
     if (!source)
-        return false;
+        return AnalyseResult::Unreadable;
     if (!QRect(0, 0, outputWidth(source.get()), outputHeight(source.get()))
              .contains(options.crop) &&
         !options.crop.isNull()) {
         if (why)
             *why = QStringLiteral("The crop %1 does not lie within the picture.")
                        .arg(cropText(options.crop));
-        return false;
+        return AnalyseResult::Unreadable;
     }
     const QImage frame = frameView(source.get(), options.crop);
     RowSums sums;
@@ -138,6 +140,18 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
     }
     Clock::time_point lastReport = Clock::now();
     while (readPicture(source.get()) == FrameReady) {
+        if (result.frameCount == 0 && options.sampling.mode == Sampling::Every) {
+            const double interval = currentPictureDuration(source.get());
+            if (options.sampling.seconds < interval * (1 - 1e-6)) {
+                if (why)
+                    *why = QStringLiteral("One picture per %1 s is more often than the video's "
+                                          "pictures come (every %2 s); --sample all measures "
+                                          "every picture.")
+                               .arg(options.sampling.seconds)
+                               .arg(interval);
+                return AnalyseResult::Refused;
+            }
+        }
         recordPicture(result, frame, currentPictureTime(source.get()), sums);
         if (progress) {
             const Clock::time_point now = Clock::now();
@@ -158,5 +172,5 @@ bool analyseVideo(const QString &path, AnalysisState &result, QString *why,
         last.finished = true;
         progress(last);
     }
-    return true;
+    return AnalyseResult::Read;
 }

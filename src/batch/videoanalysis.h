@@ -32,7 +32,9 @@ constexpr int progressIntervalMs = 100;
 // picture's time).
 struct Sampling {
     enum Mode { All, Key, Every } mode = All;
-    double seconds = 0; // Every only
+    double seconds = 0; // Every only, at least shortestInterval
+    // Below this, sums of picture times would lose pictures to rounding.
+    static constexpr double shortestInterval = 0.001;
 };
 
 // How a video is read.
@@ -74,7 +76,10 @@ CropFound findCrop(const QString &path, const Crop &crop, int64_t maxPixels, QRe
 // when the video cannot be opened, with the reason in why; result is then
 // untouched. Pictures of more than options.maxPixels pixels are refused (see
 // openFrameSource); only options.crop of each is measured. endTime, when given, receives the time
-// the last picture ends (its time plus its duration).
-bool analyseVideo(const QString &path, AnalysisState &result, QString *why = nullptr,
-                  const ProgressCallback &progress = {}, const ReadOptions &options = {},
-                  double *endTime = nullptr);
+// the last picture ends (its time plus its duration). Sampling more often
+// than the video's pictures come is refused as a usage error (Refused), once
+// the first picture tells the interval.
+enum class AnalyseResult { Read, Unreadable, Refused };
+AnalyseResult analyseVideo(const QString &path, AnalysisState &result, QString *why = nullptr,
+                           const ProgressCallback &progress = {}, const ReadOptions &options = {},
+                           double *endTime = nullptr);

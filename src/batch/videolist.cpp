@@ -1,11 +1,20 @@
 #include "batch/videolist.h"
 
+#include "export/filename.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSet>
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
 
 std::optional<Shard> parseShard(const QString &text)
 {
@@ -20,43 +29,159 @@ std::optional<Shard> parseShard(const QString &text)
     return shard;
 }
 
-bool readVideoList(const QString &listPath, QStringList &videos, QString *why)
+namespace {
+
+QString systemReason(int error)
 {
-    QFile list;
-    const bool standardInput = listPath == QLatin1String("-");
-    const bool opened = standardInput
-                            ? list.open(stdin, QIODevice::ReadOnly)
-                            : (list.setFileName(listPath), list.open(QIODevice::ReadOnly));
-    QByteArray bytes;
-    if (opened)
-        bytes = list.readAll();
-    if (!opened || list.error() != QFileDevice::NoError) {
-        if (why)
-            *why = list.errorString() + QLatin1Char('.');
-        return false;
-    }
-    for (const QByteArray &line : bytes.split('\n')) {
-        if (!line.trimmed().isEmpty())
-            videos << QFile::decodeName(line);
-    }
-    return true;
+    return QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
 }
 
-QString cleanAbsolute(const QString &path)
+// Reads into buffer until it holds at least wanted bytes or the input ends;
+// the number read, or -1 with errno set.
+ssize_t readSome(int descriptor, QByteArray &buffer, qsizetype wanted)
 {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const qsizetype before = buffer.size();
+    char chunk[65536];
+    while (buffer.size() - before < wanted) {
+        const ssize_t got = ::read(descriptor, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        buffer.append(chunk, got);
+    }
+    return ssize_t(buffer.size() - before);
+}
+
+} // namespace
+
+ListRead readVideoList(const QString &listPath, bool nulSeparated, QStringList &videos,
+                       QString *why)
+{
+    const auto fail = [why](ListRead result, const QString &reason) {
+        if (why)
+            *why = reason;
+        return result;
+    };
+    const bool standardInput = listPath == QLatin1String("-");
+    int descriptor = STDIN_FILENO;
+    if (!standardInput) {
+        descriptor = ::open(fileNameBytes(listPath).constData(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return fail(ListRead::Unreadable, systemReason(errno));
+    }
+    const auto closer = qScopeGuard([&] {
+        if (!standardInput)
+            ::close(descriptor);
+    });
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0)
+        return fail(ListRead::Unreadable, systemReason(errno));
+    // /dev/zero or /dev/urandom would be read for ever.
+    if ((S_ISCHR(status.st_mode) && !::isatty(descriptor)) || S_ISBLK(status.st_mode))
+        return fail(ListRead::Unreadable, QStringLiteral("This is a device, not a list."));
+
+    QByteArray buffer;
+    // A NUL-separated list shows a NUL within its first name.
+    if (readSome(descriptor, buffer, longestListedName + 1) < 0)
+        return fail(ListRead::Unreadable, systemReason(errno));
+    const char separator = nulSeparated || buffer.contains('\0') ? '\0' : '\n';
+    const QString entryName = separator ? QStringLiteral("Line") : QStringLiteral("Entry");
+    qsizetype number = 0;
+    for (bool ended = buffer.isEmpty();;) {
+        qsizetype start = 0;
+        for (qsizetype end; (end = buffer.indexOf(separator, start)) >= 0; start = end + 1) {
+            ++number;
+            QByteArrayView entry(buffer.constData() + start, end - start);
+            if (separator == '\n' && entry.endsWith('\r'))
+                entry.chop(1);
+            if (entry.size() > longestListedName)
+                return fail(ListRead::Malformed, QStringLiteral("%1 %2 is longer than %3 bytes.")
+                                                     .arg(entryName)
+                                                     .arg(number)
+                                                     .arg(longestListedName));
+            if (separator == '\n' && entry.contains('\0'))
+                return fail(ListRead::Malformed,
+                            QStringLiteral("Line %1 holds a NUL byte.").arg(number));
+            if (!entry.trimmed().isEmpty())
+                videos << fileNameFromBytes(entry);
+        }
+        buffer.remove(0, start);
+        if (buffer.size() > longestListedName + 1)
+            return fail(ListRead::Malformed, QStringLiteral("%1 %2 is longer than %3 bytes.")
+                                                 .arg(entryName)
+                                                 .arg(number + 1)
+                                                 .arg(longestListedName));
+        if (ended)
+            break;
+        const ssize_t got = readSome(descriptor, buffer, 1);
+        if (got < 0)
+            return fail(ListRead::Unreadable, systemReason(errno));
+        if (got == 0) {
+            // The last name needs no separator after it.
+            ended = true;
+            if (!buffer.isEmpty())
+                buffer.append(separator);
+        }
+    }
+    return ListRead::Read;
+}
+
+FileIdentities::~FileIdentities()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+std::optional<FileIdentity> FileIdentities::of(const QString &name)
+{
+    const QByteArray path = fileNameBytes(name);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray directory = slash < 0 ? QByteArray(".") : path.left(slash + 1);
+    if (directory != m_directory || m_directory.isNull()) {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+        m_directory = directory;
+        m_descriptor = ::open(directory.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    const QByteArray file = path.mid(slash + 1);
+    struct stat status;
+    // A name ending in a slash (or "dir/.") is the directory itself.
+    const bool found =
+        m_descriptor >= 0 &&
+        ::fstatat(m_descriptor, file.isEmpty() ? "." : file.constData(), &status, 0) == 0;
+    if (!found)
+        return std::nullopt;
+    return FileIdentity(status.st_dev, status.st_ino);
+}
+
+QString cleanAbsolute(const QString &path, const QString &workingDirectory)
+{
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path
+                                                      : workingDirectory + QLatin1Char('/') + path);
 }
 
 QStringList withoutDuplicates(const QStringList &videos)
 {
-    QSet<QString> seen;
+    QSet<QString> seenPaths;
+    std::set<FileIdentity> seenFiles;
+    FileIdentities identities;
+    const QString workingDirectory = QDir::currentPath();
     QStringList unique;
     for (const QString &video : videos) {
-        const QString path = cleanAbsolute(video);
-        if (!seen.contains(path)) {
-            seen.insert(path);
-            unique << video;
+        // Hard and symbolic links are the same file by another name.
+        bool fresh;
+        if (const auto identity = identities.of(video)) {
+            fresh = seenFiles.insert(*identity).second;
+        } else {
+            const QString path = cleanAbsolute(video, workingDirectory);
+            fresh = !seenPaths.contains(path);
+            seenPaths.insert(path);
         }
+        if (fresh)
+            unique << video;
     }
     return unique;
 }

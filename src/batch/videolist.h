@@ -2,10 +2,15 @@
 // files, each video once, and the share of it that falls to one task of many.
 #pragma once
 
+#include <QByteArray>
+#include <QDir>
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 #include <optional>
+#include <utility>
 
 // One of count tasks that split a list between them: task index takes the
 // videos whose position modulo count is index.
@@ -17,16 +22,53 @@ struct Shard {
 // "K/N" with 0 <= K < N; nothing otherwise.
 std::optional<Shard> parseShard(const QString &text);
 
-// Appends the paths in the file listPath ("-": standard input), one per line,
-// to videos. Blank lines are skipped; anything else on a line, spaces
-// included, is part of the path. False when the list cannot be read, with
-// the reason in why.
-bool readVideoList(const QString &listPath, QStringList &videos, QString *why);
+// Longest name a list may hold, in bytes: the longest path Linux takes.
+constexpr int longestListedName = 4096;
+
+enum class ListRead { Read, Unreadable, Malformed };
+
+// Appends the names in the file listPath ("-": standard input) to videos,
+// byte for byte (see fileNameFromBytes). A list is one name per line, or,
+// when it holds a NUL byte or nulSeparated is set, one per NUL-terminated
+// entry, as find -print0 writes them (a name may then hold a line break).
+// Empty and blank entries are skipped; a line's closing carriage return
+// (CRLF) is not part of the name; anything else, spaces included, is. The
+// list must be a file, a pipe or a terminal, not a device that never ends.
+// On failure *why says why: Unreadable when the list cannot be read,
+// Malformed when an entry is longer than longestListedName or a line holds
+// a NUL byte.
+ListRead readVideoList(const QString &listPath, bool nulSeparated, QStringList &videos,
+                       QString *why);
 
 // path made absolute and cleaned: what tells two mentions of a file apart.
-QString cleanAbsolute(const QString &path);
+// A file's device and inode, links followed: the same file by any name.
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+// Looks up the identities of many names, most of them in a few directories:
+// each directory is looked up once, then only the names within it, which
+// keeps a list of a million names quick.
+class FileIdentities
+{
+public:
+    FileIdentities() = default;
+    ~FileIdentities();
+    FileIdentities(const FileIdentities &) = delete;
+    FileIdentities &operator=(const FileIdentities &) = delete;
+
+    // Nothing when the name cannot be looked up (it does not exist, say).
+    std::optional<FileIdentity> of(const QString &name);
+
+private:
+    QByteArray m_directory; // the last name's directory, as given
+    int m_descriptor = -1;  // that directory, opened O_PATH; -1 when it cannot be
+};
+
+// Loops over many names pass the working directory once: asking the system
+// for it costs a call per name.
+QString cleanAbsolute(const QString &path, const QString &workingDirectory = QDir::currentPath());
 
 // videos without the later mentions of a file already listed (the same
+// file by any name, links included; for names that do not exist, the same
 // absolute path once cleaned), in the order given.
 QStringList withoutDuplicates(const QStringList &videos);
 

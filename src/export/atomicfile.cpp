@@ -1,5 +1,7 @@
 #include "export/atomicfile.h"
 
+#include "export/filename.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -83,7 +85,7 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QString *why)
 {
-    const QByteArray path = QFile::encodeName(fileName);
+    const QByteArray path = fileNameBytes(fileName);
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray directory = slash < 0    ? QByteArray(".")
                                  : slash == 0 ? QByteArray("/")

@@ -4,6 +4,8 @@
 
 #include <QBuffer>
 
+#include <new>
+
 namespace {
 
 // A QImage takes its resolution from the screen when there is one, and BMP
@@ -116,12 +118,26 @@ QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
         const Strip &strip = stripOf(strips, kind);
         if (strip.width() == 0)
             continue;
-        const QImage image = poster
-                                 ? posterImage(strip, layout.span, layout.width, layout.rows(kind))
-                                 : strip.image();
         const QString fileName = base + stripSuffix(kind, layout.format);
+        const qsizetype columns = layout.width > 0 ? layout.width : strip.width();
+        const qsizetype rows = poster ? layout.rows(kind) : strip.height();
+        if (strip.overflowed() || columns * rows > Strip::largestPixels) {
+            failed << WriteFailure{fileName, QStringLiteral("The strip would be larger than %1 "
+                                                            "pixels.")
+                                                 .arg(Strip::largestPixels)};
+            continue;
+        }
+        QImage image;
+        try {
+            image =
+                poster ? posterImage(strip, layout.span, layout.width, int(rows)) : strip.image();
+        } catch (const std::bad_alloc &) {
+        }
         QString why;
-        if (!writeImageFile(image, fileName, layout.format, &why))
+        if (image.isNull())
+            failed << WriteFailure{fileName,
+                                   QStringLiteral("There is not enough memory for the strip.")};
+        else if (!writeImageFile(image, fileName, layout.format, &why))
             failed << WriteFailure{fileName, why};
     }
     return failed;
