@@ -2,6 +2,7 @@
 // the report and the comparison of many videos.
 #include "batch/videolist.h"
 #include "batchprocess.h"
+#include "export/filename.h"
 #include "export/stripexport.h"
 #include "testvideo.h"
 
@@ -12,6 +13,9 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using batchprocess::run;
 
@@ -40,6 +44,22 @@ QList<QJsonObject> reportOf(const QString &fileName, QMap<QString, int> *statuse
     return lines;
 }
 
+// A directory of copies of the test videos, under the names given.
+QString copiesIn(const QTemporaryDir &work, const QStringList &videos, const QStringList &names)
+{
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!QFile::copy(videos[i % videos.size()], work.filePath(names[i])))
+            return QString();
+    }
+    return work.path();
+}
+
+bool exists(const QByteArray &path)
+{
+    struct stat status;
+    return ::lstat(path.constData(), &status) == 0;
+}
+
 } // namespace
 
 class TestArchive : public QObject
@@ -50,6 +70,16 @@ private slots:
     void initTestCase();
     void shardsCoverEveryVideoOnce();
     void listReportAndRerun();
+    void listsOfEveryKindNameEachVideoWhole_data();
+    void listsOfEveryKindNameEachVideoWhole();
+    void listsThatAreNoListsAreRefused_data();
+    void listsThatAreNoListsAreRefused();
+    void namesKeepTheirBytes();
+    void reportIsAFileOfItsOwn_data();
+    void reportIsAFileOfItsOwn();
+    void reportFollowsALinkLikeALog();
+    void brokenOutputsAreNotUpToDate_data();
+    void brokenOutputsAreNotUpToDate();
     void comparisonRowsAreThePosters();
 
 private:
@@ -87,6 +117,16 @@ void TestArchive::shardsCoverEveryVideoOnce()
     }
     for (const char *bad : {"3/3", "-1/2", "1", "1/0", "a/b", "1/2/3"})
         QVERIFY2(!parseShard(QString::fromLatin1(bad)), bad);
+
+    // Links are the same file by another name.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString film = work.filePath(QStringLiteral("film.mkv"));
+    QVERIFY(QFile::copy(videos[0], film));
+    QCOMPARE(::link(QFile::encodeName(film), QFile::encodeName(film + ".hard")), 0);
+    QVERIFY(QFile::link(film, film + ".soft"));
+    QCOMPARE(withoutDuplicates({film + ".soft", film, film + ".hard"}),
+             QStringList{film + ".soft"});
 }
 
 void TestArchive::listReportAndRerun()
@@ -168,6 +208,210 @@ void TestArchive::comparisonRowsAreThePosters()
             y += height;
         }
     }
+}
+
+void TestArchive::listsOfEveryKindNameEachVideoWhole_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QByteArray>("list");
+    const QByteArray names[] = {"./a.mkv", "./b c.mkv", "./c.mkv"};
+    const auto joined = [&names](const QByteArray &separator) {
+        return names[0] + separator + names[1] + separator + names[2] + separator;
+    };
+    // find . -print0 | reelmeter-batch --from -: cut at the first NUL, the
+    // names once wrote a strip over c.mkv.
+    QTest::addRow("NUL-separated") << QStringLiteral("--from") << joined(QByteArray(1, '\0'));
+    QTest::addRow("--from0") << QStringLiteral("--from0") << joined(QByteArray(1, '\0'));
+    QTest::addRow("CRLF") << QStringLiteral("--from") << joined("\r\n");
+}
+
+void TestArchive::listsOfEveryKindNameEachVideoWhole()
+{
+    QFETCH(QString, option);
+    QFETCH(QByteArray, list);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QStringList names = {QStringLiteral("a.mkv"), QStringLiteral("b c.mkv"),
+                               QStringLiteral("c.mkv")};
+    QVERIFY(!copiesIn(work, videos, names).isEmpty());
+    QMap<QString, QByteArray> before;
+    for (const QString &name : names)
+        before.insert(name, contentsOf(work.filePath(name)));
+
+    const auto result = run({QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("out"),
+                             option, QStringLiteral("-")},
+                            work.path(), list);
+    QVERIFY(result.finished);
+    QCOMPARE(result.errorLines, QStringList());
+    QCOMPARE(result.exitCode, 0);
+    for (const QString &name : names) {
+        QCOMPARE(contentsOf(work.filePath(name)), before.value(name));
+        for (StripKind kind : savedStripKinds())
+            QVERIFY(
+                QFile::exists(work.filePath(QStringLiteral("out/") + name + stripSuffix(kind))));
+    }
+    QCOMPARE(QDir(work.filePath(QStringLiteral("out"))).entryList(QDir::Files).size(), 9);
+}
+
+void TestArchive::listsThatAreNoListsAreRefused_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("closeInput");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    QTest::addRow("endless device") << QStringLiteral("/dev/zero") << QByteArray() << false << 1
+                                    << QStringLiteral("/dev/zero: This is a device, not a list.");
+    QTest::addRow("name longer than any path")
+        << QStringLiteral("-") << QByteArray("a.mkv\n") + QByteArray(5000, 'x') << false << 2
+        << QStringLiteral("-: Line 2 is longer than 4096 bytes.");
+    QTest::addRow("standard input closed") << QStringLiteral("-") << QByteArray() << true << 1
+                                           << QStringLiteral("-: Standard input is closed.");
+}
+
+void TestArchive::listsThatAreNoListsAreRefused()
+{
+    QFETCH(QString, list);
+    QFETCH(QByteArray, input);
+    QFETCH(bool, closeInput);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    QProcess tool;
+    tool.setProcessEnvironment(batchprocess::withoutDisplay());
+    const QStringList arguments = {QStringLiteral("--from"), list};
+    if (closeInput)
+        tool.start(QStringLiteral("sh"),
+                   QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" <&-"),
+                               QStringLiteral(REELMETER_BATCH)} +
+                       arguments);
+    else
+        tool.start(QStringLiteral(REELMETER_BATCH), arguments);
+    tool.write(input);
+    tool.closeWriteChannel();
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), exitCode);
+    QCOMPARE(QString::fromLocal8Bit(tool.readAllStandardError()).split('\n').constFirst(),
+             QStringLiteral("reelmeter-batch: ") + error);
+}
+
+void TestArchive::namesKeepTheirBytes()
+{
+    // café in Latin-1: no valid UTF-8, so only a list can pass it unchanged.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QByteArray film = QFile::encodeName(work.path()) + "/caf\xe9.mkv";
+    QCOMPARE(::link(QFile::encodeName(videos[0]).constData(), film.constData()), 0);
+    const auto result =
+        run({QStringLiteral("-q"), QStringLiteral("--from"), QStringLiteral("-")}, QString(),
+            film + '\n' + QFile::encodeName(work.path()) + "/gon\xe9.mkv\n");
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    for (StripKind kind : savedStripKinds())
+        QVERIFY(exists(film + stripSuffix(kind).toUtf8()));
+    QCOMPARE(result.errorLines, QStringList{QStringLiteral("reelmeter-batch: ") + work.path() +
+                                            QStringLiteral("/gon\\xe9.mkv: No such file or "
+                                                           "directory.")});
+    QCOMPARE(fileNameBytes(fileNameFromBytes(film)), film);
+    // QTemporaryDir cannot name them.
+    for (StripKind kind : savedStripKinds())
+        ::unlink(film + stripSuffix(kind).toUtf8());
+    ::unlink(film);
+}
+
+void TestArchive::reportIsAFileOfItsOwn_data()
+{
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    QTest::addRow("the video") << QStringLiteral("a.mkv") << 2
+                               << QStringLiteral("The report a.mkv is the video a.mkv.");
+    QTest::addRow("the video by a hard link")
+        << QStringLiteral("hard.mkv") << 2
+        << QStringLiteral("The report hard.mkv is the video a.mkv.");
+    QTest::addRow("one of the outputs")
+        << QStringLiteral("./a.mkv-averageDisplay.bmp") << 2
+        << QStringLiteral("The report ./a.mkv-averageDisplay.bmp is also the file "
+                          "a.mkv-averageDisplay.bmp to write.");
+    // The open would wait for a reader for ever.
+    QTest::addRow("a FIFO") << QStringLiteral("fifo") << 1
+                            << QStringLiteral("fifo: The report must be a regular file.");
+}
+
+void TestArchive::reportIsAFileOfItsOwn()
+{
+    QFETCH(QString, report);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(!copiesIn(work, videos, {QStringLiteral("a.mkv")}).isEmpty());
+    QCOMPARE(::link(QFile::encodeName(work.filePath(QStringLiteral("a.mkv"))),
+                    QFile::encodeName(work.filePath(QStringLiteral("hard.mkv")))),
+             0);
+    QCOMPARE(::mkfifo(QFile::encodeName(work.filePath(QStringLiteral("fifo"))), 0600), 0);
+    const QByteArray video = contentsOf(work.filePath(QStringLiteral("a.mkv")));
+
+    const auto result =
+        run({QStringLiteral("-q"), QStringLiteral("--report"), report, QStringLiteral("a.mkv")},
+            work.path());
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.errorLines.constFirst(), QStringLiteral("reelmeter-batch: ") + error);
+    QCOMPARE(contentsOf(work.filePath(QStringLiteral("a.mkv"))), video);
+}
+
+void TestArchive::reportFollowsALinkLikeALog()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(!copiesIn(work, videos, {QStringLiteral("a.mkv")}).isEmpty());
+    const QString log = work.filePath(QStringLiteral("log.jsonl"));
+    QVERIFY(QFile::link(log, work.filePath(QStringLiteral("link.jsonl"))));
+    for (int i = 0; i < 2; ++i) {
+        const auto result = run({QStringLiteral("-q"), QStringLiteral("--report"),
+                                 QStringLiteral("link.jsonl"), QStringLiteral("a.mkv")},
+                                work.path());
+        QCOMPARE(result.exitCode, 0);
+    }
+    QVERIFY(QFileInfo(work.filePath(QStringLiteral("link.jsonl"))).isSymLink());
+    QMap<QString, int> statuses;
+    reportOf(log, &statuses);
+    QCOMPARE(statuses, (QMap<QString, int>{{QStringLiteral("written"), 2}}));
+}
+
+void TestArchive::brokenOutputsAreNotUpToDate_data()
+{
+    QTest::addColumn<bool>("link");
+    QTest::addRow("empty file") << false;
+    QTest::addRow("link to a whole file") << true;
+}
+
+void TestArchive::brokenOutputsAreNotUpToDate()
+{
+    QFETCH(bool, link);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(!copiesIn(work, videos, {QStringLiteral("a.mkv")}).isEmpty());
+    const QStringList arguments = {QStringLiteral("-q"), QStringLiteral("--skip-existing"),
+                                   QStringLiteral("--report"), QStringLiteral("report.jsonl"),
+                                   QStringLiteral("a.mkv")};
+    QCOMPARE(run(arguments, work.path()).exitCode, 0);
+    const QString strip = work.filePath(QStringLiteral("a.mkv") + stripSuffix(StripKind::Mood));
+    const QString brightness =
+        work.filePath(QStringLiteral("a.mkv") + stripSuffix(StripKind::Brightness));
+    if (link) {
+        QVERIFY(QFile::rename(brightness, strip));
+        QVERIFY(QFile::link(strip, brightness));
+    } else {
+        QFile empty(brightness);
+        QVERIFY(empty.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    }
+    QCOMPARE(run(arguments, work.path()).exitCode, 0);
+    QMap<QString, int> statuses;
+    reportOf(work.filePath(QStringLiteral("report.jsonl")), &statuses);
+    QCOMPARE(statuses, (QMap<QString, int>{{QStringLiteral("written"), 2}}));
+    QVERIFY(!QFileInfo(brightness).isSymLink());
+    QVERIFY(QFileInfo(brightness).size() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestArchive)

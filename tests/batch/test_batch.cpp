@@ -161,6 +161,7 @@ private slots:
     void usageErrors_data();
     void usageErrors();
     void runsWithoutDisplay();
+    void stripTooLargeForItsPicturesIsAFailure();
 
     void stripListNames_data();
     void stripListNames();
@@ -901,6 +902,18 @@ void TestBatch::usageErrors_data()
         << QStringList{QStringLiteral("--compare=all.png"), input};
     QTest::addRow("comparison of unknown format")
         << QStringList{QStringLiteral("--width=9"), QStringLiteral("--compare=all.gif"), input};
+    // Each of these once crashed the tool, drew into a failed allocation or
+    // silently dropped pictures.
+    QTest::addRow("height beyond any strip")
+        << QStringList{QStringLiteral("--height=2147483647"), input};
+    QTest::addRow("poster of 10^10 pixels")
+        << QStringList{QStringLiteral("--width=100000"), QStringLiteral("--height=100000"), input};
+    QTest::addRow("pixel limit beyond FFmpeg's")
+        << QStringList{QStringLiteral("--max-pixels=2147483648"), input};
+    QTest::addRow("sampling finer than a millisecond")
+        << QStringList{QStringLiteral("--sample=5e-324"), input};
+    QTest::addRow("sampling finer than the pictures")
+        << QStringList{QStringLiteral("--sample=0.02"), input};
 }
 
 void TestBatch::usageErrors()
@@ -928,6 +941,26 @@ void TestBatch::runsWithoutDisplay()
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(filesIn(out.path()), stripNames(QStringLiteral("quadrants.mkv"), savedStripKinds()));
+}
+
+void TestBatch::stripTooLargeForItsPicturesIsAFailure()
+{
+    // One column per picture: only the picture count tells that 300 columns
+    // of 2^20 rows pass the limit.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString many = work.filePath(QStringLiteral("many.mkv"));
+    QVERIFY(testvideo::writeVideo(
+        many, testvideo::uniformColours(QSize(8, 8), testvideo::paletteColours(300))));
+    const auto result = run({QStringLiteral("-q"), QStringLiteral("--strips=average,mood"),
+                             QStringLiteral("--height=1048576"), many});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.errorLines.size(), 2);
+    QCOMPARE(result.errorLines.constFirst(),
+             QStringLiteral("reelmeter-batch: ") + many + stripSuffix(StripKind::Average) +
+                 QStringLiteral(": The strip would be larger than 268435456 pixels."));
+    QCOMPARE(filesIn(work.path()), QStringList{QStringLiteral("many.mkv")});
 }
 
 void TestBatch::stripListNames_data()
