@@ -239,6 +239,12 @@ void StripSet::append(const FrameColours &colours)
     mood.append(colours.mood);
 }
 
+void StripSet::useOneRowBands()
+{
+    for (Strip *strip : {&average, &quadrant, &brightness, &difference, &mood, &shots})
+        *strip = Strip(strip->bandCount(), 1);
+}
+
 void StripSet::clear()
 {
     average.clear();

@@ -130,6 +130,9 @@ struct StripSet {
 
     // One column for a measured picture in each of the five strips.
     void append(const FrameColours &colours);
+    // Empties the strips and gives each band a single row: all a poster reads
+    // of them (band colours), at a twentieth of a long run's memory.
+    void useOneRowBands();
     void clear();
 };
 

@@ -404,6 +404,8 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     StripLayout layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
         analysis.framesHeight = layout.rows(StripKind::Frames);
+    if (layout.width > 0 || layout.height > 0)
+        analysis.strips.useOneRowBands();
     analysis.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||
                          options.kinds.contains(StripKind::Palette);
     // The shots' own L*a*b* comes from the pictures' linear means.

@@ -77,7 +77,7 @@ QString comparisonFormat(const QString &fileName)
 
 // One row per video of the run, from the strip files it has now: written
 // by this run or found up to date.
-QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome> &outcomes,
+QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome::Status> &statuses,
                     const BatchOptions &options)
 {
     int rowHeight = 0;
@@ -86,7 +86,7 @@ QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome> &outcom
     QList<ComparisonRow> rows;
     for (qsizetype i = 0; i < videos.size(); ++i) {
         ComparisonRow row{printableName(QFileInfo(videos[i]).fileName()), {}};
-        if (outcomes[i].status != VideoOutcome::Failed) {
+        if (statuses[i] != VideoOutcome::Failed) {
             const QString base = outputBase(videos[i], options.outputDir);
             for (StripKind kind : options.kinds)
                 row.strips << QImage(base + stripSuffix(kind, options.layout.format));
@@ -367,14 +367,19 @@ int main(int argc, char *argv[])
 
     const bool quiet = parser.isSet(quietOption);
     ProgressReport report(ProgressReport::modeFor(stderr, quiet), stderr);
-    QList<VideoOutcome> outcomes(task.size());
+    // Only what the summary needs: a list may hold a million videos.
+    QList<VideoOutcome::Status> statuses(task.size());
+    std::atomic<bool> refused = false;
     std::atomic<qsizetype> next = 0;
     std::atomic<bool> reportWritten = true;
     const auto work = [&] {
         for (qsizetype i; (i = next++) < task.size();) {
-            outcomes[i] = processVideo(task[i], options, report);
+            const VideoOutcome outcome = processVideo(task[i], options, report);
+            statuses[i] = outcome.status;
+            if (outcome.usageError)
+                refused = true;
             QString why;
-            if (runReport && !runReport->append(task[i], outcomes[i], &why)) {
+            if (runReport && !runReport->append(task[i], outcome, &why)) {
                 report.message(failureLine(reportFile, why));
                 reportWritten = false;
             }
@@ -390,23 +395,20 @@ int main(int argc, char *argv[])
     bool allWritten = reportWritten;
     if (parser.isSet(compareOption)) {
         QString why;
-        if (!writeImageFile(comparisonOf(task, outcomes, options), compareFile,
+        if (!writeImageFile(comparisonOf(task, statuses, options), compareFile,
                             comparisonFormat(compareFile), &why)) {
             report.message(failureLine(compareFile, why));
             allWritten = false;
         }
     }
     int counts[3] = {};
-    for (const VideoOutcome &outcome : outcomes)
-        ++counts[outcome.status];
+    for (VideoOutcome::Status status : statuses)
+        ++counts[status];
     if (!quiet)
         report.message(QStringLiteral("reelmeter-batch: %1 written, %2 skipped, %3 failed.")
                            .arg(counts[VideoOutcome::Written])
                            .arg(counts[VideoOutcome::Skipped])
                            .arg(counts[VideoOutcome::Failed]));
-    const bool refused =
-        std::any_of(outcomes.begin(), outcomes.end(),
-                    [](const VideoOutcome &outcome) { return outcome.usageError; });
     if (refused)
         return usageError;
     return allWritten && counts[VideoOutcome::Failed] == 0 ? 0 : 1;
