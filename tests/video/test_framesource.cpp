@@ -145,9 +145,11 @@ double colourError(const QImage &got, const QImage &expected)
     return total / (3.0 * pairs.size());
 }
 
-// ffmpeg's arguments converting an SDR file to 10-bit with transfer
-// (zscale's name and the tag's) on BT.2020, SDR white at 100 cd/m2.
-QStringList toTransfer(const QString &from, const QString &zscaleTransfer, const QString &tag)
+// ffmpeg's arguments converting an SDR file to format (10-bit 4:2:0 unless
+// said) with transfer (zscale's name and the tag's) on BT.2020, SDR white at
+// 100 cd/m2.
+QStringList toTransfer(const QString &from, const QString &zscaleTransfer, const QString &tag,
+                       const QString &format = QStringLiteral("yuv420p10le"))
 {
     const bool hdr = tag != QLatin1String("bt709");
     const QString primaries = hdr ? QStringLiteral("bt2020") : QStringLiteral("bt709");
@@ -156,7 +158,7 @@ QStringList toTransfer(const QString &from, const QString &zscaleTransfer, const
             from,
             "-vf",
             "zscale=tin=bt709:pin=bt709:min=bt709:rin=full:t=" + zscaleTransfer +
-                ":p=" + primaries + ":m=" + matrix + ":r=limited:npl=100,format=yuv420p10le",
+                ":p=" + primaries + ":m=" + matrix + ":r=limited:npl=100,format=" + format,
             "-color_trc",
             tag,
             "-color_primaries",
@@ -727,27 +729,46 @@ private slots:
         QTest::addColumn<QString>("transfer"); // zscale's name
         QTest::addColumn<QString>("tag");
         QTest::addColumn<bool>("afterSdr"); // the stream starts SDR and switches mid-way
+        QTest::addColumn<QString>("format");
+        const QString deep = QStringLiteral("yuv420p10le");
         QTest::newRow("PQ") << "smpte2084"
-                            << "smpte2084" << false;
+                            << "smpte2084" << false << deep;
         QTest::newRow("HLG") << "arib-std-b67"
-                             << "arib-std-b67" << false;
+                             << "arib-std-b67" << false << deep;
         QTest::newRow("SDR, then PQ") << "smpte2084"
-                                      << "smpte2084" << true;
+                                      << "smpte2084" << true << deep;
+        // Tagged with the transfer only, in formats zimg takes only with the
+        // right matrix, or converted.
+        QTest::newRow("PQ, 8-bit 4:2:0") << "smpte2084"
+                                         << "smpte2084" << false << "yuv420p";
+        QTest::newRow("PQ, grey") << "smpte2084"
+                                  << "smpte2084" << false << "gray";
+        QTest::newRow("PQ, RGB") << "smpte2084"
+                                 << "smpte2084" << false << "gbrp";
     }
     void toneMapsHdrPictures()
     {
         QFETCH(QString, transfer);
         QFETCH(QString, tag);
         QFETCH(bool, afterSdr);
-        const QImage original = knownColours();
+        QFETCH(QString, format);
+        const QImage known = knownColours();
         const int count = 6;
         const QString sdr = dir.filePath("known-sdr.mkv");
         if (!QFileInfo::exists(sdr))
-            QVERIFY(writeVideo(sdr, pictureList(QList<QImage>(count, original))));
-        QString path = dir.filePath(QStringLiteral("known-%1.mkv").arg(tag));
+            QVERIFY(writeVideo(sdr, pictureList(QList<QImage>(count, known))));
+        const QImage original = format == QLatin1String("gray")
+                                    ? known.convertToFormat(QImage::Format_Grayscale8)
+                                          .convertToFormat(QImage::Format_RGB32)
+                                    : known;
+        QString path = dir.filePath(QStringLiteral("known-%1-%2.mkv").arg(tag, format));
         if (!afterSdr) {
-            const QString failed =
-                runFfmpeg(toTransfer(sdr, transfer, tag) + QStringList{"-c:v", "ffv1", path});
+            QStringList untagged;
+            if (format != QLatin1String("yuv420p10le"))
+                untagged = {"-color_primaries", "unknown",      "-colorspace",
+                            "unknown",          "-color_range", "unknown"};
+            const QString failed = runFfmpeg(toTransfer(sdr, transfer, tag, format) + untagged +
+                                             QStringList{"-c:v", "ffv1", path});
             QVERIFY2(failed.isEmpty(), qPrintable(failed));
         } else {
             // Two HEVC streams back to back: the tag changes with the second
