@@ -11,6 +11,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include <fcntl.h>
@@ -184,10 +185,10 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     receiveResult = avcodec_receive_frame(source.decoderContext.get(), picture);
     if (receiveResult < 0)
         return false;
+    const int64_t time = takePictureTime(source, *picture);
     // Decoders refuse such pictures themselves (max_pixels); this catches any that does not.
     const bool allowed = int64_t(picture->width) * picture->height <= source.maxPixels;
-    const bool wanted = !source.pictureFilter ||
-                        source.pictureFilter(secondsOf(source, picture->best_effort_timestamp));
+    const bool wanted = !source.pictureFilter || source.pictureFilter(secondsOf(source, time));
     // PQ and HLG pictures are tone-mapped first; SDR ones come back as they are.
     const AVFrame *sdr =
         allowed && wanted
@@ -195,7 +196,7 @@ bool receivePicture(FrameSource &source, int &receiveResult)
             : nullptr;
     const bool converted = sdr && fitScaler(source, keyOf(*sdr)) && convert(source, sdr);
     if (converted) {
-        source.pictureTimestamp = picture->best_effort_timestamp;
+        source.pictureTimestamp = time;
         source.pictureDuration = picture->pkt_duration;
     }
     av_frame_unref(picture);
@@ -483,6 +484,9 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if ((result = avcodec_parameters_to_context(decoderContext, stream->codecpar)) < 0)
         return refuse(why, decoderFailure(result));
     decoderContext->pkt_timebase = stream->time_base;
+    // AVI times its packets in decoding order; a B-frame's "presentation"
+    // time there is a guess from it.
+    source->decodeOrderTimes = std::strcmp(container->iformat->name, "avi") == 0;
     decoderContext->max_pixels =
         decoderPixelLimit(source->maxPixels, decoderContext->width, decoderContext->height);
     // Frame threading delays pictures by a few packets (NoPicture first, the
@@ -592,7 +596,7 @@ FrameStatus readFrame(FrameSource *source)
     if (av_read_frame(source->container.get(), packet) < 0) {
         av_packet_unref(packet);
         source->draining = true;
-        if (avcodec_send_packet(source->decoderContext.get(), nullptr) < 0)
+        if (sendPacket(*source, nullptr) < 0)
             return finish(*source);
         converted = receivePicture(*source, received);
         return drainStatus(*source, converted, received);
@@ -615,7 +619,7 @@ FrameStatus readFrame(FrameSource *source)
     }
     // A damaged packet makes the send (or a later receive) fail; the decoder
     // stays usable for the packets after it.
-    avcodec_send_packet(source->decoderContext.get(), packet);
+    sendPacket(*source, packet);
     if (source->keyPicturesOnly && source->keyIndexComplete) {
         source->lastKeyDts = packet->dts;
         skipToNextKeyPicture(*source, packet->dts);
@@ -733,6 +737,72 @@ double progressFraction(const FrameSource *source)
 {
     return progressFraction(currentPictureTime(source), streamDuration(source),
                             readPosition(source), fileSize(source));
+}
+
+namespace {
+
+// One picture interval in the stream's time base: from the frame rate, else
+// the picture's own duration; at least one tick.
+int64_t pictureInterval(const AVStream &stream, const AVFrame &picture)
+{
+    for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
+        if (rate.num > 0 && rate.den > 0)
+            return std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), stream.time_base));
+    return std::max<int64_t>(1, picture.pkt_duration);
+}
+
+// Noted times beyond what a decoder can hold (its frame threads and H.264's
+// 16 reordered pictures) belong to packets that gave no picture, e.g. damaged
+// ones; left in place, every later picture would take an earlier one's time.
+size_t pendingLimit(const FrameSource &source)
+{
+    return static_cast<size_t>(std::max(source.decoderContext->thread_count, 1)) + 18;
+}
+
+} // namespace
+
+int sendPacket(FrameSource &source, const AVPacket *packet)
+{
+    const int result = avcodec_send_packet(source.decoderContext.get(), packet);
+    if (result < 0 || !packet)
+        return result;
+    if (packet->pts == AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE)
+        source.decodeOrderTimes = true;
+    const int64_t time =
+        source.decodeOrderTimes && packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (time == AV_NOPTS_VALUE)
+        return result;
+    std::vector<int64_t> &pending = source.pendingTimes;
+    pending.push_back(time);
+    std::push_heap(pending.begin(), pending.end(), std::greater<>());
+    if (pending.size() > pendingLimit(source)) {
+        std::pop_heap(pending.begin(), pending.end(), std::greater<>());
+        pending.pop_back();
+    }
+    return result;
+}
+
+int64_t takePictureTime(FrameSource &source, const AVFrame &picture)
+{
+    std::vector<int64_t> &pending = source.pendingTimes;
+    int64_t earliest = AV_NOPTS_VALUE;
+    if (!pending.empty()) {
+        std::pop_heap(pending.begin(), pending.end(), std::greater<>());
+        earliest = pending.back();
+        pending.pop_back();
+    }
+    int64_t time = source.decodeOrderTimes ? earliest : picture.best_effort_timestamp;
+    if (source.lastTime != AV_NOPTS_VALUE && (time == AV_NOPTS_VALUE || time <= source.lastTime))
+        time = source.lastTime +
+               pictureInterval(*source.container->streams[source.videoStream], picture);
+    source.lastTime = time;
+    return time;
+}
+
+void forgetPictureTimes(FrameSource &source)
+{
+    source.pendingTimes.clear();
+    source.lastTime = AV_NOPTS_VALUE;
 }
 
 // Where the file's time starts, in seconds of the stream's timestamps. The

@@ -32,8 +32,10 @@ bool approach(FrameSource &source, int64_t stamp)
     AVFrame *picture = source.decodedPicture.get();
     const AVDiscard kept = decoder->skip_frame;
     const auto dropDecoded = [&] {
-        while (avcodec_receive_frame(decoder, picture) >= 0)
+        while (avcodec_receive_frame(decoder, picture) >= 0) {
+            takePictureTime(source, *picture);
             av_frame_unref(picture);
+        }
     };
     for (;;) {
         if (av_read_frame(source.container.get(), packet) < 0) {
@@ -45,10 +47,12 @@ bool approach(FrameSource &source, int64_t stamp)
             av_packet_unref(packet);
             continue;
         }
-        // Without a presentation time a packet may hold any picture.
-        const bool early = packet->pts != AV_NOPTS_VALUE && packet->pts < stamp;
+        // Without a presentation time a packet may hold any picture, and so
+        // may one whose time the container guessed from a decoding time.
+        const bool early =
+            !source.decodeOrderTimes && packet->pts != AV_NOPTS_VALUE && packet->pts < stamp;
         decoder->skip_frame = early ? std::max(kept, AVDISCARD_NONREF) : kept;
-        while (avcodec_send_packet(decoder, packet) == AVERROR(EAGAIN))
+        while (sendPacket(source, packet) == AVERROR(EAGAIN))
             dropDecoded();
         av_packet_unref(packet);
         if (!early)
@@ -83,6 +87,7 @@ bool jumpToKeyPictureBefore(FrameSource *source, double seconds)
         0)
         return false;
     avcodec_flush_buffers(source->decoderContext.get());
+    forgetPictureTimes(*source);
     source->draining = false;
     return true;
 }

@@ -30,10 +30,12 @@ constexpr int rgb32 = AV_PIX_FMT_RGB32;
 // Far more calls than any test file needs: a reader that never ends fails.
 constexpr int callLimit = 100000;
 
-// What a reader saw: every status in order and a copy of every picture.
+// What a reader saw: every status in order and a copy and the time of every
+// picture.
 struct Reading {
     QList<FrameStatus> statuses;
     QList<QImage> pictures;
+    QList<double> times;
     int count(FrameStatus status) const { return int(statuses.count(status)); }
 };
 
@@ -44,8 +46,10 @@ Reading readAll(FrameSource *source)
     for (int i = 0; i < callLimit; ++i) {
         const FrameStatus status = readFrame(source);
         reading.statuses.append(status);
-        if (status == FrameReady)
+        if (status == FrameReady) {
             reading.pictures.append(frameView(source).copy());
+            reading.times.append(currentPictureTime(source));
+        }
         if (status == EndOfStream)
             break;
     }
@@ -527,6 +531,8 @@ private slots:
         QTest::addColumn<int>("bFrames");
         QTest::newRow("mpeg4, 2 B-frames, matroska") << "b.mkv" << int(Codec::Mpeg4) << 2;
         QTest::newRow("mpeg4, 3 B-frames, avi") << "b.avi" << int(Codec::Mpeg4) << 3;
+        QTest::newRow("h264, 3 B-frames, avi") << "b-h264.avi" << int(Codec::H264) << 3;
+        QTest::newRow("h264, 3 B-frames, matroska") << "b-h264.mkv" << int(Codec::H264) << 3;
         QTest::newRow("mpeg4, no B-frames, mp4") << "p.mp4" << int(Codec::Mpeg4) << 0;
         QTest::newRow("h264, 3 B-frames, mp4") << "b.mp4" << int(Codec::H264) << 3;
         QTest::newRow("mjpeg, avi") << "j.avi" << int(Codec::Mjpeg) << 0;
@@ -554,8 +560,13 @@ private slots:
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), count);
-        for (int i = 0; i < count; ++i)
+        // Timed in presentation order from the first picture, also where the
+        // container gives decoding times only (AVI).
+        for (int i = 0; i < count; ++i) {
             QCOMPARE(recognise(reading.pictures[i], count), i);
+            QVERIFY2(qAbs(reading.times[i] - i / 25.0) < 1e-6,
+                     qPrintable(QStringLiteral("picture %1 at %2 s").arg(i).arg(reading.times[i])));
+        }
         if (bFrames > 0)
             QCOMPARE(reading.statuses.first(), NoPicture);
         // Decoding threads delay output too, so only the drain delivers the last ones.
