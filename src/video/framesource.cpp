@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -278,13 +279,16 @@ int firstVideoStream(const AVFormatContext *container)
 // The max_pixels for a decoder of pictures of this size (0 x 0 if unknown).
 // Decoders check the width rounded up to their row alignment (64 at most):
 // a picture within the limit gets that room, so that it always decodes.
+// FFmpeg's option is an int: a larger limit is no limit to it.
 int64_t decoderPixelLimit(int64_t maxPixels, int width, int height)
 {
     const int64_t pixels = int64_t(width) * height;
+    int64_t limit = maxPixels;
     if (pixels <= 0) // room for any picture at least 64 wide
-        return maxPixels + maxPixels / 64 * 63;
-    const int64_t aligned = (int64_t(width) + 63) / 64 * 64 * height;
-    return pixels <= maxPixels ? std::max(maxPixels, aligned) : maxPixels;
+        limit = maxPixels > INT_MAX ? INT_MAX : maxPixels + maxPixels / 64 * 63;
+    else if (pixels <= maxPixels)
+        limit = std::max(maxPixels, (int64_t(width) + 63) / 64 * 64 * height);
+    return std::min<int64_t>(limit, INT_MAX);
 }
 
 bool tooLarge(const FrameSource &source, const AVCodecParameters &parameters)

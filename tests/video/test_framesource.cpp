@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include <clocale>
+#include <limits>
 #include <string>
 
 #include <sys/stat.h>
@@ -443,6 +444,28 @@ private slots:
         QTest::newRow("64x48, limit one pixel less")
             << small << qint64(64 * 48 - 1)
             << "Picture 64x48 is larger than the limit of 3071 pixels.";
+    }
+
+    void takesAnyPixelLimit_data()
+    {
+        QTest::addColumn<qint64>("maxPixels");
+        QTest::newRow("2^31") << (qint64(1) << 31);
+        QTest::newRow("the largest") << std::numeric_limits<qint64>::max();
+    }
+    void takesAnyPixelLimit()
+    {
+        QFETCH(qint64, maxPixels);
+        // The limit reaches FFmpeg as an int option, which refuses more.
+        const QString path = dir.filePath("any-limit.png");
+        if (!QFileInfo::exists(path))
+            QVERIFY(uniformPicture({64, 48}, 0xff336699).save(path));
+        std::string why;
+        FrameSourcePtr source =
+            openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why, maxPixels);
+        QVERIFY2(source, why.c_str());
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), 1);
+        QVERIFY(firstMismatch(reading.pictures[0], 0xff336699).isEmpty());
     }
     void refusesPicturesOverTheLimit()
     {
