@@ -244,10 +244,12 @@ int pastDeadline(void *opaque)
 }
 
 // How far the demuxer looks for a stream's parameters when the first look
-// ended before the video began (e.g. a video starting seconds after its
-// audio). FFmpeg's defaults are 5 s and 5 MB.
-constexpr int64_t deepAnalysisMicroseconds = 100 * int64_t(AV_TIME_BASE);
-constexpr int64_t deepProbeBytes = int64_t(64) << 20;
+// ended before the video began (e.g. a video starting minutes after its
+// audio). FFmpeg's defaults are 5 s and 5 MB. The second look goes on until
+// the first picture, however late, bounded only by bytes (what it reads is
+// kept in memory) and by the time limit of an open.
+constexpr int64_t deepAnalysisMicroseconds = int64_t(365) * 24 * 3600 * AV_TIME_BASE;
+constexpr int64_t deepProbeBytes = int64_t(256) << 20;
 
 // Decoded pixels all frame threads hold together at most: 1080p keeps the
 // full count, larger pictures get fewer threads.
