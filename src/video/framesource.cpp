@@ -298,10 +298,82 @@ bool tooLarge(const FrameSource &source, const AVCodecParameters &parameters)
     return int64_t(parameters.width) * parameters.height > source.maxPixels;
 }
 
+std::string tooLargeReason(const FrameSource &source, int64_t width, int64_t height)
+{
+    return "Picture " + std::to_string(width) + 'x' + std::to_string(height) +
+           " is larger than the limit of " + std::to_string(source.maxPixels) + " pixels.";
+}
+
 std::string tooLargeReason(const FrameSource &source, const AVCodecParameters &parameters)
 {
-    return "Picture " + std::to_string(parameters.width) + 'x' + std::to_string(parameters.height) +
-           " is larger than the limit of " + std::to_string(source.maxPixels) + " pixels.";
+    return tooLargeReason(source, parameters.width, parameters.height);
+}
+
+constexpr const char *unconvertible = "Pictures of this size or pixel format cannot be converted.";
+constexpr const char *unusableOutput =
+    "Pictures cannot be converted to the requested size or pixel format.";
+
+unsigned bigEndian(const uint8_t *bytes, int count)
+{
+    unsigned value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// The picture size a PNG or JPEG picture's header claims, {0, 0} if none:
+// the decoders refuse pictures over the limit without keeping their size.
+std::pair<int64_t, int64_t> headerSize(AVCodecID codec, const uint8_t *data, int size)
+{
+    if (codec == AV_CODEC_ID_PNG || codec == AV_CODEC_ID_APNG) {
+        if (size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0)
+            return {bigEndian(data + 16, 4), bigEndian(data + 20, 4)};
+        return {0, 0};
+    }
+    if (codec != AV_CODEC_ID_MJPEG)
+        return {0, 0};
+    // Marker segments up to the first start of frame (SOF0 to SOF15 less
+    // DHT, JPG and DAC), which holds height and width.
+    for (int i = 0; i + 9 <= size;) {
+        const uint8_t marker = data[i + 1];
+        if (data[i] != 0xff || marker == 0xff) {
+            ++i;
+            continue;
+        }
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
+            return {bigEndian(data + i + 7, 2), bigEndian(data + i + 5, 2)};
+        const bool standalone =
+            marker == 0xd8 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7);
+        i += standalone ? 2 : 2 + static_cast<int>(bigEndian(data + i + 2, 2));
+    }
+    return {0, 0};
+}
+
+// Why the scaler refused the stream at open, as a sentence for the user.
+// Reads on into the container, which the failed open then closes.
+std::string unconvertibleReason(FrameSource &source)
+{
+    const AVCodecContext *decoder = source.decoderContext.get();
+    if (decoder->width > 0 && decoder->height > 0) {
+        if (decoder->pix_fmt == AV_PIX_FMT_NONE)
+            return "No picture of the video stream could be decoded (its headers may be missing "
+                   "or damaged).";
+        return unconvertible;
+    }
+    AVPacket *packet = source.packet.get();
+    for (int i = 0; i < 64 && av_read_frame(source.container.get(), packet) >= 0; ++i) {
+        const bool video = packet->stream_index == source.videoStream;
+        const auto [width, height] = video
+                                         ? headerSize(decoder->codec_id, packet->data, packet->size)
+                                         : std::pair<int64_t, int64_t>{0, 0};
+        av_packet_unref(packet);
+        if (width * height > source.maxPixels)
+            return tooLargeReason(source, width, height);
+        if (video)
+            break;
+    }
+    return "The video stream does not give its picture size: its headers are missing or "
+           "damaged.";
 }
 
 // Whether the first video stream's size and pixel format are known, or there
@@ -316,7 +388,6 @@ bool settled(const FrameSource &source)
 }
 
 // Reasons an open fails with, as sentences for the user.
-constexpr const char *unconvertible = "Pictures of this size or pixel format cannot be converted.";
 
 std::string systemReason(int error)
 {
@@ -363,6 +434,21 @@ FrameSourcePtr refuse(std::string *why, std::string reason)
     return nullptr;
 }
 
+// The format of url by its contents alone, or null.
+const AVInputFormat *formatByContents(const std::string &url, const AVIOInterruptCB &interrupt)
+{
+    AVDictionaryOwner options;
+    av_dict_set(options.address(), "protocol_whitelist", "file", 0);
+    AVIOContext *opened = nullptr;
+    if (avio_open2(&opened, url.c_str(), AVIO_FLAG_READ, &interrupt, options.address()) < 0)
+        return nullptr;
+    const AVIOContextPtr io(opened);
+    const AVInputFormat *format = nullptr;
+    if (av_probe_input_buffer2(io.get(), &format, "", nullptr, 0, 0) < 0)
+        return nullptr;
+    return format;
+}
+
 // Opens url as the source's container and finds its streams' parameters,
 // looking up to deepAnalysis/deepProbe far when deep. Only the file protocol
 // is allowed, also for whatever the file refers to (playlists), and the image
@@ -383,8 +469,14 @@ std::string openContainer(FrameSource &source, const std::string &url, bool deep
         av_dict_set_int(options.address(), "probesize", deepProbeBytes, 0);
     }
     const AVIOInterruptCB interrupt{pastDeadline, &source};
+    // FFmpeg takes a name with a % and an image extension for a numbered
+    // sequence of images whatever the file holds; the contents decide here.
+    const AVInputFormat *format = nullptr;
+    if (url.find('%') != std::string::npos && !(format = formatByContents(url, interrupt)))
+        return "This is not a video or image file. (Its contents match no format FFmpeg knows; "
+               "a name with % is read as that one file, never as numbered pictures.)";
     int result = 0;
-    source.container = openInput(url.c_str(), &result, &interrupt, options.address());
+    source.container = openInput(url.c_str(), &result, &interrupt, options.address(), format);
     if (!source.container)
         return notMedia(result);
     AVFormatContext *container = source.container.get();
@@ -517,11 +609,13 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     source->packet.reset(av_packet_alloc());
     if (!source->decodedPicture || !source->outputPicture || !source->packet)
         return refuse(why, systemReason(ENOMEM));
+    if (decoderContext->width <= 0 || decoderContext->height <= 0)
+        return refuse(why, unconvertibleReason(*source));
 
     const auto format = static_cast<AVPixelFormat>(pixelFormat);
     const int size = av_image_get_buffer_size(format, source->outputWidth, source->outputHeight, 1);
     if (size <= 0)
-        return refuse(why, unconvertible);
+        return refuse(why, unusableOutput);
     // The frame owns the buffer; the scaler writes through a reference to it.
     // swscale's x86 YUV to RGB code writes rows in whole steps of 8 pixels,
     // past the end of the last row when the width is not a multiple of 8.
@@ -531,7 +625,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
         return refuse(why, systemReason(ENOMEM));
     if (av_image_fill_arrays(output->data, output->linesize, output->buf[0]->data, format,
                              source->outputWidth, source->outputHeight, 1) < 0)
-        return refuse(why, unconvertible);
+        return refuse(why, unusableOutput);
     output->width = source->outputWidth;
     output->height = source->outputHeight;
     output->format = pixelFormat;
@@ -542,7 +636,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
                         rawCode(decoderContext->pix_fmt), rawCode(decoderContext->color_range),
                         rawCode(decoderContext->colorspace)};
     if (!fitScaler(*source, key))
-        return refuse(why, unconvertible);
+        return refuse(why, unconvertibleReason(*source));
     return source;
 }
 

@@ -376,6 +376,23 @@ private slots:
         if (writeUndecodableVideo(undecodable))
             QTest::newRow("no decoder")
                 << undecodable << "No decoder for the video codec " << false;
+        const QString numberedText = dir.filePath("notes%03d.png");
+        QFile::copy(text, numberedText);
+        QTest::newRow("text with a numbered image's name")
+            << numberedText
+            << "This is not a video or image file. (Its contents match no format FFmpeg knows; "
+               "a name with % is read as that one file, never as numbered pictures.)"
+            << true;
+        // Every packet damaged: no picture decodes while the stream is probed.
+        VideoStream garbled = uniformColours({64, 48}, QList<QRgb>(8, 0xff000000), Codec::Mpeg4);
+        garbled.damagedPackets = {0, 1, 2, 3, 4, 5, 6, 7};
+        const QString headerless = dir.filePath("why-headerless.avi");
+        writeVideo(headerless, garbled);
+        QTest::newRow("MPEG-4 without its headers")
+            << headerless
+            << "No picture of the video stream could be decoded (its headers may be missing or "
+               "damaged)."
+            << true;
     }
     void openTellsWhyItFailed()
     {
@@ -453,6 +470,44 @@ private slots:
         QTest::newRow("64x48, limit one pixel less")
             << small << qint64(64 * 48 - 1)
             << "Picture 64x48 is larger than the limit of 3071 pixels.";
+        // Only the decoder finds these sizes, and refuses them without keeping them.
+        for (const char *format : {"png", "jpg"}) {
+            const QString picture = dir.filePath(QStringLiteral("limit.%1").arg(format));
+            uniformPicture({64, 48}, 0xff336699).save(picture);
+            QTest::newRow(format) << picture << qint64(100)
+                                  << "Picture 64x48 is larger than the limit of 100 pixels.";
+        }
+    }
+
+    void readsNumberedNamesByTheirContents_data()
+    {
+        // FFmpeg reads any such name as a numbered sequence of this image kind.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("contents");
+        QTest::newRow("a video named as a PNG") << "video%03d.png"
+                                                << "mkv";
+        QTest::newRow("a JPEG named as a PNG") << "shot%d.png"
+                                               << "jpg";
+    }
+    void readsNumberedNamesByTheirContents()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, contents);
+        const QString made = dir.filePath("numbered." + contents);
+        const QList<QRgb> colours = paletteColours(3);
+        if (contents == QLatin1String("mkv"))
+            QVERIFY(writeVideo(made, uniformColours({64, 48}, colours)));
+        else
+            QVERIFY(uniformPicture({64, 48}, colours.first()).save(made, nullptr, 100));
+        const QString path = dir.filePath(name);
+        QVERIFY(QFile::copy(made, path));
+        std::string why;
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why);
+        QVERIFY2(source, why.c_str());
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), contents == QLatin1String("mkv") ? 3 : 1);
+        for (int i = 0; i < reading.pictures.size(); ++i)
+            QCOMPARE(recognise(reading.pictures[i], 3), i);
     }
 
     void takesAnyPixelLimit_data()
