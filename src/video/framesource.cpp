@@ -199,6 +199,7 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     if (converted) {
         source.pictureTimestamp = time;
         source.pictureDuration = picture->pkt_duration;
+        source.pictureCorrupt = picture->flags & AV_FRAME_FLAG_CORRUPT;
     }
     av_frame_unref(picture);
     return converted;
@@ -885,6 +886,20 @@ int sendPacket(FrameSource &source, const AVPacket *packet)
 int64_t takePictureTime(FrameSource &source, const AVFrame &picture)
 {
     std::vector<int64_t> &pending = source.pendingTimes;
+    const AVStream &stream = *source.container->streams[source.videoStream];
+    // The first picture after a seek comes as many pictures before the packet
+    // that released it as the decoder reorders. Pictures that were to come
+    // before it were dropped (B-frames that also refer to the pictures before
+    // the seek, in open GOPs): their times go with them.
+    if (source.decodeOrderTimes && source.lastTime == AV_NOPTS_VALUE &&
+        picture.pkt_dts != AV_NOPTS_VALUE) {
+        const int64_t first = picture.pkt_dts - int64_t(source.decoderContext->has_b_frames) *
+                                                    pictureInterval(stream, picture);
+        while (pending.size() > 1 && pending.front() < first) {
+            std::pop_heap(pending.begin(), pending.end(), std::greater<>());
+            pending.pop_back();
+        }
+    }
     int64_t earliest = AV_NOPTS_VALUE;
     if (!pending.empty()) {
         std::pop_heap(pending.begin(), pending.end(), std::greater<>());
@@ -893,8 +908,7 @@ int64_t takePictureTime(FrameSource &source, const AVFrame &picture)
     }
     int64_t time = source.decodeOrderTimes ? earliest : picture.best_effort_timestamp;
     if (source.lastTime != AV_NOPTS_VALUE && (time == AV_NOPTS_VALUE || time <= source.lastTime))
-        time = source.lastTime +
-               pictureInterval(*source.container->streams[source.videoStream], picture);
+        time = source.lastTime + pictureInterval(stream, picture);
     source.lastTime = time;
     return time;
 }

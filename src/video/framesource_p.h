@@ -50,6 +50,7 @@ struct FrameSource {
     std::chrono::steady_clock::time_point deadline;
     int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
     int64_t pictureDuration = 0;               // of the same picture; 0 when unknown
+    bool pictureCorrupt = false;               // the same picture is flagged not whole
     // Times of the packets the decoder holds, as a heap with the earliest on
     // top: pictures come out in presentation order, so in a container that
     // times packets in decoding order only (AVI) the n-th picture out takes

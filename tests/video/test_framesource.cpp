@@ -2,6 +2,7 @@
 #include "analysis/measure.h"
 #include "testvideo.h"
 #include "video/framesource_p.h"
+#include "video/framesourceseek.h"
 
 #include <QDir>
 #include <QFile>
@@ -1187,6 +1188,64 @@ private slots:
         QVERIFY2(
             fractions.first() < 0.75 && fractions.last() > 0.9,
             qPrintable(QStringLiteral("%1 .. %2").arg(fractions.first()).arg(fractions.last())));
+    }
+
+    void seeksToThePicturesARunRead_data()
+    {
+        QTest::addColumn<QString>("name");
+        // Recovery points instead of key pictures after the first.
+        QTest::newRow("h264, intra refresh, matroska") << "refresh.mkv";
+        QTest::newRow("h264, intra refresh, mp4") << "refresh.mp4";
+        // Key pictures followed by B-frames that also refer to the picture
+        // before, in an index of decoding times.
+        QTest::newRow("mpeg4, open GOPs, avi") << "open-gop.avi";
+    }
+    void seeksToThePicturesARunRead()
+    {
+        QFETCH(QString, name);
+        const QString path = dir.filePath(name);
+        if (name.startsWith(QLatin1String("refresh"))) {
+            const QString failed = runFfmpeg(
+                {"-f", "lavfi", "-i", "testsrc2=size=128x96:rate=25:duration=4", "-pix_fmt",
+                 "yuv420p", "-c:v", "libx264", "-x264-params", "intra-refresh=1:keyint=25", path});
+            if (!failed.isEmpty())
+                QSKIP(qPrintable("no intra-refresh H.264 here: " + failed));
+        } else {
+            VideoStream video = uniformColours({64, 48}, paletteColours(60), Codec::Mpeg4);
+            video.maxBFrames = 3;
+            video.gopSize = 20;
+            QVERIFY(writeVideo(path, video));
+        }
+        QVERIFY(countKeyVideoPackets(path) > 1);
+        FrameSourcePtr all = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr finder = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(all && finder);
+        const Reading every = readAll(all.get());
+        const int last = int(every.pictures.size()) - 1;
+        QVERIFY(last > 50);
+        for (const int i : {last, 26, 3, last - 1, 25, 18, 19, 41, 40}) {
+            QCOMPARE(seekPicture(finder.get(), every.times[i]), FrameReady);
+            QCOMPARE(currentPictureTime(finder.get()), every.times[i]);
+            QVERIFY2(frameView(finder.get()) == every.pictures[i],
+                     qPrintable(QStringLiteral("picture %1").arg(i)));
+        }
+    }
+
+    void keyPicturesOfIntraRefreshAreWholePicturesOnly()
+    {
+        // A recovery point decoded alone is not yet a whole picture: only the
+        // first picture is a key picture, though the container flags more.
+        const QString path = dir.filePath("refresh.mkv");
+        if (!QFileInfo::exists(path))
+            QSKIP("no intra-refresh H.264 here");
+        QVERIFY(countKeyVideoPackets(path) > 1);
+        FrameSourcePtr keys = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr all = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(keys && all);
+        setKeyPicturesOnly(keys.get(), true);
+        const Reading first = readAll(keys.get());
+        QCOMPARE(first.pictures.size(), 1);
+        QCOMPARE(first.pictures[0], readAll(all.get()).pictures[0]);
     }
 
     void imageOverTheBufferShowsTheNewestPicture()
