@@ -368,7 +368,7 @@ std::string unconvertibleReason(FrameSource &source)
                                          ? headerSize(decoder->codec_id, packet->data, packet->size)
                                          : std::pair<int64_t, int64_t>{0, 0};
         av_packet_unref(packet);
-        if (width * height > source.maxPixels)
+        if (width > 0 && height > 0 && width > source.maxPixels / height)
             return tooLargeReason(source, width, height);
         if (video)
             break;
@@ -846,10 +846,18 @@ namespace {
 // the picture's own duration; at least one tick.
 int64_t pictureInterval(const AVStream &stream, const AVFrame &picture)
 {
+    // Damaged rates and durations must not overflow the times they step.
     for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
         if (rate.num > 0 && rate.den > 0)
-            return std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), stream.time_base));
-    return std::max<int64_t>(1, picture.pkt_duration);
+            return std::clamp<int64_t>(av_rescale_q(1, av_inv_q(rate), stream.time_base), 1,
+                                       INT_MAX);
+    return std::clamp<int64_t>(picture.pkt_duration, 1, INT_MAX);
+}
+
+// time + step, but no further than the largest time.
+int64_t stepped(int64_t time, int64_t step)
+{
+    return time > INT64_MAX - step ? INT64_MAX : time + step;
 }
 
 // Noted times beyond what a decoder can hold (its frame threads and H.264's
@@ -891,10 +899,11 @@ int64_t takePictureTime(FrameSource &source, const AVFrame &picture)
     // that released it as the decoder reorders. Pictures that were to come
     // before it were dropped (B-frames that also refer to the pictures before
     // the seek, in open GOPs): their times go with them.
+    const int64_t reordered = int64_t(std::clamp(source.decoderContext->has_b_frames, 0, 64)) *
+                              pictureInterval(stream, picture);
     if (source.decodeOrderTimes && source.lastTime == AV_NOPTS_VALUE &&
-        picture.pkt_dts != AV_NOPTS_VALUE) {
-        const int64_t first = picture.pkt_dts - int64_t(source.decoderContext->has_b_frames) *
-                                                    pictureInterval(stream, picture);
+        picture.pkt_dts != AV_NOPTS_VALUE && picture.pkt_dts > INT64_MIN + reordered) {
+        const int64_t first = picture.pkt_dts - reordered;
         while (pending.size() > 1 && pending.front() < first) {
             std::pop_heap(pending.begin(), pending.end(), std::greater<>());
             pending.pop_back();
@@ -908,7 +917,7 @@ int64_t takePictureTime(FrameSource &source, const AVFrame &picture)
     }
     int64_t time = source.decodeOrderTimes ? earliest : picture.best_effort_timestamp;
     if (source.lastTime != AV_NOPTS_VALUE && (time == AV_NOPTS_VALUE || time <= source.lastTime))
-        time = source.lastTime + pictureInterval(stream, picture);
+        time = stepped(source.lastTime, pictureInterval(stream, picture));
     source.lastTime = time;
     return time;
 }
