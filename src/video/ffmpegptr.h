@@ -50,6 +50,11 @@ struct AVFilterGraphFreer {
     void operator()(AVFilterGraph *graph) const { avfilter_graph_free(&graph); }
 };
 
+struct AVIOContextCloser {
+    // Also closes the file it reads.
+    void operator()(AVIOContext *context) const { avio_closep(&context); }
+};
+
 struct AVBufferFreer {
     void operator()(uint8_t *buffer) const { av_free(buffer); }
 };
@@ -62,6 +67,7 @@ using AVPacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFreer>;
 using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, AVFilterGraphFreer>;
 using AVBufferPtr = std::unique_ptr<uint8_t, AVBufferFreer>;
+using AVIOContextPtr = std::unique_ptr<AVIOContext, AVIOContextCloser>;
 
 // FFmpeg's functions take a dictionary by the address of its pointer and may
 // replace it (e.g. with the options they did not use), so the owner hands out
@@ -100,18 +106,20 @@ private:
 // avformat_open_input frees the context itself when it fails, so the owner is
 // made only from a successful open. The context is allocated first so that
 // the interrupt callback (when given) covers the open itself; options (when
-// given) keep those the demuxer did not take. Null on any failure, with
-// FFmpeg's error code in *error when given.
+// given) keep those the demuxer did not take; format (when given) is used
+// instead of probing. Null on any failure, with FFmpeg's error code in
+// *error when given.
 inline AVFormatInputPtr openInput(const char *url, int *error = nullptr,
                                   const AVIOInterruptCB *interrupt = nullptr,
-                                  AVDictionary **options = nullptr)
+                                  AVDictionary **options = nullptr,
+                                  const AVInputFormat *format = nullptr)
 {
     AVFormatContext *context = avformat_alloc_context();
     int result = AVERROR(ENOMEM);
     if (context) {
         if (interrupt)
             context->interrupt_callback = *interrupt;
-        result = avformat_open_input(&context, url, nullptr, options);
+        result = avformat_open_input(&context, url, format, options);
     }
     if (error)
         *error = result;

@@ -9,8 +9,10 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include <fcntl.h>
@@ -184,10 +186,10 @@ bool receivePicture(FrameSource &source, int &receiveResult)
     receiveResult = avcodec_receive_frame(source.decoderContext.get(), picture);
     if (receiveResult < 0)
         return false;
+    const int64_t time = takePictureTime(source, *picture);
     // Decoders refuse such pictures themselves (max_pixels); this catches any that does not.
     const bool allowed = int64_t(picture->width) * picture->height <= source.maxPixels;
-    const bool wanted = !source.pictureFilter ||
-                        source.pictureFilter(secondsOf(source, picture->best_effort_timestamp));
+    const bool wanted = !source.pictureFilter || source.pictureFilter(secondsOf(source, time));
     // PQ and HLG pictures are tone-mapped first; SDR ones come back as they are.
     const AVFrame *sdr =
         allowed && wanted
@@ -195,8 +197,9 @@ bool receivePicture(FrameSource &source, int &receiveResult)
             : nullptr;
     const bool converted = sdr && fitScaler(source, keyOf(*sdr)) && convert(source, sdr);
     if (converted) {
-        source.pictureTimestamp = picture->best_effort_timestamp;
+        source.pictureTimestamp = time;
         source.pictureDuration = picture->pkt_duration;
+        source.pictureCorrupt = picture->flags & AV_FRAME_FLAG_CORRUPT;
     }
     av_frame_unref(picture);
     return converted;
@@ -242,10 +245,12 @@ int pastDeadline(void *opaque)
 }
 
 // How far the demuxer looks for a stream's parameters when the first look
-// ended before the video began (e.g. a video starting seconds after its
-// audio). FFmpeg's defaults are 5 s and 5 MB.
-constexpr int64_t deepAnalysisMicroseconds = 100 * int64_t(AV_TIME_BASE);
-constexpr int64_t deepProbeBytes = int64_t(64) << 20;
+// ended before the video began (e.g. a video starting minutes after its
+// audio). FFmpeg's defaults are 5 s and 5 MB. The second look goes on until
+// the first picture, however late, bounded only by bytes (what it reads is
+// kept in memory) and by the time limit of an open.
+constexpr int64_t deepAnalysisMicroseconds = int64_t(365) * 24 * 3600 * AV_TIME_BASE;
+constexpr int64_t deepProbeBytes = int64_t(256) << 20;
 
 // Decoded pixels all frame threads hold together at most: 1080p keeps the
 // full count, larger pictures get fewer threads.
@@ -277,13 +282,16 @@ int firstVideoStream(const AVFormatContext *container)
 // The max_pixels for a decoder of pictures of this size (0 x 0 if unknown).
 // Decoders check the width rounded up to their row alignment (64 at most):
 // a picture within the limit gets that room, so that it always decodes.
+// FFmpeg's option is an int: a larger limit is no limit to it.
 int64_t decoderPixelLimit(int64_t maxPixels, int width, int height)
 {
     const int64_t pixels = int64_t(width) * height;
+    int64_t limit = maxPixels;
     if (pixels <= 0) // room for any picture at least 64 wide
-        return maxPixels + maxPixels / 64 * 63;
-    const int64_t aligned = (int64_t(width) + 63) / 64 * 64 * height;
-    return pixels <= maxPixels ? std::max(maxPixels, aligned) : maxPixels;
+        limit = maxPixels > INT_MAX ? INT_MAX : maxPixels + maxPixels / 64 * 63;
+    else if (pixels <= maxPixels)
+        limit = std::max(maxPixels, (int64_t(width) + 63) / 64 * 64 * height);
+    return std::min<int64_t>(limit, INT_MAX);
 }
 
 bool tooLarge(const FrameSource &source, const AVCodecParameters &parameters)
@@ -291,10 +299,82 @@ bool tooLarge(const FrameSource &source, const AVCodecParameters &parameters)
     return int64_t(parameters.width) * parameters.height > source.maxPixels;
 }
 
+std::string tooLargeReason(const FrameSource &source, int64_t width, int64_t height)
+{
+    return "Picture " + std::to_string(width) + 'x' + std::to_string(height) +
+           " is larger than the limit of " + std::to_string(source.maxPixels) + " pixels.";
+}
+
 std::string tooLargeReason(const FrameSource &source, const AVCodecParameters &parameters)
 {
-    return "Picture " + std::to_string(parameters.width) + 'x' + std::to_string(parameters.height) +
-           " is larger than the limit of " + std::to_string(source.maxPixels) + " pixels.";
+    return tooLargeReason(source, parameters.width, parameters.height);
+}
+
+constexpr const char *unconvertible = "Pictures of this size or pixel format cannot be converted.";
+constexpr const char *unusableOutput =
+    "Pictures cannot be converted to the requested size or pixel format.";
+
+unsigned bigEndian(const uint8_t *bytes, int count)
+{
+    unsigned value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// The picture size a PNG or JPEG picture's header claims, {0, 0} if none:
+// the decoders refuse pictures over the limit without keeping their size.
+std::pair<int64_t, int64_t> headerSize(AVCodecID codec, const uint8_t *data, int size)
+{
+    if (codec == AV_CODEC_ID_PNG || codec == AV_CODEC_ID_APNG) {
+        if (size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0)
+            return {bigEndian(data + 16, 4), bigEndian(data + 20, 4)};
+        return {0, 0};
+    }
+    if (codec != AV_CODEC_ID_MJPEG)
+        return {0, 0};
+    // Marker segments up to the first start of frame (SOF0 to SOF15 less
+    // DHT, JPG and DAC), which holds height and width.
+    for (int i = 0; i + 9 <= size;) {
+        const uint8_t marker = data[i + 1];
+        if (data[i] != 0xff || marker == 0xff) {
+            ++i;
+            continue;
+        }
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
+            return {bigEndian(data + i + 7, 2), bigEndian(data + i + 5, 2)};
+        const bool standalone =
+            marker == 0xd8 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7);
+        i += standalone ? 2 : 2 + static_cast<int>(bigEndian(data + i + 2, 2));
+    }
+    return {0, 0};
+}
+
+// Why the scaler refused the stream at open, as a sentence for the user.
+// Reads on into the container, which the failed open then closes.
+std::string unconvertibleReason(FrameSource &source)
+{
+    const AVCodecContext *decoder = source.decoderContext.get();
+    if (decoder->width > 0 && decoder->height > 0) {
+        if (decoder->pix_fmt == AV_PIX_FMT_NONE)
+            return "No picture of the video stream could be decoded (its headers may be missing "
+                   "or damaged).";
+        return unconvertible;
+    }
+    AVPacket *packet = source.packet.get();
+    for (int i = 0; i < 64 && av_read_frame(source.container.get(), packet) >= 0; ++i) {
+        const bool video = packet->stream_index == source.videoStream;
+        const auto [width, height] = video
+                                         ? headerSize(decoder->codec_id, packet->data, packet->size)
+                                         : std::pair<int64_t, int64_t>{0, 0};
+        av_packet_unref(packet);
+        if (width > 0 && height > 0 && width > source.maxPixels / height)
+            return tooLargeReason(source, width, height);
+        if (video)
+            break;
+    }
+    return "The video stream does not give its picture size: its headers are missing or "
+           "damaged.";
 }
 
 // Whether the first video stream's size and pixel format are known, or there
@@ -309,7 +389,6 @@ bool settled(const FrameSource &source)
 }
 
 // Reasons an open fails with, as sentences for the user.
-constexpr const char *unconvertible = "Pictures of this size or pixel format cannot be converted.";
 
 std::string systemReason(int error)
 {
@@ -356,6 +435,21 @@ FrameSourcePtr refuse(std::string *why, std::string reason)
     return nullptr;
 }
 
+// The format of url by its contents alone, or null.
+const AVInputFormat *formatByContents(const std::string &url, const AVIOInterruptCB &interrupt)
+{
+    AVDictionaryOwner options;
+    av_dict_set(options.address(), "protocol_whitelist", "file", 0);
+    AVIOContext *opened = nullptr;
+    if (avio_open2(&opened, url.c_str(), AVIO_FLAG_READ, &interrupt, options.address()) < 0)
+        return nullptr;
+    const AVIOContextPtr io(opened);
+    const AVInputFormat *format = nullptr;
+    if (av_probe_input_buffer2(io.get(), &format, "", nullptr, 0, 0) < 0)
+        return nullptr;
+    return format;
+}
+
 // Opens url as the source's container and finds its streams' parameters,
 // looking up to deepAnalysis/deepProbe far when deep. Only the file protocol
 // is allowed, also for whatever the file refers to (playlists), and the image
@@ -376,8 +470,14 @@ std::string openContainer(FrameSource &source, const std::string &url, bool deep
         av_dict_set_int(options.address(), "probesize", deepProbeBytes, 0);
     }
     const AVIOInterruptCB interrupt{pastDeadline, &source};
+    // FFmpeg takes a name with a % and an image extension for a numbered
+    // sequence of images whatever the file holds; the contents decide here.
+    const AVInputFormat *format = nullptr;
+    if (url.find('%') != std::string::npos && !(format = formatByContents(url, interrupt)))
+        return "This is not a video or image file. (Its contents match no format FFmpeg knows; "
+               "a name with % is read as that one file, never as numbered pictures.)";
     int result = 0;
-    source.container = openInput(url.c_str(), &result, &interrupt, options.address());
+    source.container = openInput(url.c_str(), &result, &interrupt, options.address(), format);
     if (!source.container)
         return notMedia(result);
     AVFormatContext *container = source.container.get();
@@ -483,6 +583,9 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if ((result = avcodec_parameters_to_context(decoderContext, stream->codecpar)) < 0)
         return refuse(why, decoderFailure(result));
     decoderContext->pkt_timebase = stream->time_base;
+    // AVI times its packets in decoding order; a B-frame's "presentation"
+    // time there is a guess from it.
+    source->decodeOrderTimes = std::strcmp(container->iformat->name, "avi") == 0;
     decoderContext->max_pixels =
         decoderPixelLimit(source->maxPixels, decoderContext->width, decoderContext->height);
     // Frame threading delays pictures by a few packets (NoPicture first, the
@@ -507,11 +610,13 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     source->packet.reset(av_packet_alloc());
     if (!source->decodedPicture || !source->outputPicture || !source->packet)
         return refuse(why, systemReason(ENOMEM));
+    if (decoderContext->width <= 0 || decoderContext->height <= 0)
+        return refuse(why, unconvertibleReason(*source));
 
     const auto format = static_cast<AVPixelFormat>(pixelFormat);
     const int size = av_image_get_buffer_size(format, source->outputWidth, source->outputHeight, 1);
     if (size <= 0)
-        return refuse(why, unconvertible);
+        return refuse(why, unusableOutput);
     // The frame owns the buffer; the scaler writes through a reference to it.
     // swscale's x86 YUV to RGB code writes rows in whole steps of 8 pixels,
     // past the end of the last row when the width is not a multiple of 8.
@@ -521,7 +626,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
         return refuse(why, systemReason(ENOMEM));
     if (av_image_fill_arrays(output->data, output->linesize, output->buf[0]->data, format,
                              source->outputWidth, source->outputHeight, 1) < 0)
-        return refuse(why, unconvertible);
+        return refuse(why, unusableOutput);
     output->width = source->outputWidth;
     output->height = source->outputHeight;
     output->format = pixelFormat;
@@ -532,7 +637,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
                         rawCode(decoderContext->pix_fmt), rawCode(decoderContext->color_range),
                         rawCode(decoderContext->colorspace)};
     if (!fitScaler(*source, key))
-        return refuse(why, unconvertible);
+        return refuse(why, unconvertibleReason(*source));
     return source;
 }
 
@@ -592,7 +697,7 @@ FrameStatus readFrame(FrameSource *source)
     if (av_read_frame(source->container.get(), packet) < 0) {
         av_packet_unref(packet);
         source->draining = true;
-        if (avcodec_send_packet(source->decoderContext.get(), nullptr) < 0)
+        if (sendPacket(*source, nullptr) < 0)
             return finish(*source);
         converted = receivePicture(*source, received);
         return drainStatus(*source, converted, received);
@@ -615,7 +720,7 @@ FrameStatus readFrame(FrameSource *source)
     }
     // A damaged packet makes the send (or a later receive) fail; the decoder
     // stays usable for the packets after it.
-    avcodec_send_packet(source->decoderContext.get(), packet);
+    sendPacket(*source, packet);
     if (source->keyPicturesOnly && source->keyIndexComplete) {
         source->lastKeyDts = packet->dts;
         skipToNextKeyPicture(*source, packet->dts);
@@ -733,6 +838,94 @@ double progressFraction(const FrameSource *source)
 {
     return progressFraction(currentPictureTime(source), streamDuration(source),
                             readPosition(source), fileSize(source));
+}
+
+namespace {
+
+// One picture interval in the stream's time base: from the frame rate, else
+// the picture's own duration; at least one tick.
+int64_t pictureInterval(const AVStream &stream, const AVFrame &picture)
+{
+    // Damaged rates and durations must not overflow the times they step.
+    for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
+        if (rate.num > 0 && rate.den > 0)
+            return std::clamp<int64_t>(av_rescale_q(1, av_inv_q(rate), stream.time_base), 1,
+                                       INT_MAX);
+    return std::clamp<int64_t>(picture.pkt_duration, 1, INT_MAX);
+}
+
+// time + step, but no further than the largest time.
+int64_t stepped(int64_t time, int64_t step)
+{
+    return time > INT64_MAX - step ? INT64_MAX : time + step;
+}
+
+// Noted times beyond what a decoder can hold (its frame threads and H.264's
+// 16 reordered pictures) belong to packets that gave no picture, e.g. damaged
+// ones; left in place, every later picture would take an earlier one's time.
+size_t pendingLimit(const FrameSource &source)
+{
+    return static_cast<size_t>(std::max(source.decoderContext->thread_count, 1)) + 18;
+}
+
+} // namespace
+
+int sendPacket(FrameSource &source, const AVPacket *packet)
+{
+    const int result = avcodec_send_packet(source.decoderContext.get(), packet);
+    if (result < 0 || !packet)
+        return result;
+    if (packet->pts == AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE)
+        source.decodeOrderTimes = true;
+    const int64_t time =
+        source.decodeOrderTimes && packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (time == AV_NOPTS_VALUE)
+        return result;
+    std::vector<int64_t> &pending = source.pendingTimes;
+    pending.push_back(time);
+    std::push_heap(pending.begin(), pending.end(), std::greater<>());
+    if (pending.size() > pendingLimit(source)) {
+        std::pop_heap(pending.begin(), pending.end(), std::greater<>());
+        pending.pop_back();
+    }
+    return result;
+}
+
+int64_t takePictureTime(FrameSource &source, const AVFrame &picture)
+{
+    std::vector<int64_t> &pending = source.pendingTimes;
+    const AVStream &stream = *source.container->streams[source.videoStream];
+    // The first picture after a seek comes as many pictures before the packet
+    // that released it as the decoder reorders. Pictures that were to come
+    // before it were dropped (B-frames that also refer to the pictures before
+    // the seek, in open GOPs): their times go with them.
+    const int64_t reordered = int64_t(std::clamp(source.decoderContext->has_b_frames, 0, 64)) *
+                              pictureInterval(stream, picture);
+    if (source.decodeOrderTimes && source.lastTime == AV_NOPTS_VALUE &&
+        picture.pkt_dts != AV_NOPTS_VALUE && picture.pkt_dts > INT64_MIN + reordered) {
+        const int64_t first = picture.pkt_dts - reordered;
+        while (pending.size() > 1 && pending.front() < first) {
+            std::pop_heap(pending.begin(), pending.end(), std::greater<>());
+            pending.pop_back();
+        }
+    }
+    int64_t earliest = AV_NOPTS_VALUE;
+    if (!pending.empty()) {
+        std::pop_heap(pending.begin(), pending.end(), std::greater<>());
+        earliest = pending.back();
+        pending.pop_back();
+    }
+    int64_t time = source.decodeOrderTimes ? earliest : picture.best_effort_timestamp;
+    if (source.lastTime != AV_NOPTS_VALUE && (time == AV_NOPTS_VALUE || time <= source.lastTime))
+        time = stepped(source.lastTime, pictureInterval(stream, picture));
+    source.lastTime = time;
+    return time;
+}
+
+void forgetPictureTimes(FrameSource &source)
+{
+    source.pendingTimes.clear();
+    source.lastTime = AV_NOPTS_VALUE;
 }
 
 // Where the file's time starts, in seconds of the stream's timestamps. The

@@ -8,6 +8,7 @@
 #include "video/tonemapper.h"
 
 #include <chrono>
+#include <vector>
 
 // What a scaler was made for; a picture that differs in any of these gets a
 // new one.
@@ -49,6 +50,14 @@ struct FrameSource {
     std::chrono::steady_clock::time_point deadline;
     int64_t pictureTimestamp = AV_NOPTS_VALUE; // of the last FrameReady, in stream time base
     int64_t pictureDuration = 0;               // of the same picture; 0 when unknown
+    bool pictureCorrupt = false;               // the same picture is flagged not whole
+    // Times of the packets the decoder holds, as a heap with the earliest on
+    // top: pictures come out in presentation order, so in a container that
+    // times packets in decoding order only (AVI) the n-th picture out takes
+    // the n-th time in order.
+    std::vector<int64_t> pendingTimes;
+    bool decodeOrderTimes = false;
+    int64_t lastTime = AV_NOPTS_VALUE; // of the last decoded picture, delivered or not
     // Pictures stored turned (a display matrix) are scaled into storedPicture,
     // stored way round, which the first scaler allocates, and turned from
     // there into the output.
@@ -56,6 +65,17 @@ struct FrameSource {
     AVFramePtr storedPicture;
     ToneMapper toneMapper; // PQ and HLG pictures pass through it before the scaler
 };
+
+// Sends packet to the decoder (avcodec_send_packet's result), noting its
+// time for the picture it will give.
+int sendPacket(FrameSource &source, const AVPacket *packet);
+// The time of a picture the decoder just gave, in the stream's time base:
+// its own, or in a container of decoding times the earliest time noted; one
+// picture interval after the last picture when it has none or would not come
+// after it. Called once for every picture the decoder gives.
+int64_t takePictureTime(FrameSource &source, const AVFrame &picture);
+// After the decoder was flushed: the times noted belong to no picture.
+void forgetPictureTimes(FrameSource &source);
 
 // Where the file's time starts, in seconds of the stream's timestamps: the
 // zero of every picture time the source gives.

@@ -4,6 +4,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/mastering_display_metadata.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -82,6 +83,14 @@ ToneMapKey keyFor(const AVFrame &picture, const AVStream &stream)
         key.matrix = AVCOL_SPC_BT2020_NCL;
     key.range = pictureOrStream(rawCode(picture.color_range), rawCode(parameters.color_range),
                                 AVCOL_RANGE_UNSPECIFIED);
+    // RGB pictures have no matrix and use every level, whatever their tags
+    // say; zimg finds no path for them otherwise.
+    const AVPixFmtDescriptor *descriptor =
+        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture.format));
+    if (descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_RGB)) {
+        key.matrix = AVCOL_SPC_RGB;
+        key.range = AVCOL_RANGE_JPEG;
+    }
     key.peak = signalPeak(picture, stream);
     return key;
 }
@@ -130,8 +139,16 @@ const AVFrame *ToneMapper::sdrPicture(const AVFrame *picture, const AVStream &st
 {
     if (!isHdrPicture(*picture, *stream.codecpar))
         return picture;
-    if (!fit(keyFor(*picture, stream)))
-        return nullptr;
+    // Pictures the filters cannot take (zimg fails some only when it meets
+    // the first one) are measured untouched: off in colour, but never a run
+    // without pictures.
+    const ToneMapKey wanted = keyFor(*picture, stream);
+    if (wanted == refused)
+        return picture;
+    if (!fit(wanted)) {
+        refused = wanted;
+        return picture;
+    }
     if (!mapped)
         mapped.reset(av_frame_alloc());
     if (!mapped)
@@ -141,9 +158,10 @@ const AVFrame *ToneMapper::sdrPicture(const AVFrame *picture, const AVStream &st
     if (av_buffersrc_add_frame_flags(input, const_cast<AVFrame *>(picture),
                                      AV_BUFFERSRC_FLAG_KEEP_REF) < 0 ||
         av_buffersink_get_frame(output, mapped.get()) < 0) {
-        // The graph may hold half a picture: the next one gets a new graph.
+        // The graph may hold half a picture: it is not used again.
         reset();
-        return nullptr;
+        refused = wanted;
+        return picture;
     }
     return mapped.get();
 }
@@ -154,6 +172,7 @@ void ToneMapper::reset()
     graph.reset();
     mapped.reset();
     key = {};
+    refused = {};
 }
 
 bool ToneMapper::fit(const ToneMapKey &wanted)
@@ -172,9 +191,10 @@ bool ToneMapper::fit(const ToneMapKey &wanted)
         {"buffer", "video_size=" + std::to_string(wanted.width) + 'x' +
                        std::to_string(wanted.height) + ":pix_fmt=" + std::to_string(wanted.format) +
                        ":time_base=1/25:pixel_aspect=1/1"},
-        {"zscale",
-         "tin=" + std::to_string(wanted.transfer) + ":pin=" + std::to_string(wanted.primaries) +
-             ":min=" + std::to_string(wanted.matrix) + ":rin=" + range + ":t=linear:npl=100"},
+        {"zscale", "tin=" + std::to_string(wanted.transfer) +
+                       ":pin=" + std::to_string(wanted.primaries) +
+                       ":min=" + std::to_string(wanted.matrix) + ":rin=" + range +
+                       ":t=linear:npl=100:p=" + std::to_string(wanted.primaries) + ":m=gbr"},
         {"format", "gbrpf32le"},
         {"zscale", "p=709"},
         {"tonemap", std::string("tonemap=") + toneCurve + ":desat=0:peak=" + decimal(wanted.peak)},

@@ -32,9 +32,10 @@ double signalPeak(const AVFrame &picture, const AVStream &stream);
 class ToneMapper
 {
 public:
-    // picture itself when it is SDR; else picture tone-mapped to 8-bit
-    // full-range RGB (gbrp) of the same size, which the mapper holds until
-    // its next call or reset. Null when the filters cannot take it.
+    // picture itself when it is SDR or the filters cannot take it; else
+    // picture tone-mapped to 8-bit full-range RGB (gbrp) of the same size,
+    // which the mapper holds until its next call or reset. Null only when
+    // memory runs out.
     const AVFrame *sdrPicture(const AVFrame *picture, const AVStream &stream);
     // Gives back the filter graph and the last mapped picture.
     void reset();
@@ -47,4 +48,5 @@ private:
     AVFilterContext *output = nullptr;
     AVFramePtr mapped;
     ToneMapKey key;
+    ToneMapKey refused; // the last kind of picture no graph could be made for
 };

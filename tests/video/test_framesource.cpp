@@ -2,6 +2,7 @@
 #include "analysis/measure.h"
 #include "testvideo.h"
 #include "video/framesource_p.h"
+#include "video/framesourceseek.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@ extern "C" {
 }
 
 #include <clocale>
+#include <limits>
 #include <string>
 
 #include <sys/stat.h>
@@ -30,10 +32,12 @@ constexpr int rgb32 = AV_PIX_FMT_RGB32;
 // Far more calls than any test file needs: a reader that never ends fails.
 constexpr int callLimit = 100000;
 
-// What a reader saw: every status in order and a copy of every picture.
+// What a reader saw: every status in order and a copy and the time of every
+// picture.
 struct Reading {
     QList<FrameStatus> statuses;
     QList<QImage> pictures;
+    QList<double> times;
     int count(FrameStatus status) const { return int(statuses.count(status)); }
 };
 
@@ -44,8 +48,10 @@ Reading readAll(FrameSource *source)
     for (int i = 0; i < callLimit; ++i) {
         const FrameStatus status = readFrame(source);
         reading.statuses.append(status);
-        if (status == FrameReady)
+        if (status == FrameReady) {
             reading.pictures.append(frameView(source).copy());
+            reading.times.append(currentPictureTime(source));
+        }
         if (status == EndOfStream)
             break;
     }
@@ -145,9 +151,11 @@ double colourError(const QImage &got, const QImage &expected)
     return total / (3.0 * pairs.size());
 }
 
-// ffmpeg's arguments converting an SDR file to 10-bit with transfer
-// (zscale's name and the tag's) on BT.2020, SDR white at 100 cd/m2.
-QStringList toTransfer(const QString &from, const QString &zscaleTransfer, const QString &tag)
+// ffmpeg's arguments converting an SDR file to format (10-bit 4:2:0 unless
+// said) with transfer (zscale's name and the tag's) on BT.2020, SDR white at
+// 100 cd/m2.
+QStringList toTransfer(const QString &from, const QString &zscaleTransfer, const QString &tag,
+                       const QString &format = QStringLiteral("yuv420p10le"))
 {
     const bool hdr = tag != QLatin1String("bt709");
     const QString primaries = hdr ? QStringLiteral("bt2020") : QStringLiteral("bt709");
@@ -156,7 +164,7 @@ QStringList toTransfer(const QString &from, const QString &zscaleTransfer, const
             from,
             "-vf",
             "zscale=tin=bt709:pin=bt709:min=bt709:rin=full:t=" + zscaleTransfer +
-                ":p=" + primaries + ":m=" + matrix + ":r=limited:npl=100,format=yuv420p10le",
+                ":p=" + primaries + ":m=" + matrix + ":r=limited:npl=100,format=" + format,
             "-color_trc",
             tag,
             "-color_primaries",
@@ -369,6 +377,23 @@ private slots:
         if (writeUndecodableVideo(undecodable))
             QTest::newRow("no decoder")
                 << undecodable << "No decoder for the video codec " << false;
+        const QString numberedText = dir.filePath("notes%03d.png");
+        QFile::copy(text, numberedText);
+        QTest::newRow("text with a numbered image's name")
+            << numberedText
+            << "This is not a video or image file. (Its contents match no format FFmpeg knows; "
+               "a name with % is read as that one file, never as numbered pictures.)"
+            << true;
+        // Every packet damaged: no picture decodes while the stream is probed.
+        VideoStream garbled = uniformColours({64, 48}, QList<QRgb>(8, 0xff000000), Codec::Mpeg4);
+        garbled.damagedPackets = {0, 1, 2, 3, 4, 5, 6, 7};
+        const QString headerless = dir.filePath("why-headerless.avi");
+        writeVideo(headerless, garbled);
+        QTest::newRow("MPEG-4 without its headers")
+            << headerless
+            << "No picture of the video stream could be decoded (its headers may be missing or "
+               "damaged)."
+            << true;
     }
     void openTellsWhyItFailed()
     {
@@ -391,19 +416,26 @@ private slots:
     void opensAVideoThatStartsLate_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("matroska") << "late.mkv";
-        QTest::newRow("nut") << "late.nut";
+        QTest::addColumn<double>("start");
+        QTest::newRow("matroska, 6 s") << "late.mkv" << 6.0;
+        QTest::newRow("nut, 6 s") << "late.nut" << 6.0;
+        QTest::newRow("matroska, 120 s") << "later.mkv" << 120.0;
+        QTest::newRow("mp4, 120 s") << "later.mp4" << 120.0;
+        QTest::newRow("mov, 120 s") << "later.mov" << 120.0;
     }
     void opensAVideoThatStartsLate()
     {
         QFETCH(QString, name);
-        // Six seconds of sound before the first picture: more than the
-        // demuxer looks at by default.
-        const QList<QRgb> colours = exactColours();
-        VideoStream video = uniformColours({64, 48}, colours);
-        video.startSeconds = 6;
+        QFETCH(double, start);
+        // Sound before the first picture: more than the demuxer looks at by
+        // default, and more than any fixed length of time it might be told.
+        const QList<QRgb> colours = paletteColours(9);
+        VideoStream video = uniformColours({64, 48}, colours, Codec::Mpeg4);
+        video.startSeconds = start;
+        const bool mp4 =
+            name.endsWith(QLatin1String(".mp4")) || name.endsWith(QLatin1String(".mov"));
         MediaFile file;
-        file.streams = {AudioStream{AudioCodec::Pcm, 8.0}, video};
+        file.streams = {AudioStream{mp4 ? AudioCodec::Aac : AudioCodec::Pcm, start + 2}, video};
         const QString path = write(name, file);
 
         std::string why;
@@ -414,7 +446,9 @@ private slots:
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), colours.size());
         for (int i = 0; i < colours.size(); ++i)
-            QVERIFY(firstMismatch(reading.pictures[i], colours[i]).isEmpty());
+            QCOMPARE(recognise(reading.pictures[i], int(colours.size())), i);
+        QVERIFY2(qAbs(reading.times.first() - start) < 1e-3,
+                 qPrintable(QString::number(reading.times.first())));
     }
 
     void refusesPicturesOverTheLimit_data()
@@ -437,6 +471,66 @@ private slots:
         QTest::newRow("64x48, limit one pixel less")
             << small << qint64(64 * 48 - 1)
             << "Picture 64x48 is larger than the limit of 3071 pixels.";
+        // Only the decoder finds these sizes, and refuses them without keeping them.
+        for (const char *format : {"png", "jpg"}) {
+            const QString picture = dir.filePath(QStringLiteral("limit.%1").arg(format));
+            uniformPicture({64, 48}, 0xff336699).save(picture);
+            QTest::newRow(format) << picture << qint64(100)
+                                  << "Picture 64x48 is larger than the limit of 100 pixels.";
+        }
+    }
+
+    void readsNumberedNamesByTheirContents_data()
+    {
+        // FFmpeg reads any such name as a numbered sequence of this image kind.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("contents");
+        QTest::newRow("a video named as a PNG") << "video%03d.png"
+                                                << "mkv";
+        QTest::newRow("a JPEG named as a PNG") << "shot%d.png"
+                                               << "jpg";
+    }
+    void readsNumberedNamesByTheirContents()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, contents);
+        const QString made = dir.filePath("numbered." + contents);
+        const QList<QRgb> colours = paletteColours(3);
+        if (contents == QLatin1String("mkv"))
+            QVERIFY(writeVideo(made, uniformColours({64, 48}, colours)));
+        else
+            QVERIFY(uniformPicture({64, 48}, colours.first()).save(made, nullptr, 100));
+        const QString path = dir.filePath(name);
+        QVERIFY(QFile::copy(made, path));
+        std::string why;
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why);
+        QVERIFY2(source, why.c_str());
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), contents == QLatin1String("mkv") ? 3 : 1);
+        for (int i = 0; i < reading.pictures.size(); ++i)
+            QCOMPARE(recognise(reading.pictures[i], 3), i);
+    }
+
+    void takesAnyPixelLimit_data()
+    {
+        QTest::addColumn<qint64>("maxPixels");
+        QTest::newRow("2^31") << (qint64(1) << 31);
+        QTest::newRow("the largest") << std::numeric_limits<qint64>::max();
+    }
+    void takesAnyPixelLimit()
+    {
+        QFETCH(qint64, maxPixels);
+        // The limit reaches FFmpeg as an int option, which refuses more.
+        const QString path = dir.filePath("any-limit.png");
+        if (!QFileInfo::exists(path))
+            QVERIFY(uniformPicture({64, 48}, 0xff336699).save(path));
+        std::string why;
+        FrameSourcePtr source =
+            openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why, maxPixels);
+        QVERIFY2(source, why.c_str());
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), 1);
+        QVERIFY(firstMismatch(reading.pictures[0], 0xff336699).isEmpty());
     }
     void refusesPicturesOverTheLimit()
     {
@@ -525,6 +619,8 @@ private slots:
         QTest::addColumn<int>("bFrames");
         QTest::newRow("mpeg4, 2 B-frames, matroska") << "b.mkv" << int(Codec::Mpeg4) << 2;
         QTest::newRow("mpeg4, 3 B-frames, avi") << "b.avi" << int(Codec::Mpeg4) << 3;
+        QTest::newRow("h264, 3 B-frames, avi") << "b-h264.avi" << int(Codec::H264) << 3;
+        QTest::newRow("h264, 3 B-frames, matroska") << "b-h264.mkv" << int(Codec::H264) << 3;
         QTest::newRow("mpeg4, no B-frames, mp4") << "p.mp4" << int(Codec::Mpeg4) << 0;
         QTest::newRow("h264, 3 B-frames, mp4") << "b.mp4" << int(Codec::H264) << 3;
         QTest::newRow("mjpeg, avi") << "j.avi" << int(Codec::Mjpeg) << 0;
@@ -552,8 +648,13 @@ private slots:
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), count);
-        for (int i = 0; i < count; ++i)
+        // Timed in presentation order from the first picture, also where the
+        // container gives decoding times only (AVI).
+        for (int i = 0; i < count; ++i) {
             QCOMPARE(recognise(reading.pictures[i], count), i);
+            QVERIFY2(qAbs(reading.times[i] - i / 25.0) < 1e-6,
+                     qPrintable(QStringLiteral("picture %1 at %2 s").arg(i).arg(reading.times[i])));
+        }
         if (bFrames > 0)
             QCOMPARE(reading.statuses.first(), NoPicture);
         // Decoding threads delay output too, so only the drain delivers the last ones.
@@ -727,27 +828,46 @@ private slots:
         QTest::addColumn<QString>("transfer"); // zscale's name
         QTest::addColumn<QString>("tag");
         QTest::addColumn<bool>("afterSdr"); // the stream starts SDR and switches mid-way
+        QTest::addColumn<QString>("format");
+        const QString deep = QStringLiteral("yuv420p10le");
         QTest::newRow("PQ") << "smpte2084"
-                            << "smpte2084" << false;
+                            << "smpte2084" << false << deep;
         QTest::newRow("HLG") << "arib-std-b67"
-                             << "arib-std-b67" << false;
+                             << "arib-std-b67" << false << deep;
         QTest::newRow("SDR, then PQ") << "smpte2084"
-                                      << "smpte2084" << true;
+                                      << "smpte2084" << true << deep;
+        // Tagged with the transfer only, in formats zimg takes only with the
+        // right matrix, or converted.
+        QTest::newRow("PQ, 8-bit 4:2:0") << "smpte2084"
+                                         << "smpte2084" << false << "yuv420p";
+        QTest::newRow("PQ, grey") << "smpte2084"
+                                  << "smpte2084" << false << "gray";
+        QTest::newRow("PQ, RGB") << "smpte2084"
+                                 << "smpte2084" << false << "gbrp";
     }
     void toneMapsHdrPictures()
     {
         QFETCH(QString, transfer);
         QFETCH(QString, tag);
         QFETCH(bool, afterSdr);
-        const QImage original = knownColours();
+        QFETCH(QString, format);
+        const QImage known = knownColours();
         const int count = 6;
         const QString sdr = dir.filePath("known-sdr.mkv");
         if (!QFileInfo::exists(sdr))
-            QVERIFY(writeVideo(sdr, pictureList(QList<QImage>(count, original))));
-        QString path = dir.filePath(QStringLiteral("known-%1.mkv").arg(tag));
+            QVERIFY(writeVideo(sdr, pictureList(QList<QImage>(count, known))));
+        const QImage original = format == QLatin1String("gray")
+                                    ? known.convertToFormat(QImage::Format_Grayscale8)
+                                          .convertToFormat(QImage::Format_RGB32)
+                                    : known;
+        QString path = dir.filePath(QStringLiteral("known-%1-%2.mkv").arg(tag, format));
         if (!afterSdr) {
-            const QString failed =
-                runFfmpeg(toTransfer(sdr, transfer, tag) + QStringList{"-c:v", "ffv1", path});
+            QStringList untagged;
+            if (format != QLatin1String("yuv420p10le"))
+                untagged = {"-color_primaries", "unknown",      "-colorspace",
+                            "unknown",          "-color_range", "unknown"};
+            const QString failed = runFfmpeg(toTransfer(sdr, transfer, tag, format) + untagged +
+                                             QStringList{"-c:v", "ffv1", path});
             QVERIFY2(failed.isEmpty(), qPrintable(failed));
         } else {
             // Two HEVC streams back to back: the tag changes with the second
@@ -1068,6 +1188,64 @@ private slots:
         QVERIFY2(
             fractions.first() < 0.75 && fractions.last() > 0.9,
             qPrintable(QStringLiteral("%1 .. %2").arg(fractions.first()).arg(fractions.last())));
+    }
+
+    void seeksToThePicturesARunRead_data()
+    {
+        QTest::addColumn<QString>("name");
+        // Recovery points instead of key pictures after the first.
+        QTest::newRow("h264, intra refresh, matroska") << "refresh.mkv";
+        QTest::newRow("h264, intra refresh, mp4") << "refresh.mp4";
+        // Key pictures followed by B-frames that also refer to the picture
+        // before, in an index of decoding times.
+        QTest::newRow("mpeg4, open GOPs, avi") << "open-gop.avi";
+    }
+    void seeksToThePicturesARunRead()
+    {
+        QFETCH(QString, name);
+        const QString path = dir.filePath(name);
+        if (name.startsWith(QLatin1String("refresh"))) {
+            const QString failed = runFfmpeg(
+                {"-f", "lavfi", "-i", "testsrc2=size=128x96:rate=25:duration=4", "-pix_fmt",
+                 "yuv420p", "-c:v", "libx264", "-x264-params", "intra-refresh=1:keyint=25", path});
+            if (!failed.isEmpty())
+                QSKIP(qPrintable("no intra-refresh H.264 here: " + failed));
+        } else {
+            VideoStream video = uniformColours({64, 48}, paletteColours(60), Codec::Mpeg4);
+            video.maxBFrames = 3;
+            video.gopSize = 20;
+            QVERIFY(writeVideo(path, video));
+        }
+        QVERIFY(countKeyVideoPackets(path) > 1);
+        FrameSourcePtr all = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr finder = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(all && finder);
+        const Reading every = readAll(all.get());
+        const int last = int(every.pictures.size()) - 1;
+        QVERIFY(last > 50);
+        for (const int i : {last, 26, 3, last - 1, 25, 18, 19, 41, 40}) {
+            QCOMPARE(seekPicture(finder.get(), every.times[i]), FrameReady);
+            QCOMPARE(currentPictureTime(finder.get()), every.times[i]);
+            QVERIFY2(frameView(finder.get()) == every.pictures[i],
+                     qPrintable(QStringLiteral("picture %1").arg(i)));
+        }
+    }
+
+    void keyPicturesOfIntraRefreshAreWholePicturesOnly()
+    {
+        // A recovery point decoded alone is not yet a whole picture: only the
+        // first picture is a key picture, though the container flags more.
+        const QString path = dir.filePath("refresh.mkv");
+        if (!QFileInfo::exists(path))
+            QSKIP("no intra-refresh H.264 here");
+        QVERIFY(countKeyVideoPackets(path) > 1);
+        FrameSourcePtr keys = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr all = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        QVERIFY(keys && all);
+        setKeyPicturesOnly(keys.get(), true);
+        const Reading first = readAll(keys.get());
+        QCOMPARE(first.pictures.size(), 1);
+        QCOMPARE(first.pictures[0], readAll(all.get()).pictures[0]);
     }
 
     void imageOverTheBufferShowsTheNewestPicture()
