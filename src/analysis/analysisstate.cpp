@@ -37,6 +37,30 @@ bool isOddCount(double count)
     return std::fabs(std::fmod(std::trunc(count), 2.0)) == 1.0;
 }
 
+void reserveForPictures(AnalysisState &state, int count)
+{
+    for (ColourHistory *history :
+         {&state.averageHistory, &state.quadrantHistories[0], &state.quadrantHistories[1],
+          &state.quadrantHistories[2], &state.quadrantHistories[3], &state.brightnessHistory,
+          &state.differenceHistory, &state.moodHistory}) {
+        if (state.keepHistories)
+            history->reserve(count);
+    }
+    state.pictureTimes.reserve(size_t(count));
+    if (state.perceptual)
+        state.linearMeans.reserve(size_t(count));
+    if (state.shotGrids)
+        state.grids.reserve(size_t(count));
+    for (Strip *strip : {&state.strips.average, &state.strips.quadrant, &state.strips.brightness,
+                         &state.strips.difference, &state.strips.mood})
+        strip->reserve(count);
+    if (state.framesHeight > 0) {
+        if (state.strips.frames.bandCount() != state.framesHeight)
+            state.strips.frames = Strip(state.framesHeight, 1);
+        state.strips.frames.reserve(count);
+    }
+}
+
 void recordPicture(AnalysisState &state, const QImage &frame, double time, const RowSums &sums)
 {
     state.frameCount += 1.0;
@@ -52,12 +76,14 @@ void recordPicture(AnalysisState &state, const QImage &frame, double time, const
     state.differenceColour.setBlue(colours.difference.blue());
     colours.difference = state.differenceColour;
 
-    state.averageHistory.append(colours.average);
-    for (int q = 0; q < 4; ++q)
-        state.quadrantHistories[q].append(colours.quadrants[q]);
-    state.brightnessHistory.append(colours.brightness);
-    state.differenceHistory.append(colours.difference);
-    state.moodHistory.append(colours.mood);
+    if (state.keepHistories) {
+        state.averageHistory.append(colours.average);
+        for (int q = 0; q < 4; ++q)
+            state.quadrantHistories[q].append(colours.quadrants[q]);
+        state.brightnessHistory.append(colours.brightness);
+        state.differenceHistory.append(colours.difference);
+        state.moodHistory.append(colours.mood);
+    }
     state.pictureTimes.push_back(time);
     if (state.perceptual)
         state.linearMeans.push_back(linearMean(frame, sums));

@@ -16,6 +16,10 @@
 struct AnalysisState {
     // Pictures recorded in this run (a double, as it has always been counted).
     double frameCount = 0;
+    // Whether the eight histories below are kept. The strips hold the same
+    // colours (a column a picture, each band one of them), so a long run that
+    // needs no QColor of its own saves 128 bytes a picture without them.
+    bool keepHistories = true;
     ColourHistory averageHistory;
     std::array<ColourHistory, 4> quadrantHistories; // indexed by Quadrant
     ColourHistory brightnessHistory;
@@ -57,6 +61,12 @@ std::array<const ColourHistory *, 8> historiesInOrder(const AnalysisState &state
 // and grids start empty. The strips stay until the run's first picture; the previous picture
 // and the difference colour stay for its first comparison.
 void resetForNewRun(AnalysisState &state);
+
+// Makes room for count pictures in everything a run keeps per picture, so
+// that a long run neither doubles its memory as it grows nor copies it: a
+// few hundred bytes a picture. Only what the run gathers (see framesHeight,
+// perceptual, shotGrids) is reserved.
+void reserveForPictures(AnalysisState &state, int count);
 
 // Whether the picture with this count is compared with the previous one and
 // kept for the next: counts truncated to a whole number and odd.

@@ -120,21 +120,30 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
     if (n == 0)
         return starts;
     starts.push_back(0);
-    std::vector<Normalised> pictures;
-    pictures.reserve(grids.size());
-    for (const PictureGrid &grid : grids)
-        pictures.push_back(normalised(grid));
+    // Two numbers a picture rather than its normalised grid, which would take
+    // a long film hundreds of bytes a picture; the few candidates for a cut
+    // normalise the pictures around them again.
     // change[t]: from picture t - 1 to t.
     std::vector<float> change(size_t(n), 0.0f);
-    for (int t = 1; t < n; ++t)
-        change[size_t(t)] = distance(pictures[size_t(t - 1)], pictures[size_t(t)]);
+    std::vector<float> level(static_cast<size_t>(n));
+    Normalised previous = normalised(grids[0]);
+    level[0] = previous.level;
+    for (int t = 1; t < n; ++t) {
+        const Normalised current = normalised(grids[size_t(t)]);
+        change[size_t(t)] = distance(previous, current);
+        level[size_t(t)] = current.level;
+        previous = current;
+    }
+    const auto distanceOf = [&grids](int a, int b) {
+        return distance(normalised(grids[size_t(a)]), normalised(grids[size_t(b)]));
+    };
 
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
         // A cut to or from black is the middle of a fade, and a change that
         // grows over pictures is no cut.
         if (d < smallestCut || change[size_t(t - 1)] >= d ||
-            std::min(pictures[size_t(t - 1)].level, pictures[size_t(t)].level) < blackLevel)
+            std::min(level[size_t(t - 1)], level[size_t(t)]) < blackLevel)
             continue;
         // A shot is at least a few pictures long: of two cuts closer than
         // that, the larger change stays.
@@ -156,9 +165,9 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
         // the end of one: the picture after it is like those before it.
         bool flash = false;
         for (int k = 1; k <= flashLength && t + k < n && !flash; ++k)
-            flash = distance(pictures[size_t(t - 1)], pictures[size_t(t + k)]) < flashReturn * d;
+            flash = distanceOf(t - 1, t + k) < flashReturn * d;
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
-            flash = distance(pictures[size_t(t - k)], pictures[size_t(t)]) < flashReturn * d;
+            flash = distanceOf(t - k, t) < flashReturn * d;
         if (flash)
             continue;
         if (tooClose)
@@ -313,10 +322,10 @@ std::vector<Shot> shotsOf(const AnalysisState &state)
         double rgb[3] = {};
         std::array<double, 3> linear{};
         for (int i = shot.first; i <= shot.last; ++i) {
-            const QColor &average = state.averageHistory[i];
-            rgb[0] += average.red();
-            rgb[1] += average.green();
-            rgb[2] += average.blue();
+            const QRgb average = state.strips.average.colourAt(i, 0);
+            rgb[0] += qRed(average);
+            rgb[1] += qGreen(average);
+            rgb[2] += qBlue(average);
             for (int k = 0; perceptual && k < 3; ++k)
                 linear[size_t(k)] += state.linearMeans[size_t(i)][size_t(k)] / count;
         }
@@ -333,6 +342,12 @@ void drawShotStrips(const std::vector<Shot> &shots, StripSet &strips, int palett
 {
     strips.shots.clear();
     strips.palette = Strip(std::max(paletteRows, 1), 1);
+    // One column a picture: room for all of them at once rather than
+    // doubling (and copying) as they come.
+    if (!shots.empty()) {
+        strips.shots.reserve(shots.back().last + 1);
+        strips.palette.reserve(shots.back().last + 1);
+    }
     std::vector<QColor> bands(size_t(strips.palette.bandCount()));
     for (const Shot &shot : shots) {
         // Colour k takes the rows from its cumulative share's start to end,

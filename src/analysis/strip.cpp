@@ -225,9 +225,15 @@ QImage Strip::exactDisplayImage(QSize size) const
     // our growing buffer.
     if (size == QSize(m_width, height()))
         return image();
-    const QImage view(m_pixels.constBits(), m_width, height(), m_pixels.bytesPerLine(),
-                      QImage::Format_RGB32);
-    return view.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return view().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage Strip::view() const
+{
+    if (m_width == 0)
+        return {};
+    return QImage(m_pixels.constBits(), m_width, height(), m_pixels.bytesPerLine(),
+                  QImage::Format_RGB32);
 }
 
 void StripSet::append(const FrameColours &colours)
@@ -237,6 +243,18 @@ void StripSet::append(const FrameColours &colours)
     brightness.append(colours.brightness);
     difference.append(colours.difference);
     mood.append(colours.mood);
+}
+
+std::array<QRgb, 8> StripSet::coloursAt(int column) const
+{
+    return {average.colourAt(column, 0),
+            quadrant.colourAt(column, TopLeft),
+            quadrant.colourAt(column, TopRight),
+            quadrant.colourAt(column, BottomLeft),
+            quadrant.colourAt(column, BottomRight),
+            brightness.colourAt(column, 0),
+            difference.colourAt(column, 0),
+            mood.colourAt(column, 0)};
 }
 
 void StripSet::useOneRowBands()

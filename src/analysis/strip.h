@@ -64,6 +64,9 @@ public:
     // The exact width() x height() strip in Format_RGB32, owning its pixels;
     // a null image while the strip is empty.
     QImage image() const;
+    // The same pixels without a copy: a read-only view, valid while the strip
+    // is neither changed nor destroyed; for writing a long run's strip out.
+    QImage view() const;
     // Column's colour in band, as 0xffRRGGBB; both must be in range.
     QRgb colourAt(int column, int band) const;
 
@@ -130,6 +133,9 @@ struct StripSet {
 
     // One column for a measured picture in each of the five strips.
     void append(const FrameColours &colours);
+    // The eight colours measured of the picture in column (average, quadrants
+    // top-left to bottom-right, brightness, difference, mood), as 0xffRRGGBB.
+    std::array<QRgb, 8> coloursAt(int column) const;
     // Empties the strips and gives each band a single row: all a poster reads
     // of them (band colours), at a twentieth of a long run's memory.
     void useOneRowBands();

@@ -406,6 +406,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
         analysis.framesHeight = layout.rows(StripKind::Frames);
     if (layout.width > 0 || layout.height > 0)
         analysis.strips.useOneRowBands();
+    analysis.keepHistories = false;
     analysis.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||
                          options.kinds.contains(StripKind::Palette);
     // The shots' own L*a*b* comes from the pictures' linear means.

@@ -56,10 +56,10 @@ QByteArray coloursCsvHeader(bool perceptual)
 
 QByteArray coloursCsv(const AnalysisState &analysis)
 {
-    const auto histories = historiesInOrder(analysis);
-    qsizetype rows = qsizetype(analysis.pictureTimes.size());
-    for (const ColourHistory *history : histories)
-        rows = std::min(rows, history->size());
+    // The strips hold every colour the histories do, also when a run keeps no
+    // histories.
+    const qsizetype rows = std::min(qsizetype(analysis.pictureTimes.size()),
+                                    qsizetype(analysis.strips.average.width()));
 
     const bool perceptual = analysis.perceptual && qsizetype(analysis.linearMeans.size()) >= rows;
     QByteArray csv = coloursCsvHeader(perceptual);
@@ -72,8 +72,8 @@ QByteArray coloursCsv(const AnalysisState &analysis)
         const double time = analysis.pictureTimes[size_t(i)];
         if (time >= 0)
             csv += QByteArray::number(time, 'f', 6);
-        for (const ColourHistory *history : histories)
-            appendColour(csv, (*history)[i]);
+        for (const QRgb colour : analysis.strips.coloursAt(int(i)))
+            appendColour(csv, QColor(colour));
         if (perceptual)
             appendLab(csv, labFromLinear(analysis.linearMeans[size_t(i)]), true);
         csv += '\n';

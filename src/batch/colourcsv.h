@@ -8,8 +8,9 @@
 
 // "picture,time,average_red,...,mood_blue": the picture's number from 1, its
 // presentation time in seconds from the start of the file (empty when
-// unknown), then red, green and blue of the eight histories in their order
-// (average, quadrants top-left to bottom-right, brightness, difference, mood),
+// unknown), then red, green and blue of the eight measured colours, read
+// from the strips (average, quadrants top-left to bottom-right, brightness,
+// difference, mood),
 // and when the run gathered linear means, "L,a,b,chroma,hue" of each
 // picture's mean colour in linear light (two decimals, hue in degrees).
 QByteArray coloursCsvHeader(bool perceptual = false);

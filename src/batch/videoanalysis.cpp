@@ -115,6 +115,17 @@ AnalyseResult analyseVideo(const QString &path, AnalysisState &result, QString *
                        .arg(cropText(options.crop));
         return AnalyseResult::Unreadable;
     }
+    // Room for the pictures the container announces (and a little for its
+    // rounding) saves a long run the doubling of its memory. Beyond a bound
+    // a claim is not trusted: the run then grows as it reads.
+    constexpr int64_t largestReservation = int64_t(1) << 20;
+    int64_t expected = estimatedPictureCount(source.get());
+    if (options.sampling.mode == Sampling::Every)
+        expected = std::min<int64_t>(
+            expected, int64_t(streamDuration(source.get()) / options.sampling.seconds) + 1);
+    if (options.sampling.mode != Sampling::Key && expected > 0)
+        reserveForPictures(result,
+                           int(std::min(expected + expected / 64 + 16, largestReservation)));
     const QImage frame = frameView(source.get(), options.crop);
     RowSums sums;
     sums.withLinear = result.perceptual;

@@ -64,7 +64,7 @@ QByteArray temporaryName()
     return name + ".tmp";
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
+bool writeAll(int fd, QByteArrayView bytes)
 {
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
@@ -81,9 +81,62 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// Passes what is written on to a descriptor in blocks of a megabyte, and
+// keeps the reason of the first write that failed.
+class DescriptorDevice : public QIODevice
+{
+public:
+    explicit DescriptorDevice(int fd) : m_fd(fd) { open(QIODevice::WriteOnly | Unbuffered); }
+    // 0 when everything reached the file, else the errno of the failure.
+    int finish()
+    {
+        flushBlock();
+        return m_error;
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (m_error != 0)
+            return -1;
+        if (m_block.size() + size > blockSize)
+            flushBlock();
+        // A large piece goes straight to the file rather than through a copy.
+        if (size >= blockSize) {
+            if (m_error == 0 && !writeAll(m_fd, QByteArrayView(data, size)))
+                m_error = errno;
+        } else {
+            m_block.append(data, size);
+        }
+        return m_error == 0 ? size : -1;
+    }
+
+private:
+    static constexpr qsizetype blockSize = qsizetype(1) << 20;
+    void flushBlock()
+    {
+        if (m_error == 0 && !writeAll(m_fd, m_block))
+            m_error = errno;
+        m_block.truncate(0);
+    }
+
+    int m_fd;
+    int m_error = 0;
+    QByteArray m_block;
+};
+
 } // namespace
 
 bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QString *why)
+{
+    return writeFileAtomically(
+        fileName, [&bytes](QIODevice &device) { return device.write(bytes) == bytes.size(); },
+        QString(), why);
+}
+
+bool writeFileAtomically(const QString &fileName, const std::function<bool(QIODevice &)> &write,
+                         const QString &failure, QString *why)
 {
     const QByteArray path = fileNameBytes(fileName);
     const qsizetype slash = path.lastIndexOf('/');
@@ -128,7 +181,17 @@ bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QStri
     // Set before any byte is in it: a private file stays private throughout.
     if (exists && S_ISREG(target.st_mode) && ::fchmod(file.get(), target.st_mode & 0777) != 0)
         return abandon(errno);
-    if (!writeAll(file.get(), bytes) || ::fsync(file.get()) != 0 || file.release() != 0)
+    DescriptorDevice device(file.get());
+    const bool written = write(device);
+    if (const int error = device.finish(); error != 0)
+        return abandon(error);
+    if (!written) {
+        ::unlinkat(dir.get(), temporary.constData(), 0);
+        if (why)
+            *why = failure;
+        return false;
+    }
+    if (::fsync(file.get()) != 0 || file.release() != 0)
         return abandon(errno);
     if (::renameat(dir.get(), temporary.constData(), dir.get(), name.constData()) != 0)
         return abandon(errno);

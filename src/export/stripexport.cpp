@@ -2,8 +2,6 @@
 
 #include "export/atomicfile.h"
 
-#include <QBuffer>
-
 #include <new>
 
 namespace {
@@ -18,15 +16,9 @@ constexpr int stripDotsPerMeter = 3780;
 bool writeImageAtomically(const QImage &image, const QString &fileName, const char *format,
                           int quality, QString *why)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, format, quality)) {
-        if (why)
-            *why = QStringLiteral("The picture could not be encoded.");
-        return false;
-    }
-    return writeFileAtomically(fileName, bytes, why);
+    return writeFileAtomically(
+        fileName, [&](QIODevice &file) { return image.save(&file, format, quality); },
+        QStringLiteral("The picture could not be encoded."), why);
 }
 
 } // namespace
@@ -130,7 +122,7 @@ QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
         QImage image;
         try {
             image =
-                poster ? posterImage(strip, layout.span, layout.width, int(rows)) : strip.image();
+                poster ? posterImage(strip, layout.span, layout.width, int(rows)) : strip.view();
         } catch (const std::bad_alloc &) {
         }
         QString why;

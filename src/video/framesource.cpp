@@ -809,6 +809,21 @@ double streamDuration(const FrameSource *source)
     return -1.0;
 }
 
+int64_t estimatedPictureCount(const FrameSource *source)
+{
+    const AVStream *stream = source->container->streams[source->videoStream];
+    if (stream->nb_frames > 0)
+        return stream->nb_frames;
+    const double duration = streamDuration(source);
+    const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0
+                                ? stream->avg_frame_rate
+                                : stream->r_frame_rate;
+    if (duration <= 0 || rate.num <= 0 || rate.den <= 0)
+        return -1;
+    const double count = std::ceil(duration * av_q2d(rate));
+    return count < double(INT64_MAX / 2) ? int64_t(count) : -1;
+}
+
 int64_t readPosition(const FrameSource *source)
 {
     AVIOContext *io = source->container->pb;

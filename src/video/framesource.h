@@ -103,6 +103,11 @@ double currentPictureDuration(const FrameSource *source);
 // currentPictureTime (the container's duration if the stream has none);
 // negative when neither is known.
 double streamDuration(const FrameSource *source);
+// How many pictures the video stream holds, as its container counts them or
+// as its duration and frame rate tell; negative when neither is known. An
+// estimate for planning memory, never a promise (a damaged file may claim
+// anything).
+int64_t estimatedPictureCount(const FrameSource *source);
 // Byte offset the demuxer has read up to, and the file size in bytes;
 // negative when unknown (e.g. a pipe).
 int64_t readPosition(const FrameSource *source);
