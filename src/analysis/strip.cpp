@@ -144,6 +144,8 @@ QImage Strip::reducedImage() const
     if (m_reducedWidth == 0)
         return {};
     QImage reduced(m_reducedWidth, height(), QImage::Format_RGB32);
+    if (reduced.isNull())
+        return reduced;
     const std::size_t stride = std::size_t(m_bandCount) * channels;
     for (int band = 0; band < m_bandCount; ++band) {
         const int top = band * m_bandHeight;

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -80,6 +81,9 @@ QString comparisonFormat(const QString &fileName)
 QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome::Status> &statuses,
                     const BatchOptions &options)
 {
+    // Qt reads no image over 128 MB by default; the tool's own strips may
+    // be up to 1 GiB.
+    QImageReader::setAllocationLimit(int(largestStripPixels * 4 >> 20));
     int rowHeight = 0;
     for (StripKind kind : options.kinds)
         rowHeight += options.layout.rows(kind);
@@ -395,8 +399,12 @@ int main(int argc, char *argv[])
     bool allWritten = reportWritten;
     if (parser.isSet(compareOption)) {
         QString why;
-        if (!writeImageFile(comparisonOf(task, statuses, options), compareFile,
-                            comparisonFormat(compareFile), &why)) {
+        const QImage comparison = comparisonOf(task, statuses, options);
+        if (comparison.isNull())
+            why = QStringLiteral("The comparison would be larger than %1 pixels.")
+                      .arg(Strip::largestPixels);
+        if (comparison.isNull() ||
+            !writeImageFile(comparison, compareFile, comparisonFormat(compareFile), &why)) {
             report.message(failureLine(compareFile, why));
             allWritten = false;
         }

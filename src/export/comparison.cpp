@@ -1,5 +1,7 @@
 #include "export/comparison.h"
 
+#include "analysis/strip.h"
+
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -25,8 +27,12 @@ QImage comparisonImage(const QList<ComparisonRow> &rows, int width, int rowHeigh
         labelWidth = std::max(labelWidth, metrics.horizontalAdvance(row.name));
     labelWidth = std::min(labelWidth, widestLabel) + 2 * labelPadding;
 
-    const int height = int(rows.size()) * (rowHeight + comparisonGap) - comparisonGap;
-    QImage image(labelWidth + width, std::max(height, 1), QImage::Format_RGB32);
+    const int64_t height = int64_t(rows.size()) * (rowHeight + comparisonGap) - comparisonGap;
+    if ((labelWidth + int64_t(width)) * height > Strip::largestPixels)
+        return {};
+    QImage image(labelWidth + width, int(std::max<int64_t>(height, 1)), QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
     image.fill(ground);
     QPainter painter(&image);
     painter.setFont(font);

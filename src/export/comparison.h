@@ -17,5 +17,6 @@ constexpr int comparisonGap = 4;
 // rows, each rowHeight pixels high and width strip columns wide after a label
 // column that fits the longest name (within reason), on a dark ground. A
 // strip of another size than its place is scaled into it. Text needs a
-// QGuiApplication.
+// QGuiApplication. Null when the image would be larger than
+// Strip::largestPixels, or its memory cannot be had.
 QImage comparisonImage(const QList<ComparisonRow> &rows, int width, int rowHeight);
