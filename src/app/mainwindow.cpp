@@ -107,13 +107,8 @@ void MainWindow::on_pushButton_clicked()
 {
     ui->pushButton->setEnabled(false);
     // After a cancelled first Start skipping is offered with nothing to read.
-    if (FrameSource *source = windowRun.source.get()) {
-        for (int i = 0; i < ui->spinBox->value(); ++i) {
-            // Past the end every read is EndOfStream and changes nothing.
-            if (readFrame(source) == EndOfStream)
-                break;
-        }
-    }
+    if (windowRun.run)
+        windowRun.run->skipPackets(ui->spinBox->value());
     updateControls();
 }
 
@@ -169,10 +164,8 @@ void MainWindow::stopAndShow()
     stopRun();
     // The reader holds the last picture read: the preview shows it exactly,
     // like at the end of the video.
-    const FrameSource *source = windowRun.source.get();
-    if (source && analysisState.frameCount > 0) {
-        const QImage last = frameView(source);
-        stripView->refresh(&last);
+    if (windowRun.run && analysisState.frameCount > 0) {
+        stripView->refresh(&windowRun.run->frame());
     } else {
         stripView->refresh();
     }
@@ -241,12 +234,10 @@ void MainWindow::prepareRun()
 
 void MainWindow::openRun(const QString &path)
 {
-    windowRun.source.reset();
-    std::string why;
-    windowRun.source =
-        openFrameSource(fileNameBytes(path).constData(), 0, 0, rgb32PixelFormat(), &why);
-    if (windowRun.source) {
-        gatherRowSums(windowRun.source.get(), windowRun.rowSums);
+    windowRun.run.reset();
+    QString why;
+    windowRun.run = VideoRun::open(path, RunOptions(), analysisState, &why);
+    if (windowRun.run) {
         windowRun.running = true;
         windowRun.saveOffered = true;
         connect(windowRun.tickTimer, &QTimer::timeout, this, &MainWindow::timerDone);
@@ -262,7 +253,7 @@ void MainWindow::openRun(const QString &path)
                                              "Could not initialize video."),
                               QMessageBox::Ok, QMessageBox::NoButton);
         // The box says that; the status bar says why.
-        ui->statusBar->showMessage(QString::fromLocal8Bit(why.data(), qsizetype(why.size())), 0);
+        ui->statusBar->showMessage(why, 0);
     }
 }
 
@@ -272,23 +263,20 @@ void MainWindow::timerDone()
         return;
     windowRun.tickBusy = true;
 
-    FrameSource *source = windowRun.source.get();
-    const FrameStatus status = source ? readPicture(source) : EndOfStream;
-    if (status == EndOfStream) {
+    VideoRun *run = windowRun.run.get();
+    if (!run || run->step() != VideoRun::Step::Picture) {
         stopRun();
         windowRun.tickBusy = false;
         progressView->videoEnded();
         // The last picture is still in the buffer: leave it and the strips exact.
-        if (source && analysisState.frameCount > 0) {
-            const QImage last = frameView(source);
-            stripView->refresh(&last);
-        }
+        if (run && analysisState.frameCount > 0)
+            stripView->refresh(&run->frame());
         return;
     }
 
-    AnalysisState &state = analysisState;
-    const QImage frame = frameView(source);
-    recordPicture(state, frame, currentPictureTime(source), windowRun.rowSums);
+    const AnalysisState &state = analysisState;
+    const FrameSource *source = run->source();
+    const QImage &frame = run->frame();
     ui->statusBar->showMessage(
         QStringLiteral("%1").arg(state.frameCount, 0, 'g', -1, QLatin1Char(' ')) +
             QStringLiteral(" frames processed."),

@@ -3,19 +3,19 @@
 // like analysisState, so that the slots share it.
 #pragma once
 
-#include "analysis/measure.h"
+#include "analysis/videorun.h"
 #include "video/framesource.h"
 
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 struct WindowRun {
-    // The video of the current or last run; left open by a stop or the end of
-    // the video, replaced by the next start.
-    FrameSourcePtr source;
-    // The source's pictures as their rows are converted (see gatherRowSums).
-    RowSums rowSums;
+    // The run of the current or last video; left open by a stop or the end of
+    // the video, replaced by the next start. Its tick takes one step.
+    std::unique_ptr<VideoRun> run;
     // Owned by the main window (its parent); QPointer so a destroyed window
     // never leaves a dangling timer behind.
     QPointer<QTimer> tickTimer;

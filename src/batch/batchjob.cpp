@@ -2,7 +2,6 @@
 
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
-#include "batch/videoanalysis.h"
 #include "batch/videolist.h"
 #include "export/atomicfile.h"
 #include "export/filename.h"
@@ -303,22 +302,6 @@ std::optional<Crop> parseCrop(const QString &text)
     return crop;
 }
 
-namespace {
-
-// Every picture's place in time for a poster: increasing, and a picture
-// without a time one interval after the one before.
-std::vector<double> posterTimes(const std::vector<double> &times, double interval)
-{
-    std::vector<double> placed(times.size());
-    for (size_t i = 0; i < times.size(); ++i) {
-        const double before = i > 0 ? placed[i - 1] : 0.0;
-        placed[i] = times[i] >= 0 ? std::max(times[i], before) : (i > 0 ? before + interval : 0.0);
-    }
-    return placed;
-}
-
-} // namespace
-
 QString csvSuffix()
 {
     return QStringLiteral("-colours.csv");
@@ -393,60 +376,66 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
         outcome.error = reason;
         return done();
     };
-    QRect crop;
-    QString cropWhy;
-    const CropFound found = findCrop(videoPath, options.crop, options.maxPixels, &crop, &cropWhy);
-    if (found != CropFound::Yes) {
-        outcome.usageError = found == CropFound::Outside;
-        return unread(cropWhy);
-    }
-    AnalysisState analysis;
+    RunOptions run;
+    run.sampling = options.sampling;
+    run.crop = options.crop;
+    run.maxPixels = options.maxPixels;
     StripLayout layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
-        analysis.framesHeight = layout.rows(StripKind::Frames);
-    if (layout.width > 0 || layout.height > 0)
-        analysis.strips.useOneRowBands();
-    analysis.keepHistories = false;
-    analysis.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||
-                         options.kinds.contains(StripKind::Palette);
+        run.framesHeight = layout.rows(StripKind::Frames);
+    run.oneRowBands = layout.width > 0 || layout.height > 0;
+    run.keepHistories = false;
+    run.reserveAhead = true;
+    run.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||
+                    options.kinds.contains(StripKind::Palette);
+    run.paletteRows = layout.rows(StripKind::Palette);
     // The shots' own L*a*b* comes from the pictures' linear means.
-    analysis.perceptual = options.csv || options.shots;
+    run.perceptual = options.csv || options.shots;
+    AnalysisState analysis;
     QString why;
-    double end = 0;
-    const auto progress = [&](const ReadProgress &progress) {
-        last = progress;
-        report.update(id, progress);
-    };
-    const AnalyseResult read = analyseVideo(videoPath, analysis, &why, progress,
-                                            {options.sampling, options.maxPixels, crop}, &end);
-    outcome.pictures = analysis.frameCount;
-    outcome.usageError = read == AnalyseResult::Refused;
-    if (read != AnalyseResult::Read)
+    bool refused = false;
+    const std::unique_ptr<VideoRun> video =
+        VideoRun::open(videoPath, run, analysis, &why, &refused);
+    if (!video) {
+        outcome.usageError = refused;
         return unread(why);
+    }
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    VideoRun::Step step;
+    while ((step = video->step()) == VideoRun::Step::Picture) {
+        if (sinceReport.hasExpired(progressIntervalMs)) {
+            sinceReport.restart();
+            last = video->progress();
+            report.update(id, last);
+        }
+    }
+    last = video->progress();
+    report.update(id, last);
+    outcome.pictures = analysis.frameCount;
+    if (step == VideoRun::Step::Refused) {
+        outcome.usageError = true;
+        return unread(video->refusal());
+    }
     // Without a single picture there is no strip to write: the window would
     // save nothing either.
     if (analysis.frameCount == 0)
         return unread(QStringLiteral("No picture could be decoded."));
 
     const QString base = outputBase(videoPath, options.outputDir);
-    const double lastTime = std::max(analysis.pictureTimes.back(), 0.0);
-    const std::vector<double> times = posterTimes(analysis.pictureTimes, end - lastTime);
-    layout.span = {times, std::max(end, times.back())};
-    std::vector<Shot> shots;
-    if (analysis.shotGrids) {
-        shots = shotsOf(analysis);
-        drawShotStrips(shots, analysis.strips, layout.rows(StripKind::Palette));
-    }
+    const RunResult result = video->finish();
+    layout.span = {result.times, result.end};
     QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds, layout);
     QString csvWhy;
     if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
         failed << WriteFailure{base + csvSuffix(), csvWhy};
-    if (options.shots && !writeFileAtomically(base + shotsSuffix(),
-                                              shotsCsv(shots, times, layout.span.end), &csvWhy))
+    if (options.shots &&
+        !writeFileAtomically(base + shotsSuffix(), shotsCsv(result.shots, result.times, result.end),
+                             &csvWhy))
         failed << WriteFailure{base + shotsSuffix(), csvWhy};
     QString cropFileWhy;
     if (options.crop.mode != Crop::None &&
-        !writeFileAtomically(base + cropSuffix(), "crop=" + cropText(crop).toLatin1() + '\n',
+        !writeFileAtomically(base + cropSuffix(), "crop=" + cropText(result.crop).toLatin1() + '\n',
                              &cropFileWhy))
         failed << WriteFailure{base + cropSuffix(), cropFileWhy};
     report.finish(id, last, failed.isEmpty());

@@ -2,8 +2,8 @@
 // that need more than QCommandLineParser.
 #pragma once
 
+#include "analysis/videorun.h"
 #include "batch/runreport.h"
-#include "batch/videoanalysis.h"
 #include "export/stripexport.h"
 #include "video/framesource.h"
 

@@ -4,7 +4,7 @@
 // and messages are printed through printableName.
 #pragma once
 
-#include "batch/videoanalysis.h"
+#include "analysis/videorun.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -12,6 +12,9 @@
 
 #include <cstdio>
 #include <mutex>
+
+// Progress is redrawn at most this often.
+constexpr int progressIntervalMs = 100;
 
 // name with its control characters (C0, DEL, C1) made visible as \n, \t,
 // \r, \e or \xHH and each backslash doubled: a file name can neither break

@@ -131,7 +131,7 @@ inline void verifyCannotOpen(const MessageBoxSeen &box, MainWindowForm *form)
     QCOMPARE(box.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
     QCOMPARE(form->pushButton_2->text(), QStringLiteral("Start Analysis"));
     QVERIFY(!form->pushButton->isEnabled());
-    QVERIFY(!windowRun.source);
+    QVERIFY(!windowRun.run);
     QVERIFY(!windowRun.tickTimer->isActive());
 }
 

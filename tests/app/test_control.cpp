@@ -131,7 +131,7 @@ void TestControl::cancelledFirstStartEnablesSkipOnly()
     QVERIFY(windowRun.tickTimer);
     QVERIFY(!windowRun.tickTimer->isActive());
     QVERIFY(windowRun.videoPath.isNull());
-    QVERIFY(!windowRun.source);
+    QVERIFY(!windowRun.run);
     QCOMPARE(analysisState.frameCount, 0.0);
     QVERIFY(analysisState.averageHistory.isEmpty());
     QVERIFY(analysisState.moodHistory.isEmpty());
@@ -145,9 +145,9 @@ void TestControl::chosenVideoStartsRun()
     QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
     QVERIFY(form()->pushButton->isEnabled());
     QVERIFY(form()->saveButton->isEnabled());
-    QVERIFY(windowRun.source);
-    QCOMPARE(outputWidth(windowRun.source.get()), 64);
-    QCOMPARE(outputHeight(windowRun.source.get()), 48);
+    QVERIFY(windowRun.run);
+    QCOMPARE(outputWidth(windowRun.run->source()), 64);
+    QCOMPARE(outputHeight(windowRun.run->source()), 48);
     QCOMPARE(windowRun.videoPath, video);
     QVERIFY(windowRun.tickTimer);
     QVERIFY(windowRun.tickTimer->isActive());
@@ -195,14 +195,14 @@ void TestControl::stopKeepsSourceAndStrips()
     QVERIFY(!form()->pushButton->isEnabled());
     QVERIFY(form()->saveButton->isEnabled());
     QVERIFY(!windowRun.tickTimer->isActive());
-    QVERIFY(windowRun.source);
+    QVERIFY(windowRun.run);
     const double counted = analysisState.frameCount;
     QCOMPARE(analysisState.averageHistory.size(), qsizetype(counted));
     QTest::qWait(50);
     QCOMPARE(analysisState.frameCount, counted);
     QVERIFY(!form()->averageDisplay->pixmap().isNull());
     // The source stays where the run left it.
-    QCOMPARE(remainingPictures(windowRun.source.get()), pictureCount - int(counted));
+    QCOMPARE(remainingPictures(windowRun.run->source()), pictureCount - int(counted));
 }
 
 void TestControl::skipConsumesOnePacketPerStep_data()
@@ -229,7 +229,7 @@ void TestControl::skipConsumesOnePacketPerStep()
     QCOMPARE(analysisState.frameCount, 0.0);
     QVERIFY(analysisState.averageHistory.isEmpty());
     QVERIFY(form()->statusBar->currentMessage().isEmpty());
-    QCOMPARE(remainingPictures(windowRun.source.get()), std::max(0, pictureCount - skip));
+    QCOMPARE(remainingPictures(windowRun.run->source()), std::max(0, pictureCount - skip));
 }
 
 void TestControl::skipWithoutSourceReadsNothing()
@@ -238,7 +238,7 @@ void TestControl::skipWithoutSourceReadsNothing()
     QVERIFY(form()->pushButton->isEnabled());
     QTest::mouseClick(form()->pushButton, Qt::LeftButton);
     QVERIFY(form()->pushButton->isEnabled());
-    QVERIFY(!windowRun.source);
+    QVERIFY(!windowRun.run);
 }
 
 void TestControl::nonLatin1NameOpens()
@@ -247,7 +247,7 @@ void TestControl::nonLatin1NameOpens()
     QVERIFY(QFile::copy(video, named));
     clickStart(named);
     QCOMPARE(form()->pushButton_2->text(), QStringLiteral("Stop Analysis"));
-    QVERIFY(windowRun.source);
+    QVERIFY(windowRun.run);
     QCOMPARE(windowRun.videoPath, named);
 }
 

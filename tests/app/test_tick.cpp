@@ -91,7 +91,7 @@ void TestTick::cleanup()
 void TestTick::startStepping(const QString &path)
 {
     QVERIFY(startThroughDialog(form(), path));
-    QVERIFY(windowRun.source);
+    QVERIFY(windowRun.run);
     windowRun.tickTimer->stop();
 }
 
@@ -126,7 +126,7 @@ void TestTick::wholeVideoPlaysToTheEnd()
              strips.average.displayImage(form()->averageDisplay->contentsRect().size()));
 
     // The source stays open at its end; no more ticks arrive.
-    QVERIFY(windowRun.source);
+    QVERIFY(windowRun.run);
     QTest::qWait(50);
     QCOMPARE(analysisState.frameCount, double(pictureCount));
 }

@@ -2,10 +2,10 @@
 // run without a display on videos made here.
 #include "analysis/analysisstate.h"
 #include "analysis/poster.h"
+#include "analysis/videorun.h"
 #include "batch/batchjob.h"
 #include "batch/colourcsv.h"
 #include "batch/progress.h"
-#include "batch/videoanalysis.h"
 #include "batchprocess.h"
 #include "testvideo.h"
 #include "video/framesource.h"

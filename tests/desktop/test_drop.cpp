@@ -123,9 +123,9 @@ void TestDrop::droppedVideoStartsRun()
     QVERIFY(form()->pushButton->isEnabled());
     QVERIFY(form()->saveButton->isEnabled());
     QCOMPARE(windowRun.videoPath, second);
-    QVERIFY(windowRun.source);
-    QCOMPARE(outputWidth(windowRun.source.get()), 32);
-    QCOMPARE(outputHeight(windowRun.source.get()), 24);
+    QVERIFY(windowRun.run);
+    QCOMPARE(outputWidth(windowRun.run->source()), 32);
+    QCOMPARE(outputHeight(windowRun.run->source()), 24);
     QVERIFY(windowRun.tickTimer);
     QVERIFY(windowRun.tickTimer->isActive());
     QCOMPARE(windowRun.tickTimer->interval(), 10);
@@ -198,7 +198,7 @@ void TestDrop::dropDuringRunIsIgnored()
     QVERIFY(!during.dropped);
     QCoreApplication::sendPostedEvents();
     QCOMPARE(windowRun.videoPath, first);
-    QCOMPARE(outputWidth(windowRun.source.get()), 64);
+    QCOMPARE(outputWidth(windowRun.run->source()), 64);
 
     // The first video runs to its end undisturbed.
     QTRY_COMPARE(form()->pushButton_2->text(), QStringLiteral("Start Analysis"));

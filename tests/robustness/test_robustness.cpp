@@ -324,7 +324,7 @@ void TestRobustness::runShowsErrorBoxOrPlaysToEnd()
 
     if (outcome == Outcome::ErrorBox) {
         QCOMPARE(boxes.seen, QStringList{errorText});
-        QVERIFY(!windowRun.source);
+        QVERIFY(!windowRun.run);
         QCOMPARE(analysisState.frameCount, 0.0);
     } else {
         QCOMPARE(boxes.seen, QStringList());
@@ -355,7 +355,7 @@ void TestRobustness::directoryChosenAsVideoShowsErrorBox()
     window->startRun(directory);
     QTRY_COMPARE(boxes.seen, QStringList{errorText});
     QCOMPARE(window->form()->pushButton_2->text(), startText);
-    QVERIFY(!windowRun.source);
+    QVERIFY(!windowRun.run);
 }
 
 void TestRobustness::fifoChosenAsVideoShowsErrorBoxWithoutWaiting()
@@ -388,7 +388,7 @@ void TestRobustness::fifoChosenAsVideoShowsErrorBoxWithoutWaiting()
     writer.join();
     QVERIFY2(!released, "the open waited for a writer");
     QCOMPARE(boxes.seen, QStringList{errorText});
-    QVERIFY(!windowRun.source);
+    QVERIFY(!windowRun.run);
 }
 
 void TestRobustness::fileChangedDuringRunEndsTheRun_data()

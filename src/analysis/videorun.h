@@ -1,0 +1,132 @@
+// One run of a video through the measurements, picture by picture: the same
+// engine whoever drives it, a step at a time, so that a caller can pace it
+// (a window's tick), loop over it (the batch tool) or run it on a thread of
+// its own. It keeps no state of its own beyond the run object.
+#pragma once
+
+#include "analysis/analysisstate.h"
+#include "analysis/shots.h"
+#include "video/framesource.h"
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// How far a run has got.
+struct ReadProgress {
+    int64_t pictures = 0;   // pictures measured so far
+    double fraction = -1.0; // 0..1 through the video; negative when unknown
+    bool finished = false;  // the run has ended
+    QRect crop;             // the rectangle measured of each picture; null: all of it
+};
+
+// Which pictures are measured: all (the window's way), only the key pictures
+// (the others are never decoded), or one per interval of video time (the
+// first picture at or after each multiple of seconds after the first
+// picture's time).
+struct Sampling {
+    enum Mode { All, Key, Every } mode = All;
+    double seconds = 0; // Every only, at least shortestInterval
+    // Below this, sums of picture times would lose pictures to rounding.
+    static constexpr double shortestInterval = 0.001;
+};
+
+// Which part of each picture is measured: all of it, the part within black
+// bars found by looking at the video, or a rectangle given.
+struct Crop {
+    enum Mode { None, Auto, Explicit } mode = None;
+    QRect rect; // Explicit only
+};
+
+// "W:H:X:Y", ffmpeg's crop filter's order.
+QString cropText(const QRect &rect);
+
+// What a run measures and gathers beside the strips.
+struct RunOptions {
+    Sampling sampling;
+    Crop crop;
+    int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
+    int framesHeight = 0;                 // rows of the squeezed-pictures strip; 0: none
+    bool perceptual = false;              // linear means, for L*a*b*
+    bool shotGrids = false;               // grids, for the shots
+    int paletteRows = 40;                 // of the palette strip drawn at the end
+    bool oneRowBands = false;             // strips for a poster (see useOneRowBands)
+    bool keepHistories = true;            // see AnalysisState::keepHistories
+    // Set aside room for the pictures the container announces, at the start,
+    // rather than doubling as they come.
+    bool reserveAhead = false;
+};
+
+// What a run found, once it has ended.
+struct RunResult {
+    // Every picture's place in time, increasing: a picture without a time is
+    // placed one interval after the one before.
+    std::vector<double> times;
+    double end = 0;          // where the last picture ends
+    std::vector<Shot> shots; // with shot grids only
+    QRect crop;              // the rectangle measured; null: the whole picture
+};
+
+class VideoRun
+{
+public:
+    enum class Step {
+        Picture, // a picture was read and recorded
+        End,     // the video has ended (or cannot be read further)
+        Refused, // the options do not fit the video (see refusal())
+    };
+
+    // Opens path (first video stream, its own size, RGB32) for a run that
+    // records into state, which the caller keeps (fresh, or the window's own
+    // so that its first picture is compared with the last run's). The crop is
+    // found first (Auto: inside the black bars of pictures spread across the
+    // video; Explicit: must lie within the pictures as displayed). Null when
+    // it cannot, with the reason in *why and *refused set when the options do
+    // not fit the video (a crop outside its pictures).
+    static std::unique_ptr<VideoRun> open(const QString &path, const RunOptions &options,
+                                          AnalysisState &state, QString *why,
+                                          bool *refused = nullptr);
+    ~VideoRun();
+    VideoRun(const VideoRun &) = delete;
+    VideoRun &operator=(const VideoRun &) = delete;
+
+    // Reads the next picture to measure and records it.
+    Step step();
+    // Reads and drops count packets of the container, whatever stream they
+    // belong to (the window's Skip), stopping at the end of the file.
+    void skipPackets(int count);
+    // Why the last step was Refused: sampling more often than the video's
+    // pictures come, found at its first picture.
+    QString refusal() const { return m_refusal; }
+    ReadProgress progress() const;
+    // The picture times, the end and the shots (whose strips it then draws
+    // into the state's): once, after the run's End.
+    RunResult finish();
+
+    // The reader, for what a window shows of it (progress, pixel shape) and
+    // for skipping packets; the run stays its owner.
+    FrameSource *source() const { return m_source.get(); }
+    // The last picture read (its crop), a view of the reader's buffer.
+    const QImage &frame() const { return m_frame; }
+    QRect crop() const { return m_crop; }
+
+private:
+    VideoRun(FrameSourcePtr source, const RunOptions &options, AnalysisState &state,
+             const QRect &crop);
+
+    FrameSourcePtr m_source;
+    RunOptions m_options;
+    AnalysisState &m_state;
+    QRect m_crop;
+    QImage m_frame; // a view of the source's buffer
+    RowSums m_sums;
+    bool m_ended = false;
+    QString m_refusal;
+    // Sampling by time: the first picture's time and the next one wanted.
+    double m_first = -1.0;
+    double m_next = 0.0;
+};
