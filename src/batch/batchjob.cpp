@@ -1,9 +1,9 @@
 #include "batch/batchjob.h"
 
-#include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batch/videolist.h"
 #include "export/atomicfile.h"
+#include "export/colourcsv.h"
 #include "export/filename.h"
 
 #include <QDateTime>

@@ -4,9 +4,9 @@
 #include "analysis/poster.h"
 #include "analysis/videorun.h"
 #include "batch/batchjob.h"
-#include "batch/colourcsv.h"
 #include "batch/progress.h"
 #include "batchprocess.h"
+#include "export/colourcsv.h"
 #include "testvideo.h"
 #include "video/framesource.h"
 

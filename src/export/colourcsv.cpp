@@ -1,4 +1,4 @@
-#include "batch/colourcsv.h"
+#include "export/colourcsv.h"
 
 #include "export/atomicfile.h"
 
