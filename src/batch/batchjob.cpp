@@ -302,34 +302,15 @@ std::optional<Crop> parseCrop(const QString &text)
     return crop;
 }
 
-QString csvSuffix()
+OutputChoice outputChoice(const BatchOptions &options)
 {
-    return QStringLiteral("-colours.csv");
-}
-
-QString cropSuffix()
-{
-    return QStringLiteral("-crop.txt");
-}
-
-QString shotsSuffix()
-{
-    return QStringLiteral("-shots.csv");
+    return {options.kinds, options.layout, options.csv, options.shots,
+            options.crop.mode != Crop::None};
 }
 
 QStringList outputFiles(const QString &videoPath, const BatchOptions &options)
 {
-    const QString base = outputBase(videoPath, options.outputDir);
-    QStringList files;
-    for (StripKind kind : options.kinds)
-        files << base + stripSuffix(kind, options.layout.format);
-    if (options.csv)
-        files << base + csvSuffix();
-    if (options.shots)
-        files << base + shotsSuffix();
-    if (options.crop.mode != Crop::None)
-        files << base + cropSuffix();
-    return files;
+    return outputNames(outputBase(videoPath, options.outputDir), outputChoice(options));
 }
 
 bool outputsAreCurrent(const QString &videoPath, const BatchOptions &options)
@@ -380,7 +361,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     run.sampling = options.sampling;
     run.crop = options.crop;
     run.maxPixels = options.maxPixels;
-    StripLayout layout = options.layout;
+    const StripLayout &layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
         run.framesHeight = layout.rows(StripKind::Frames);
     run.oneRowBands = layout.width > 0 || layout.height > 0;
@@ -424,20 +405,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
 
     const QString base = outputBase(videoPath, options.outputDir);
     const RunResult result = video->finish();
-    layout.span = {result.times, result.end};
-    QList<WriteFailure> failed = writeStrips(analysis.strips, base, options.kinds, layout);
-    QString csvWhy;
-    if (options.csv && !writeColoursCsv(analysis, base + csvSuffix(), &csvWhy))
-        failed << WriteFailure{base + csvSuffix(), csvWhy};
-    if (options.shots &&
-        !writeFileAtomically(base + shotsSuffix(), shotsCsv(result.shots, result.times, result.end),
-                             &csvWhy))
-        failed << WriteFailure{base + shotsSuffix(), csvWhy};
-    QString cropFileWhy;
-    if (options.crop.mode != Crop::None &&
-        !writeFileAtomically(base + cropSuffix(), "crop=" + cropText(result.crop).toLatin1() + '\n',
-                             &cropFileWhy))
-        failed << WriteFailure{base + cropSuffix(), cropFileWhy};
+    const QList<WriteFailure> failed = writeOutputs(base, outputChoice(options), analysis, result);
     report.finish(id, last, failed.isEmpty());
     QStringList reasons;
     for (const WriteFailure &file : failed) {

@@ -4,6 +4,7 @@
 
 #include "analysis/videorun.h"
 #include "batch/runreport.h"
+#include "export/outputs.h"
 #include "export/stripexport.h"
 #include "video/framesource.h"
 
@@ -68,12 +69,8 @@ std::optional<QString> videoAmongOutputs(const QStringList &videos, const BatchO
 std::optional<QString> writtenAmong(const QString &file, const QStringList &videos,
                                     const BatchOptions &options, const QStringList &others = {});
 
-// "-colours.csv" and "-shots.csv": appended like the strips' suffixes.
-QString csvSuffix();
-QString shotsSuffix();
-// "-crop.txt": the rectangle measured, as ffmpeg's "crop=W:H:X:Y", written
-// whenever a crop is asked for, so that the results can be made again.
-QString cropSuffix();
+// What options ask to be written of each video.
+OutputChoice outputChoice(const BatchOptions &options);
 
 // The files options ask for from videoPath: the strips in their order, then
 // the CSVs and the crop.

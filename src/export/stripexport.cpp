@@ -101,35 +101,41 @@ bool writeImageFile(QImage image, const QString &fileName, const QString &format
     return writeImageAtomically(image, fileName, name.constData(), jpeg ? 95 : -1, why);
 }
 
+bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
+                const StripLayout &layout, QString *why)
+{
+    const auto fail = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    const bool poster = layout.width > 0 || layout.height > 0;
+    const qsizetype columns = layout.width > 0 ? layout.width : strip.width();
+    const qsizetype rows = poster ? layout.rows(kind) : strip.height();
+    if (strip.overflowed() || columns * rows > Strip::largestPixels)
+        return fail(
+            QStringLiteral("The strip would be larger than %1 pixels.").arg(Strip::largestPixels));
+    QImage image;
+    try {
+        image = poster ? posterImage(strip, layout.span, layout.width, int(rows)) : strip.view();
+    } catch (const std::bad_alloc &) {
+    }
+    if (image.isNull())
+        return fail(QStringLiteral("There is not enough memory for the strip."));
+    return writeImageFile(image, fileName, layout.format, why);
+}
+
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
                                 const QList<StripKind> &kinds, const StripLayout &layout)
 {
-    const bool poster = layout.width > 0 || layout.height > 0;
     QList<WriteFailure> failed;
     for (StripKind kind : kinds) {
         const Strip &strip = stripOf(strips, kind);
         if (strip.width() == 0)
             continue;
         const QString fileName = base + stripSuffix(kind, layout.format);
-        const qsizetype columns = layout.width > 0 ? layout.width : strip.width();
-        const qsizetype rows = poster ? layout.rows(kind) : strip.height();
-        if (strip.overflowed() || columns * rows > Strip::largestPixels) {
-            failed << WriteFailure{fileName, QStringLiteral("The strip would be larger than %1 "
-                                                            "pixels.")
-                                                 .arg(Strip::largestPixels)};
-            continue;
-        }
-        QImage image;
-        try {
-            image =
-                poster ? posterImage(strip, layout.span, layout.width, int(rows)) : strip.view();
-        } catch (const std::bad_alloc &) {
-        }
         QString why;
-        if (image.isNull())
-            failed << WriteFailure{fileName,
-                                   QStringLiteral("There is not enough memory for the strip.")};
-        else if (!writeImageFile(image, fileName, layout.format, &why))
+        if (!writeStrip(strip, kind, fileName, layout, &why))
             failed << WriteFailure{fileName, why};
     }
     return failed;

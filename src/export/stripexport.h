@@ -48,6 +48,11 @@ int defaultHeight(StripKind kind);
 bool writeImageFile(QImage image, const QString &fileName, const QString &format,
                     QString *why = nullptr);
 
+// Writes strip, of kind, to fileName as layout says, as writeImageFile does;
+// false with the reason in why (also for a strip too large to draw).
+bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
+                const StripLayout &layout, QString *why = nullptr);
+
 // Writes each chosen strip to base + its suffix as layout says, each file as
 // writeFileAtomically does. A strip that holds nothing yet writes no file and
 // is no failure. Returns the files that could not be written; the others are
