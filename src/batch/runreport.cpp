@@ -1,5 +1,6 @@
 #include "batch/runreport.h"
 
+#include "export/atomicfile.h"
 #include "export/filename.h"
 
 #include <QFile>
@@ -16,11 +17,6 @@
 #include <cstring>
 
 namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
-}
 
 const char *statusName(VideoOutcome::Status status)
 {

@@ -1,5 +1,6 @@
 #include "batch/videolist.h"
 
+#include "export/atomicfile.h"
 #include "export/filename.h"
 
 #include <QDir>
@@ -30,11 +31,6 @@ std::optional<Shard> parseShard(const QString &text)
 }
 
 namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
-}
 
 // Reads into buffer until it holds at least wanted bytes or the input ends;
 // the number read, or -1 with errno set.

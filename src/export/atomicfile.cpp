@@ -14,13 +14,6 @@
 
 namespace {
 
-QString systemReason(int error)
-{
-    // strerror's text without its thread-unsafe buffer: videos are written
-    // from several threads at once.
-    return QString::fromStdString(std::generic_category().message(error)) + QLatin1Char('.');
-}
-
 bool fail(QString *why, int error)
 {
     if (why)
@@ -127,6 +120,13 @@ private:
 };
 
 } // namespace
+
+QString systemReason(int error)
+{
+    // strerror's text without its thread-unsafe buffer: videos are written
+    // from several threads at once.
+    return QString::fromStdString(std::generic_category().message(error)) + QLatin1Char('.');
+}
 
 bool writeFileAtomically(const QString &fileName, const QByteArray &bytes, QString *why)
 {

@@ -7,6 +7,10 @@
 
 #include <functional>
 
+// The system's sentence for errno value error, with a full stop ("No space
+// left on device."); safe from any thread, unlike strerror.
+QString systemReason(int error);
+
 // Writes bytes to a new file beside fileName and renames it over that name:
 // a symbolic link of that name is itself replaced, never the file it points
 // to, and an earlier file stays whole when anything fails. The new file gets
