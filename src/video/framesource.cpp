@@ -781,15 +781,21 @@ double currentPictureTime(const FrameSource *source)
     return secondsOf(*source, source->pictureTimestamp);
 }
 
+AVRational pictureRate(const AVStream &stream)
+{
+    for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
+        if (rate.num > 0 && rate.den > 0)
+            return rate;
+    return AVRational{0, 1};
+}
+
 double currentPictureDuration(const FrameSource *source)
 {
     const AVStream *stream = source->container->streams[source->videoStream];
     if (source->pictureDuration > 0)
         return static_cast<double>(source->pictureDuration) * av_q2d(stream->time_base);
-    for (const AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate})
-        if (rate.num > 0 && rate.den > 0)
-            return av_q2d(av_inv_q(rate));
-    return -1.0;
+    const AVRational rate = pictureRate(*stream);
+    return rate.num > 0 ? av_q2d(av_inv_q(rate)) : -1.0;
 }
 
 double streamDuration(const FrameSource *source)
@@ -815,10 +821,8 @@ int64_t estimatedPictureCount(const FrameSource *source)
     if (stream->nb_frames > 0)
         return stream->nb_frames;
     const double duration = streamDuration(source);
-    const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0
-                                ? stream->avg_frame_rate
-                                : stream->r_frame_rate;
-    if (duration <= 0 || rate.num <= 0 || rate.den <= 0)
+    const AVRational rate = pictureRate(*stream);
+    if (duration <= 0 || rate.num <= 0)
         return -1;
     const double count = std::ceil(duration * av_q2d(rate));
     return count < double(INT64_MAX / 2) ? int64_t(count) : -1;
@@ -862,10 +866,9 @@ namespace {
 int64_t pictureInterval(const AVStream &stream, const AVFrame &picture)
 {
     // Damaged rates and durations must not overflow the times they step.
-    for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
-        if (rate.num > 0 && rate.den > 0)
-            return std::clamp<int64_t>(av_rescale_q(1, av_inv_q(rate), stream.time_base), 1,
-                                       INT_MAX);
+    const AVRational rate = pictureRate(stream);
+    if (rate.num > 0)
+        return std::clamp<int64_t>(av_rescale_q(1, av_inv_q(rate), stream.time_base), 1, INT_MAX);
     return std::clamp<int64_t>(picture.pkt_duration, 1, INT_MAX);
 }
 

@@ -80,3 +80,7 @@ void forgetPictureTimes(FrameSource &source);
 // Where the file's time starts, in seconds of the stream's timestamps: the
 // zero of every picture time the source gives.
 double fileStart(const FrameSource &source);
+
+// The stream's picture rate: its average, else its base rate; {0, 1} when
+// neither is known.
+AVRational pictureRate(const AVStream &stream);

@@ -14,10 +14,8 @@ namespace {
 // gap to the next picture.
 double timeTolerance(const AVStream &stream)
 {
-    for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
-        if (rate.num > 0 && rate.den > 0)
-            return 0.25 * av_q2d(av_inv_q(rate));
-    return 1e-3;
+    const AVRational rate = pictureRate(stream);
+    return rate.num > 0 ? 0.25 * av_q2d(av_inv_q(rate)) : 1e-3;
 }
 
 // The packet's decoding time, else its presentation time: indexes may count
