@@ -132,9 +132,7 @@ public:
     OutputMatcher(const QStringList &files, const BatchOptions &options)
         : m_files(files), m_workingDirectory(QDir::currentPath())
     {
-        BatchOptions named = options;
-        named.outputDir.clear();
-        m_suffixes = outputFiles(QString(), named);
+        m_suffixes = outputNames(QString(), outputChoice(options));
         FileIdentities identities;
         for (qsizetype i = 0; i < files.size(); ++i) {
             m_paths.emplace(qHash(cleanAbsolute(files[i], m_workingDirectory)), i);
@@ -181,13 +179,15 @@ private:
             return;
         }
         while (const dirent *entry = ::readdir(entries.get())) {
-            const bool mayBeFile = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN ||
-                                   m_inodes.count(entry->d_ino);
+            // A directory of a million videos has a million entries: only
+            // those that may be one of the files are decoded and compared.
+            if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN &&
+                !m_inodes.count(entry->d_ino))
+                continue;
             const QString entryName = fileNameFromBytes(entry->d_name);
-            if (!mayBeFile || std::none_of(m_suffixes.begin(), m_suffixes.end(),
-                                           [&entryName](const QString &suffix) {
-                                               return entryName.endsWith(suffix);
-                                           }))
+            if (std::none_of(
+                    m_suffixes.begin(), m_suffixes.end(),
+                    [&entryName](const QString &suffix) { return entryName.endsWith(suffix); }))
                 continue;
             struct stat status;
             if (::fstatat(descriptor, entry->d_name, &status, 0) != 0)
