@@ -364,7 +364,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     const StripLayout &layout = options.layout;
     if (options.kinds.contains(StripKind::Frames))
         run.framesHeight = layout.rows(StripKind::Frames);
-    run.oneRowBands = layout.width > 0 || layout.height > 0;
+    run.oneRowBands = layout.poster();
     run.keepHistories = false;
     run.reserveAhead = true;
     run.shotGrids = options.shots || options.kinds.contains(StripKind::Shots) ||

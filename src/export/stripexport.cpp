@@ -109,7 +109,7 @@ bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
             *why = reason;
         return false;
     };
-    const bool poster = layout.width > 0 || layout.height > 0;
+    const bool poster = layout.poster();
     const qsizetype columns = layout.width > 0 ? layout.width : strip.width();
     const qsizetype rows = poster ? layout.rows(kind) : strip.height();
     if (strip.overflowed() || columns * rows > Strip::largestPixels)

@@ -38,6 +38,8 @@ struct StripLayout {
 
     // Rows of kind's strip: height, or the kind's own when none is set.
     int rows(StripKind kind) const;
+    // A size is set: the strips are laid out as posters (see posterImage).
+    bool poster() const { return width > 0 || height > 0; }
 };
 
 // Rows of a strip kind in a poster without a height of its own.
