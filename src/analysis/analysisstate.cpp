@@ -39,12 +39,13 @@ bool isOddCount(double count)
 
 void reserveForPictures(AnalysisState &state, int count)
 {
-    for (ColourHistory *history :
-         {&state.averageHistory, &state.quadrantHistories[0], &state.quadrantHistories[1],
-          &state.quadrantHistories[2], &state.quadrantHistories[3], &state.brightnessHistory,
-          &state.differenceHistory, &state.moodHistory}) {
-        if (state.keepHistories)
-            history->reserve(count);
+    if (state.keepHistories) {
+        state.averageHistory.reserve(count);
+        for (ColourHistory &history : state.quadrantHistories)
+            history.reserve(count);
+        state.brightnessHistory.reserve(count);
+        state.differenceHistory.reserve(count);
+        state.moodHistory.reserve(count);
     }
     state.pictureTimes.reserve(size_t(count));
     if (state.perceptual)
