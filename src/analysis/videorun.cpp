@@ -5,6 +5,8 @@
 #include "export/filename.h"
 #include "video/framesourceseek.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -82,6 +84,78 @@ QString cropText(const QRect &rect)
         .arg(rect.height())
         .arg(rect.x())
         .arg(rect.y());
+}
+
+std::optional<Sampling> parseSampling(const QString &text)
+{
+    Sampling sampling;
+    if (text == QLatin1String("all"))
+        return sampling;
+    if (text == QLatin1String("key")) {
+        sampling.mode = Sampling::Key;
+        return sampling;
+    }
+    bool valid = false;
+    sampling.seconds = text.toDouble(&valid);
+    if (!valid || !(sampling.seconds >= Sampling::shortestInterval) ||
+        !std::isfinite(sampling.seconds))
+        return std::nullopt;
+    sampling.mode = Sampling::Every;
+    return sampling;
+}
+
+QString samplingText(const Sampling &sampling)
+{
+    switch (sampling.mode) {
+    case Sampling::All:
+        return QStringLiteral("all");
+    case Sampling::Key:
+        return QStringLiteral("key");
+    case Sampling::Every:
+        break;
+    }
+    // Every digit, so that the text reads back as the same number.
+    return QString::number(sampling.seconds, 'g', 17);
+}
+
+std::optional<Crop> parseCrop(const QString &text)
+{
+    Crop crop;
+    if (text == QLatin1String("none"))
+        return crop;
+    if (text == QLatin1String("auto")) {
+        crop.mode = Crop::Auto;
+        return crop;
+    }
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    // Beyond any picture, and small enough that the rectangle's far edge
+    // fits an int.
+    constexpr int largest = 1 << 20;
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool valid = false;
+        numbers[i] = parts[i].toInt(&valid);
+        if (!valid || numbers[i] < (i < 2 ? 1 : 0) || numbers[i] > largest)
+            return std::nullopt;
+    }
+    crop.mode = Crop::Explicit;
+    crop.rect = QRect(numbers[2], numbers[3], numbers[0], numbers[1]);
+    return crop;
+}
+
+QString cropSetting(const Crop &crop)
+{
+    switch (crop.mode) {
+    case Crop::None:
+        return QStringLiteral("none");
+    case Crop::Auto:
+        return QStringLiteral("auto");
+    case Crop::Explicit:
+        break;
+    }
+    return cropText(crop.rect);
 }
 
 std::unique_ptr<VideoRun> VideoRun::open(const QString &path, const RunOptions &options,
@@ -192,6 +266,23 @@ void VideoRun::skipPackets(int count)
         if (readFrame(m_source.get()) == EndOfStream)
             break;
     }
+}
+
+VideoRun::Step VideoRun::runToEnd(const std::function<bool(const ReadProgress &)> &told,
+                                  int intervalMs)
+{
+    QElapsedTimer sinceTold;
+    sinceTold.start();
+    Step step;
+    while ((step = this->step()) == Step::Picture) {
+        if (sinceTold.hasExpired(intervalMs)) {
+            sinceTold.restart();
+            if (!told(progress()))
+                return step;
+        }
+    }
+    told(progress());
+    return step;
 }
 
 ReadProgress VideoRun::progress() const

@@ -13,7 +13,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // How far a run has got.
@@ -44,6 +46,16 @@ struct Crop {
 
 // "W:H:X:Y", ffmpeg's crop filter's order.
 QString cropText(const QRect &rect);
+
+// "all", "key" or a decimal number of seconds of at least shortestInterval;
+// nothing otherwise. samplingText gives the text back.
+std::optional<Sampling> parseSampling(const QString &text);
+QString samplingText(const Sampling &sampling);
+
+// "none", "auto" or "W:H:X:Y" (whole numbers up to 2^20, width and height at
+// least 1); nothing otherwise. cropSetting gives the text back.
+std::optional<Crop> parseCrop(const QString &text);
+QString cropSetting(const Crop &crop);
 
 // What a run measures and gathers beside the strips.
 struct RunOptions {
@@ -103,6 +115,10 @@ public:
     // pictures come, found at its first picture.
     QString refusal() const { return m_refusal; }
     ReadProgress progress() const;
+    // Steps to the End or a refusal, calling told with progress() at most
+    // every intervalMs and once at the last step. When told returns false
+    // the run stops there, and Picture is returned.
+    Step runToEnd(const std::function<bool(const ReadProgress &)> &told, int intervalMs = 100);
     // The picture times, the end and the shots (whose strips it then draws
     // into the state's): once, after the run's End.
     RunResult finish();

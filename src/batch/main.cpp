@@ -6,12 +6,12 @@
 #include "batch/videolist.h"
 #include "export/comparison.h"
 #include "export/filename.h"
+#include "export/outputcheck.h"
 #include "video/framesource.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImageReader>
 
 #include <fcntl.h>
@@ -64,42 +64,6 @@ QString shardFileName(const QString &fileName, const std::optional<Shard> &shard
     return info.dir().filePath(stem + QLatin1Char('.') + info.suffix());
 }
 
-// The comparison's format from its extension; empty when not one we write.
-QString comparisonFormat(const QString &fileName)
-{
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == QLatin1String("jpeg"))
-        return QStringLiteral("jpg");
-    return QStringList{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("bmp")}
-                   .contains(suffix)
-               ? suffix
-               : QString();
-}
-
-// One row per video of the run, from the strip files it has now: written
-// by this run or found up to date.
-QImage comparisonOf(const QStringList &videos, const QList<VideoOutcome::Status> &statuses,
-                    const BatchOptions &options)
-{
-    // Qt reads no image over 128 MB by default; the tool's own strips may
-    // be up to 1 GiB.
-    QImageReader::setAllocationLimit(int(largestStripPixels * 4 >> 20));
-    int rowHeight = 0;
-    for (StripKind kind : options.kinds)
-        rowHeight += options.layout.rows(kind);
-    QList<ComparisonRow> rows;
-    for (qsizetype i = 0; i < videos.size(); ++i) {
-        ComparisonRow row{printableName(QFileInfo(videos[i]).fileName()), {}};
-        if (statuses[i] != VideoOutcome::Failed) {
-            const QString base = outputBase(videos[i], options.outputDir);
-            for (StripKind kind : options.kinds)
-                row.strips << QImage(base + stripSuffix(kind, options.layout.format));
-        }
-        rows << row;
-    }
-    return comparisonImage(rows, options.layout.width, rowHeight);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -113,22 +77,8 @@ int main(int argc, char *argv[])
             ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
         }
     }
-    // QCoreApplication unless text is drawn: no display is needed for QImage.
-    std::unique_ptr<QCoreApplication> application;
-    if (drawsComparison(argc, argv)) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        // The platform's start-up notes (no XDG_RUNTIME_DIR on a cluster
-        // node) would cut into the tool's own lines.
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
-                if (type == QtFatalMsg)
-                    std::abort();
-            });
-        application = std::make_unique<QGuiApplication>(argc, argv);
-        qInstallMessageHandler(previous);
-    } else {
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    const std::unique_ptr<QCoreApplication> application =
+        displayFreeApplication(argc, argv, drawsComparison(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("reelmeter-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(REELMETER_VERSION));
 
@@ -208,7 +158,8 @@ int main(int argc, char *argv[])
         QStringLiteral("K/N"));
     const QCommandLineOption skipOption(
         QStringLiteral("skip-existing"),
-        QStringLiteral("Skip videos whose files all exist and are not older than the video."));
+        QStringLiteral("Skip videos whose files all exist and were made from the video as it is "
+                       "now with the same settings (recorded in VIDEO.reelmeter.json)."));
     const QCommandLineOption reportOption(
         QStringLiteral("report"),
         QStringLiteral("Append one JSON line per video to FILE (- for standard output)."),
@@ -255,15 +206,16 @@ int main(int argc, char *argv[])
                                             "0 <= K < N."));
     }
     BatchOptions options;
+    OutputChoice &output = options.output;
     const auto kinds = parseStripKinds(parser.value(stripsOption));
     if (!kinds)
         return failUsage(
             QStringLiteral("Unknown strip list \"%1\".").arg(parser.value(stripsOption)));
-    options.kinds = *kinds;
-    options.csv = parser.isSet(csvOption);
-    options.shots = parser.isSet(shotsOption);
-    for (const auto &[option, value] : {std::pair(&widthOption, &options.layout.width),
-                                        std::pair(&heightOption, &options.layout.height)}) {
+    output.kinds = *kinds;
+    output.colours = parser.isSet(csvOption);
+    output.shots = parser.isSet(shotsOption);
+    for (const auto &[option, value] : {std::pair(&widthOption, &output.layout.width),
+                                        std::pair(&heightOption, &output.layout.height)}) {
         if (!parser.isSet(*option))
             continue;
         bool valid = false;
@@ -273,28 +225,22 @@ int main(int argc, char *argv[])
                                  .arg(option->names().constFirst())
                                  .arg(largestStripSide));
     }
-    if (const auto kind = oversizedStrip(options.kinds, options.layout))
-        return failUsage(
-            QStringLiteral("The %1 strip of %2 x %3 pixels is larger than the limit of "
-                           "%4 pixels.")
-                .arg(stripName(*kind))
-                .arg(options.layout.width)
-                .arg(options.layout.rows(*kind))
-                .arg(largestStripPixels));
-    options.layout.format = parser.value(formatOption);
+    if (const auto oversized = oversizedStrip(output.kinds, output.layout))
+        return failUsage(*oversized);
+    output.layout.format = parser.value(formatOption);
     if (!QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg")}.contains(
-            options.layout.format))
+            output.layout.format))
         return failUsage(
-            QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(options.layout.format));
+            QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(output.layout.format));
     if (const auto sampling = parseSampling(parser.value(sampleOption)))
-        options.sampling = *sampling;
+        output.sampling = *sampling;
     else
         return failUsage(QStringLiteral("Unknown sampling \"%1\": all, key or a number of seconds "
                                         "of at least %2.")
                              .arg(parser.value(sampleOption))
                              .arg(Sampling::shortestInterval));
     if (const auto crop = parseCrop(parser.value(cropOption)))
-        options.crop = *crop;
+        output.crop = *crop;
     else
         return failUsage(QStringLiteral("Unknown crop \"%1\": none, auto or W:H:X:Y.")
                              .arg(parser.value(cropOption)));
@@ -312,7 +258,7 @@ int main(int argc, char *argv[])
     options.skipExisting = parser.isSet(skipOption);
     const QString compareFile = shardFileName(parser.value(compareOption), shard);
     if (parser.isSet(compareOption)) {
-        if (options.layout.width == 0)
+        if (output.layout.width == 0)
             return failUsage(QStringLiteral("--compare needs --width."));
         if (comparisonFormat(compareFile).isEmpty())
             return failUsage(QStringLiteral("The comparison %1 must end in .png, .jpg or .bmp.")
@@ -345,15 +291,16 @@ int main(int argc, char *argv[])
     // A report appended to a video would damage it.
     const QString reportFile = parser.value(reportOption);
     if (parser.isSet(reportOption) && reportFile != QLatin1String("-")) {
-        if (const auto video = writtenAmong(reportFile, {}, options, videos))
+        if (const auto video = writtenAmong(reportFile, {}, output, options.outputDir, videos))
             return failUsage(
                 QStringLiteral("The report %1 is the video %2.").arg(reportFile, *video));
-        if (const auto file = writtenAmong(reportFile, videos, options, comparison))
+        if (const auto file =
+                writtenAmong(reportFile, videos, output, options.outputDir, comparison))
             return failUsage(QStringLiteral("The report %1 is also the file %2 to write.")
                                  .arg(reportFile, *file));
     }
     // Its strips would replace it, and a later video might read them instead.
-    if (const auto video = videoAmongOutputs(videos, options, comparison))
+    if (const auto video = videoAmongOutputs(videos, output, options.outputDir, comparison))
         return failUsage(
             QStringLiteral("%1 is both a video to read and a file to write.").arg(*video));
     // Each task of many checks the whole list above, then reads its share.
@@ -397,17 +344,14 @@ int main(int argc, char *argv[])
         worker.join();
 
     bool allWritten = reportWritten;
-    if (parser.isSet(compareOption)) {
-        QString why;
-        const QImage comparison = comparisonOf(task, statuses, options);
-        if (comparison.isNull())
-            why = QStringLiteral("The comparison would be larger than %1 pixels.")
-                      .arg(Strip::largestPixels);
-        if (comparison.isNull() ||
-            !writeImageFile(comparison, compareFile, comparisonFormat(compareFile), &why)) {
-            report.message(failureLine(compareFile, why));
-            allWritten = false;
-        }
+    QString why;
+    if (parser.isSet(compareOption) &&
+        !writeComparison(
+            compareFile, task,
+            [&statuses](qsizetype i) { return statuses[i] != VideoOutcome::Failed; }, output,
+            options.outputDir, &why)) {
+        report.message(failureLine(compareFile, why));
+        allWritten = false;
     }
     int counts[3] = {};
     for (VideoOutcome::Status status : statuses)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "analysis/videorun.h"
+#include "export/filename.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -12,15 +13,6 @@
 
 #include <cstdio>
 #include <mutex>
-
-// Progress is redrawn at most this often.
-constexpr int progressIntervalMs = 100;
-
-// name with its control characters (C0, DEL, C1) made visible as \n, \t,
-// \r, \e or \xHH and each backslash doubled: a file name can neither break
-// a line nor steer the terminal. Bytes of a name that are not UTF-8 (see
-// fileNameFromBytes) are shown as \xHH too.
-QString printableName(const QString &name);
 
 // "reelmeter-batch: FILE: REASON", the tool's one line for anything that
 // failed.

@@ -2,12 +2,8 @@
 // files, each video once, and the share of it that falls to one task of many.
 #pragma once
 
-#include <QByteArray>
-#include <QDir>
 #include <QString>
 #include <QStringList>
-
-#include <sys/types.h>
 
 #include <optional>
 #include <utility>
@@ -39,33 +35,6 @@ enum class ListRead { Read, Unreadable, Malformed };
 // a NUL byte.
 ListRead readVideoList(const QString &listPath, bool nulSeparated, QStringList &videos,
                        QString *why);
-
-// path made absolute and cleaned: what tells two mentions of a file apart.
-// A file's device and inode, links followed: the same file by any name.
-using FileIdentity = std::pair<dev_t, ino_t>;
-
-// Looks up the identities of many names, most of them in a few directories:
-// each directory is looked up once, then only the names within it, which
-// keeps a list of a million names quick.
-class FileIdentities
-{
-public:
-    FileIdentities() = default;
-    ~FileIdentities();
-    FileIdentities(const FileIdentities &) = delete;
-    FileIdentities &operator=(const FileIdentities &) = delete;
-
-    // Nothing when the name cannot be looked up (it does not exist, say).
-    std::optional<FileIdentity> of(const QString &name);
-
-private:
-    QByteArray m_directory; // the last name's directory, as given
-    int m_descriptor = -1;  // that directory, opened O_PATH; -1 when it cannot be
-};
-
-// Loops over many names pass the working directory once: asking the system
-// for it costs a call per name.
-QString cleanAbsolute(const QString &path, const QString &workingDirectory = QDir::currentPath());
 
 // videos without the later mentions of a file already listed (the same
 // file by any name, links included; for names that do not exist, the same

@@ -1,12 +1,18 @@
 #include "export/comparison.h"
 
 #include "analysis/strip.h"
+#include "export/filename.h"
+#include "export/outputcheck.h"
 
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImageReader>
 #include <QPainter>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -54,4 +60,68 @@ QImage comparisonImage(const QList<ComparisonRow> &rows, int width, int rowHeigh
         }
     }
     return image;
+}
+
+QString comparisonFormat(const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("jpeg"))
+        return QStringLiteral("jpg");
+    return QStringList{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("bmp")}
+                   .contains(suffix)
+               ? suffix
+               : QString();
+}
+
+static QImage comparisonOf(const QStringList &videos,
+                           const std::function<bool(qsizetype)> &hasStrips,
+                           const OutputChoice &choice, const QString &outputDir)
+{
+    // Qt reads no image over 128 MB by default; the tool's own strips may
+    // be up to 1 GiB.
+    QImageReader::setAllocationLimit(int(largestStripPixels * 4 >> 20));
+    int rowHeight = 0;
+    for (StripKind kind : choice.kinds)
+        rowHeight += choice.layout.rows(kind);
+    QList<ComparisonRow> rows;
+    for (qsizetype i = 0; i < videos.size(); ++i) {
+        ComparisonRow row{printableName(QFileInfo(videos[i]).fileName()), {}};
+        if (hasStrips(i)) {
+            const QString base = outputBase(videos[i], outputDir);
+            for (StripKind kind : choice.kinds)
+                row.strips << QImage(base + stripSuffix(kind, choice.layout.format));
+        }
+        rows << row;
+    }
+    return comparisonImage(rows, choice.layout.width, rowHeight);
+}
+
+bool writeComparison(const QString &fileName, const QStringList &videos,
+                     const std::function<bool(qsizetype)> &hasStrips, const OutputChoice &choice,
+                     const QString &outputDir, QString *why)
+{
+    const QImage comparison = comparisonOf(videos, hasStrips, choice, outputDir);
+    if (comparison.isNull()) {
+        *why = QStringLiteral("The comparison would be larger than %1 pixels.")
+                   .arg(Strip::largestPixels);
+        return false;
+    }
+    return writeImageFile(comparison, fileName, comparisonFormat(fileName), why);
+}
+
+std::unique_ptr<QCoreApplication> displayFreeApplication(int &argc, char **argv, bool drawsText)
+{
+    if (!drawsText)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No XDG_RUNTIME_DIR on a cluster node, say: such notes would cut into
+    // the tool's own lines.
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
+            if (type == QtFatalMsg)
+                std::abort();
+        });
+    auto application = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    return application;
 }

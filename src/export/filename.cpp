@@ -94,3 +94,41 @@ QByteArray fileNameBytes(const QString &name)
     }
     return bytes;
 }
+
+QString printableName(const QString &name)
+{
+    QString printable;
+    printable.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name[i];
+        const char16_t code = c.unicode();
+        if (const int byte = escapedByte(name, i); byte >= 0) {
+            printable += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+            continue;
+        }
+        switch (code) {
+        case u'\\':
+            printable += QStringLiteral("\\\\");
+            continue;
+        case u'\n':
+            printable += QStringLiteral("\\n");
+            continue;
+        case u'\t':
+            printable += QStringLiteral("\\t");
+            continue;
+        case u'\r':
+            printable += QStringLiteral("\\r");
+            continue;
+        case 0x1b:
+            printable += QStringLiteral("\\e");
+            continue;
+        default:
+            break;
+        }
+        if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+            printable += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+        else
+            printable += c;
+    }
+    return printable;
+}

@@ -15,3 +15,9 @@ QByteArray fileNameBytes(const QString &name);
 // The byte name[i] stands for, or -1 when it is a real character (a low
 // surrogate after a high one is half of a real character).
 int escapedByte(QStringView name, qsizetype i);
+
+// name with its control characters (C0, DEL, C1) made visible as \n, \t,
+// \r, \e or \xHH and each backslash doubled: a file name can neither break
+// a line nor steer the terminal. Bytes of a name that are not UTF-8 (see
+// fileNameFromBytes) are shown as \xHH too.
+QString printableName(const QString &name);

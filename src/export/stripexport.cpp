@@ -2,7 +2,9 @@
 
 #include "export/atomicfile.h"
 
+#include <algorithm>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -139,4 +141,72 @@ QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
             failed << WriteFailure{fileName, why};
     }
     return failed;
+}
+
+namespace {
+
+const QList<std::pair<QString, StripKind>> &stripNames()
+{
+    static const QList<std::pair<QString, StripKind>> names = {
+        {QStringLiteral("average"), StripKind::Average},
+        {QStringLiteral("quadrant"), StripKind::Quadrant},
+        {QStringLiteral("brightness"), StripKind::Brightness},
+        {QStringLiteral("difference"), StripKind::Difference},
+        {QStringLiteral("mood"), StripKind::Mood},
+        {QStringLiteral("frames"), StripKind::Frames},
+        {QStringLiteral("shots"), StripKind::Shots},
+        {QStringLiteral("palette"), StripKind::Palette},
+    };
+    return names;
+}
+
+} // namespace
+
+QString stripName(StripKind kind)
+{
+    for (const auto &[name, named] : stripNames()) {
+        if (named == kind)
+            return name;
+    }
+    return QString();
+}
+
+std::optional<QString> oversizedStrip(const QList<StripKind> &kinds, const StripLayout &layout)
+{
+    if (layout.width <= 0)
+        return std::nullopt;
+    for (StripKind kind : kinds) {
+        if (int64_t(layout.width) * layout.rows(kind) > largestStripPixels)
+            return QStringLiteral("The %1 strip of %2 x %3 pixels is larger than the limit of "
+                                  "%4 pixels.")
+                .arg(stripName(kind))
+                .arg(layout.width)
+                .arg(layout.rows(kind))
+                .arg(largestStripPixels);
+    }
+    return std::nullopt;
+}
+
+std::optional<QList<StripKind>> parseStripKinds(const QString &list)
+{
+    const auto &names = stripNames();
+    QList<StripKind> kinds;
+    const auto add = [&kinds](StripKind kind) {
+        if (!kinds.contains(kind))
+            kinds << kind;
+    };
+    for (const QString &part : list.split(QLatin1Char(','))) {
+        const QString name = part.trimmed();
+        if (name == QLatin1String("all")) {
+            for (const auto &entry : names)
+                add(entry.second);
+            continue;
+        }
+        const auto found = std::find_if(names.begin(), names.end(),
+                                        [&name](const auto &entry) { return entry.first == name; });
+        if (found == names.end())
+            return std::nullopt;
+        add(found->second);
+    }
+    return kinds;
 }

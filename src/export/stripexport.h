@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 enum class StripKind { Average, Quadrant, Brightness, Difference, Mood, Frames, Shots, Palette };
 
 // What the window's save button writes, in its order.
@@ -61,3 +63,17 @@ bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
 // written all the same. The files record 96 dpi whatever the screen.
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
                                 const QList<StripKind> &kinds, const StripLayout &layout = {});
+
+// "average,quadrant,..." or "all" to kinds in the order given, each once;
+// nothing for an empty list or an unknown name.
+std::optional<QList<StripKind>> parseStripKinds(const QString &list);
+// The name a list knows kind by ("average", ...).
+QString stripName(StripKind kind);
+
+// The largest strips the tool draws: a side of 2^20 and 2^28 pixels (1 GiB).
+constexpr int largestStripSide = 1 << 20;
+constexpr int64_t largestStripPixels = Strip::largestPixels;
+// Says which of kinds would make a strip larger than largestStripPixels
+// ("The average strip of W x H pixels is larger than..."); nothing when all
+// fit or the width is one column per picture.
+std::optional<QString> oversizedStrip(const QList<StripKind> &kinds, const StripLayout &layout);

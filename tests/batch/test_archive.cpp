@@ -3,6 +3,7 @@
 #include "batch/videolist.h"
 #include "batchprocess.h"
 #include "export/filename.h"
+#include "export/outputs.h"
 #include "export/stripexport.h"
 #include "testvideo.h"
 
@@ -78,8 +79,8 @@ private slots:
     void reportIsAFileOfItsOwn_data();
     void reportIsAFileOfItsOwn();
     void reportFollowsALinkLikeALog();
-    void brokenOutputsAreNotUpToDate_data();
-    void brokenOutputsAreNotUpToDate();
+    void outputsAreUpToDateOnlyWhenNothingChanged_data();
+    void outputsAreUpToDateOnlyWhenNothingChanged();
     void comparisonRowsAreThePosters();
 
 private:
@@ -149,7 +150,7 @@ void TestArchive::listReportAndRerun()
              (QMap<QString, int>{{QStringLiteral("written"), 3}, {QStringLiteral("failed"), 1}}));
     QCOMPARE(lines[0].value(QStringLiteral("path")).toString(), videos[0]);
     QCOMPARE(lines[0].value(QStringLiteral("pictures")).toInt(), 6);
-    QCOMPARE(lines[0].value(QStringLiteral("outputs")).toArray().size(), 4);
+    QCOMPARE(lines[0].value(QStringLiteral("outputs")).toArray().size(), 5);
     const auto failed = std::find_if(lines.begin(), lines.end(), [](const QJsonObject &line) {
         return line.value(QStringLiteral("status")) == QStringLiteral("failed");
     });
@@ -160,7 +161,7 @@ void TestArchive::listReportAndRerun()
     QMap<QString, QByteArray> files;
     for (const QString &name : QDir(out).entryList(QDir::Files))
         files.insert(name, contentsOf(QDir(out).filePath(name)));
-    QCOMPARE(files.size(), 12);
+    QCOMPARE(files.size(), 15);
     QVERIFY(QFile::remove(QDir(out).filePath(QStringLiteral("second.mkv-colours.csv"))));
     QFile::remove(report);
     result = run(arguments + QStringList{QStringLiteral("--skip-existing")}, QString(), list);
@@ -250,7 +251,7 @@ void TestArchive::listsOfEveryKindNameEachVideoWhole()
             QVERIFY(
                 QFile::exists(work.filePath(QStringLiteral("out/") + name + stripSuffix(kind))));
     }
-    QCOMPARE(QDir(work.filePath(QStringLiteral("out"))).entryList(QDir::Files).size(), 9);
+    QCOMPARE(QDir(work.filePath(QStringLiteral("out"))).entryList(QDir::Files).size(), 12);
 }
 
 void TestArchive::listsThatAreNoListsAreRefused_data()
@@ -379,19 +380,30 @@ void TestArchive::reportFollowsALinkLikeALog()
     QCOMPARE(statuses, (QMap<QString, int>{{QStringLiteral("written"), 2}}));
 }
 
-void TestArchive::brokenOutputsAreNotUpToDate_data()
+void TestArchive::outputsAreUpToDateOnlyWhenNothingChanged_data()
 {
-    QTest::addColumn<bool>("link");
-    QTest::addRow("empty file") << false;
-    QTest::addRow("link to a whole file") << true;
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("again"); // options of the second run
+    QTest::addColumn<bool>("skipped");
+    QTest::addRow("nothing") << QString() << QStringList() << true;
+    QTest::addRow("empty file") << QStringLiteral("empty") << QStringList() << false;
+    QTest::addRow("link to a whole file") << QStringLiteral("link") << QStringList() << false;
+    QTest::addRow("other height") << QString() << QStringList{QStringLiteral("--height=60")}
+                                  << false;
+    QTest::addRow("other sampling")
+        << QString() << QStringList{QStringLiteral("--sample=0.5")} << false;
+    QTest::addRow("video touched") << QStringLiteral("touch") << QStringList() << false;
+    QTest::addRow("record from elsewhere") << QStringLiteral("record") << QStringList() << false;
 }
 
-void TestArchive::brokenOutputsAreNotUpToDate()
+void TestArchive::outputsAreUpToDateOnlyWhenNothingChanged()
 {
-    QFETCH(bool, link);
+    QFETCH(QString, change);
+    QFETCH(QStringList, again);
+    QFETCH(bool, skipped);
     QTemporaryDir work;
     QVERIFY(work.isValid());
-    QVERIFY(!copiesIn(work, videos, {QStringLiteral("a.mkv")}).isEmpty());
+    QVERIFY(!copiesIn(work, videos, {QStringLiteral("a.mkv"), QStringLiteral("b.mkv")}).isEmpty());
     const QStringList arguments = {QStringLiteral("-q"), QStringLiteral("--skip-existing"),
                                    QStringLiteral("--report"), QStringLiteral("report.jsonl"),
                                    QStringLiteral("a.mkv")};
@@ -399,19 +411,35 @@ void TestArchive::brokenOutputsAreNotUpToDate()
     const QString strip = work.filePath(QStringLiteral("a.mkv") + stripSuffix(StripKind::Mood));
     const QString brightness =
         work.filePath(QStringLiteral("a.mkv") + stripSuffix(StripKind::Brightness));
-    if (link) {
+    const QString record = work.filePath(QStringLiteral("a.mkv") + recordSuffix());
+    const QByteArray recorded = contentsOf(record);
+    if (change == QLatin1String("link")) {
         QVERIFY(QFile::rename(brightness, strip));
         QVERIFY(QFile::link(strip, brightness));
-    } else {
+    } else if (change == QLatin1String("empty")) {
         QFile empty(brightness);
         QVERIFY(empty.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    } else if (change == QLatin1String("touch")) {
+        QFile video(work.filePath(QStringLiteral("a.mkv")));
+        QVERIFY(video.open(QIODevice::ReadWrite));
+        QVERIFY(video.setFileTime(video.fileTime(QFileDevice::FileModificationTime).addSecs(-60),
+                                  QFileDevice::FileModificationTime));
+    } else if (change == QLatin1String("record")) {
+        // b.mkv's record beside a.mkv's files: the same settings, another video.
+        QCOMPARE(run({QStringLiteral("-q"), QStringLiteral("b.mkv")}, work.path()).exitCode, 0);
+        QVERIFY(QFile::remove(record));
+        QVERIFY(QFile::copy(work.filePath(QStringLiteral("b.mkv") + recordSuffix()), record));
     }
-    QCOMPARE(run(arguments, work.path()).exitCode, 0);
+    QCOMPARE(run(again + arguments, work.path()).exitCode, 0);
     QMap<QString, int> statuses;
     reportOf(work.filePath(QStringLiteral("report.jsonl")), &statuses);
-    QCOMPARE(statuses, (QMap<QString, int>{{QStringLiteral("written"), 2}}));
+    QCOMPARE(statuses, skipped ? (QMap<QString, int>{{QStringLiteral("written"), 1},
+                                                     {QStringLiteral("skipped"), 1}})
+                               : (QMap<QString, int>{{QStringLiteral("written"), 2}}));
     QVERIFY(!QFileInfo(brightness).isSymLink());
     QVERIFY(QFileInfo(brightness).size() > 0);
+    if (!again.isEmpty() || change == QLatin1String("touch"))
+        QVERIFY(contentsOf(record) != recorded);
 }
 
 QTEST_GUILESS_MAIN(TestArchive)

@@ -123,7 +123,8 @@ void TestBatchWindow::batchWritesWhatTheWindowSaves()
                              window.fileName()));
         }
     }
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1 + savedStripKinds().size());
+    // The video, its strips and their record.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2 + savedStripKinds().size());
 }
 
 QTEST_MAIN(TestBatchWindow)
