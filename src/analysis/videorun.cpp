@@ -14,8 +14,8 @@ namespace {
 FrameSourcePtr openRgb(const QString &path, int64_t maxPixels, QString *why)
 {
     std::string reason;
-    FrameSourcePtr source = openFrameSource(fileNameBytes(path).constData(), 0, 0,
-                                            rgb32PixelFormat(), &reason, maxPixels);
+    FrameSourcePtr source =
+        openFrameSource(fileNameBytes(path).constData(), {.maxPixels = maxPixels}, &reason);
     if (!source && why)
         *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
     return source;

@@ -179,8 +179,8 @@ void MainWindow::showPicture(int index)
         return;
     const double time = times[size_t(index)];
     if (!windowRun.pictureFinder)
-        windowRun.pictureFinder = openFrameSource(fileNameBytes(stripView->videoPath()).constData(),
-                                                  0, 0, rgb32PixelFormat());
+        windowRun.pictureFinder =
+            openFrameSource(fileNameBytes(stripView->videoPath()).constData());
     FrameSource *finder = windowRun.pictureFinder.get();
     if (finder && seekPicture(finder, time) == FrameReady) {
         stripView->showPicture(frameView(finder), sampleAspectRatio(finder));

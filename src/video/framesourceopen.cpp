@@ -304,8 +304,8 @@ int decoderThreadCount()
     return std::min(av_cpu_count() + 3, 16);
 }
 
-FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
-                               std::string *why, int64_t maxPixels)
+FrameSourcePtr openFrameSource(const char *path, const FrameSourceOptions &options,
+                               std::string *why)
 {
     // The file system is asked first, for reasons FFmpeg would blur into one
     // of its own codes; a name it cannot find never reaches FFmpeg.
@@ -327,8 +327,8 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
         return refuse(why, cwdError.message() + '.');
 
     FrameSourcePtr source(std::make_unique<FrameSource>().release());
-    source->outputFormat = pixelFormat;
-    source->maxPixels = std::max<int64_t>(maxPixels, 1);
+    source->outputFormat = options.pixelFormat;
+    source->maxPixels = std::max<int64_t>(options.maxPixels, 1);
 
     std::string reason = openContainer(*source, url, false);
     // The first look ends after 5 seconds of any stream: a video that starts
@@ -345,7 +345,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
         return refuse(why, tooLargeReason(*source, *stream->codecpar));
     // Pictures are delivered as displayed; a format that cannot be turned
     // pixel by pixel gets them as stored.
-    if (turnablePixelBytes(pixelFormat) > 0)
+    if (turnablePixelBytes(options.pixelFormat) > 0)
         source->orientation = streamOrientation(*stream);
 
     source->decoder = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -376,8 +376,8 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     const bool swapped = source->orientation.swapsAxes;
     const int shownWidth = swapped ? decoderContext->height : decoderContext->width;
     const int shownHeight = swapped ? decoderContext->width : decoderContext->height;
-    source->outputWidth = width != 0 ? width : shownWidth;
-    source->outputHeight = height != 0 ? height : shownHeight;
+    source->outputWidth = options.width != 0 ? options.width : shownWidth;
+    source->outputHeight = options.height != 0 ? options.height : shownHeight;
 
     if ((result = avcodec_open2(decoderContext, source->decoder, nullptr)) < 0)
         return refuse(why, decoderFailure(result));
@@ -390,7 +390,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
     if (decoderContext->width <= 0 || decoderContext->height <= 0)
         return refuse(why, unconvertibleReason(*source));
 
-    const auto format = static_cast<AVPixelFormat>(pixelFormat);
+    const auto format = static_cast<AVPixelFormat>(options.pixelFormat);
     const int size = av_image_get_buffer_size(format, source->outputWidth, source->outputHeight, 1);
     if (size <= 0)
         return refuse(why, unusableOutput);
@@ -406,7 +406,7 @@ FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixe
         return refuse(why, unusableOutput);
     output->width = source->outputWidth;
     output->height = source->outputHeight;
-    output->format = pixelFormat;
+    output->format = options.pixelFormat;
 
     // Made now so that an unconvertible stream fails the open; pictures of
     // another size or format get their own scaler later.
