@@ -27,7 +27,7 @@ void readFrameLoop(benchmark::State &state)
 {
     int64_t pictures = 0;
     for (auto _ : state) {
-        FrameSourcePtr source = openFrameSource(videoPath.constData(), 0, 0, rgb32PixelFormat());
+        FrameSourcePtr source = openFrameSource(videoPath.constData());
         if (!source) {
             state.SkipWithError("openFrameSource failed");
             return;

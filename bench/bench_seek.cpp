@@ -29,7 +29,7 @@ bool measure(const char *path, const char *what, double time, int repeats)
     std::vector<double> costs;
     double found = -1;
     for (int i = 0; i < repeats; ++i) {
-        FrameSourcePtr source = openFrameSource(path, 0, 0, rgb32PixelFormat());
+        FrameSourcePtr source = openFrameSource(path);
         if (!source)
             return false;
         QElapsedTimer timer;
@@ -60,7 +60,7 @@ int main(int argc, char **argv)
     std::string why;
     QElapsedTimer timer;
     timer.start();
-    FrameSourcePtr source = openFrameSource(path, 0, 0, rgb32PixelFormat(), &why);
+    FrameSourcePtr source = openFrameSource(path, {}, &why);
     if (!source) {
         std::fprintf(stderr, "bench_seek: %s\n", why.c_str());
         return 1;

@@ -1,6 +1,9 @@
 #include "analysis/framereading.h"
 
+#include "export/filename.h"
+
 #include <algorithm>
+#include <string>
 
 namespace {
 
@@ -40,4 +43,14 @@ FrameStatus readPicture(FrameSource *source)
         status = readFrame(source);
     while (status < EndOfStream);
     return status;
+}
+
+FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why)
+{
+    std::string reason;
+    FrameSourcePtr source =
+        openFrameSource(fileNameBytes(path).constData(), {.maxPixels = maxPixels}, &reason);
+    if (!source && why)
+        *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
+    return source;
 }

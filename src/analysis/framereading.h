@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QString>
 
 // Read-only Format_RGB32 view of an RGB32 source's output buffer: no copy.
 // The buffer keeps its address while the source is open and each FrameReady
@@ -26,3 +27,8 @@ void gatherRowSums(FrameSource *source, RowSums &sums, const QRect &crop = QRect
 // Reads until a picture is ready (FrameReady) or the video has ended
 // (EndOfStream).
 FrameStatus readPicture(FrameSource *source);
+
+// Opens path (a file name as the user sees it) as RGB32 at the stream's own
+// size; on failure *why (when given) gets the reason as a sentence.
+FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels = defaultMaxPixels,
+                             QString *why = nullptr);

@@ -2,26 +2,14 @@
 
 #include "analysis/activearea.h"
 #include "analysis/framereading.h"
-#include "export/filename.h"
 #include "video/framesourceseek.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
 #include <cmath>
-#include <string>
 
 namespace {
-
-FrameSourcePtr openRgb(const QString &path, int64_t maxPixels, QString *why)
-{
-    std::string reason;
-    FrameSourcePtr source = openFrameSource(fileNameBytes(path).constData(), 0, 0,
-                                            rgb32PixelFormat(), &reason, maxPixels);
-    if (!source && why)
-        *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
-    return source;
-}
 
 // Pictures looked at for black bars: enough that a scene with a dark edge
 // does not decide it, few enough to take a moment.
@@ -33,7 +21,7 @@ constexpr int cropSamples = 32;
 // when they are all black. Null when the video cannot be read.
 QRect activeCrop(const QString &path, int64_t maxPixels, QString *why)
 {
-    FrameSourcePtr source = openRgb(path, maxPixels, why);
+    FrameSourcePtr source = openRgbSource(path, maxPixels, why);
     if (!source)
         return {};
     const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));
@@ -52,7 +40,7 @@ QRect activeCrop(const QString &path, int64_t maxPixels, QString *why)
     }
     if (seen == 0) {
         // No jumping: every key picture from the start.
-        source = openRgb(path, maxPixels, why);
+        source = openRgbSource(path, maxPixels, why);
         if (!source)
             return {};
         setKeyPicturesOnly(source.get(), true);
@@ -169,7 +157,7 @@ std::unique_ptr<VideoRun> VideoRun::open(const QString &path, const RunOptions &
         if (crop.isNull())
             return nullptr;
     }
-    FrameSourcePtr source = openRgb(path, options.maxPixels, why);
+    FrameSourcePtr source = openRgbSource(path, options.maxPixels, why);
     if (!source)
         return nullptr;
     const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));

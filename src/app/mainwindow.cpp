@@ -7,7 +7,6 @@
 #include "app/progressview.h"
 #include "app/stripview.h"
 #include "app/windowrun.h"
-#include "export/filename.h"
 #include "export/stripexport.h"
 #include "video/framesourceseek.h"
 
@@ -179,8 +178,7 @@ void MainWindow::showPicture(int index)
         return;
     const double time = times[size_t(index)];
     if (!windowRun.pictureFinder)
-        windowRun.pictureFinder = openFrameSource(fileNameBytes(stripView->videoPath()).constData(),
-                                                  0, 0, rgb32PixelFormat());
+        windowRun.pictureFinder = openRgbSource(stripView->videoPath());
     FrameSource *finder = windowRun.pictureFinder.get();
     if (finder && seekPicture(finder, time) == FrameReady) {
         stripView->showPicture(frameView(finder), sampleAspectRatio(finder));

@@ -19,16 +19,6 @@ struct AVFormatInputCloser {
     void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
 };
 
-struct AVFormatOutputCloser {
-    // Closes the file only if the muxer does not manage its own I/O.
-    void operator()(AVFormatContext *context) const
-    {
-        if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
-
 struct AVCodecContextFreer {
     void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
 };
@@ -60,7 +50,6 @@ struct AVBufferFreer {
 };
 
 using AVFormatInputPtr = std::unique_ptr<AVFormatContext, AVFormatInputCloser>;
-using AVFormatOutputPtr = std::unique_ptr<AVFormatContext, AVFormatOutputCloser>;
 using AVCodecContextPtr = std::unique_ptr<AVCodecContext, AVCodecContextFreer>;
 using AVFramePtr = std::unique_ptr<AVFrame, AVFrameFreer>;
 using AVPacketPtr = std::unique_ptr<AVPacket, AVPacketFreer>;

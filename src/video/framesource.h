@@ -39,20 +39,29 @@ void quietVideoLibraries(bool keepFatal);
 // says otherwise: a file of a few bytes can claim pictures of gigabytes.
 constexpr int64_t defaultMaxPixels = int64_t(1) << 26;
 
+// What an open source delivers; the defaults give every picture as RGB32 at
+// the stream's own size (as displayed).
+struct FrameSourceOptions {
+    int width = 0; // 0 stands for the stream's own
+    int height = 0;
+    int pixelFormat = rgb32PixelFormat(); // an AVPixelFormat code
+    // Streams whose pictures have more pixels are refused (at least 1).
+    int64_t maxPixels = defaultMaxPixels;
+};
+
 // Opens path (in the file system's encoding) on its first video stream.
 // path is always a local file, relative to the working directory or absolute;
 // nothing in it is read as a URL ("pipe:0", "http://...") or as a numbered
-// image sequence ("frame%03d.png"). width/height 0 stand for the stream's own
-// size; pixelFormat is an AVPixelFormat code (see rgb32PixelFormat). A path
-// naming neither a regular file nor a block device (a directory, a FIFO, a
-// socket, a character device) is refused, and so is a stream whose pictures
-// have more than maxPixels pixels (at least 1); a larger picture later in the
-// stream is skipped (NoPicture). Returns a complete source or null, leaving
-// nothing open; on failure *why (when given) gets a sentence for the user
-// saying what is wrong, e.g. "Permission denied." or "The file has no video
-// stream.". No single open or read waits longer than about 30 seconds.
-FrameSourcePtr openFrameSource(const char *path, int width, int height, int pixelFormat,
-                               std::string *why = nullptr, int64_t maxPixels = defaultMaxPixels);
+// image sequence ("frame%03d.png"). A path naming neither a regular file nor
+// a block device (a directory, a FIFO, a socket, a character device) is
+// refused, and so is a stream whose pictures have more than
+// options.maxPixels pixels; a larger picture later in the stream is skipped
+// (NoPicture). Returns a complete source or null, leaving nothing open; on
+// failure *why (when given) gets a sentence for the user saying what is
+// wrong, e.g. "Permission denied." or "The file has no video stream.". No
+// single open or read waits longer than about 30 seconds.
+FrameSourcePtr openFrameSource(const char *path, const FrameSourceOptions &options = {},
+                               std::string *why = nullptr);
 
 // Returns a picture the decoder still holds if there is one; otherwise
 // consumes exactly one packet of the container. Once the container is

@@ -66,6 +66,17 @@ struct FrameSource {
     ToneMapper toneMapper; // PQ and HLG pictures pass through it before the scaler
 };
 
+// Gives the open, read or seek about to start until the deadline FFmpeg's
+// interrupt callback checks: the same limit for every one of them.
+void armDeadline(FrameSource &source);
+
+// Makes the scaler fit a picture of key, as the first picture and every
+// picture that differs from the previous one need.
+bool fitScaler(FrameSource &source, const ScalerKey &key);
+// Converts a decoded picture into the output (through the tone mapper and the
+// scaler, turned as the stream is shown). False when it cannot be converted.
+bool convertPicture(FrameSource &source, const AVFrame *picture);
+
 // Sends packet to the decoder (avcodec_send_packet's result), noting its
 // time for the picture it will give.
 int sendPacket(FrameSource &source, const AVPacket *packet);
@@ -76,6 +87,10 @@ int sendPacket(FrameSource &source, const AVPacket *packet);
 int64_t takePictureTime(FrameSource &source, const AVFrame &picture);
 // After the decoder was flushed: the times noted belong to no picture.
 void forgetPictureTimes(FrameSource &source);
+
+// Seconds of timestamp (in the stream's time base) from the start of the
+// file; negative when unknown.
+double secondsOf(const FrameSource &source, int64_t timestamp);
 
 // Where the file's time starts, in seconds of the stream's timestamps: the
 // zero of every picture time the source gives.

@@ -146,7 +146,7 @@ bool jumpToKeyPictureBefore(FrameSource *source, double seconds)
     if (!stamp)
         return false;
     // The same limit readFrame sets: a seek may read to build its index.
-    source->deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    armDeadline(*source);
     if (av_seek_frame(source->container.get(), source->videoStream, *stamp, AVSEEK_FLAG_BACKWARD) <
         0)
         return false;

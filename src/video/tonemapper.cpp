@@ -1,5 +1,7 @@
 #include "video/tonemapper.h"
 
+#include "video/rawcode.h"
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
@@ -9,20 +11,9 @@ extern "C" {
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <string>
 
 namespace {
-
-// Decoders copy colour fields straight from the bitstream, so the enum may
-// hold a value it does not name; loading it as the enum would be undefined.
-template <class Enum> int rawCode(const Enum &field)
-{
-    static_assert(sizeof(Enum) == sizeof(int));
-    int code = 0;
-    std::memcpy(&code, &field, sizeof code);
-    return code;
-}
 
 // The picture's own code, else the stream's.
 int pictureOrStream(int picture, int stream, int unspecified)

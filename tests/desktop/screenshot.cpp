@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
     const QString video = arguments.at(1);
     const QString png = arguments.at(2);
     // A file the window cannot open would stop here at its modal error box.
-    if (!openFrameSource(QFile::encodeName(video).constData(), 0, 0, rgb32PixelFormat())) {
+    if (!openFrameSource(QFile::encodeName(video).constData())) {
         std::fprintf(stderr, "reelmeter-screenshot: %s is not a readable video\n",
                      qPrintable(video));
         return 1;

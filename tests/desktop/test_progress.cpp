@@ -189,8 +189,7 @@ void TestProgress::readPositionWhenDurationUnknown()
     // picture is what the bar must show, below 100 until the end.
     QList<Step> expected;
     {
-        FrameSourcePtr probe =
-            openFrameSource(QFile::encodeName(bare).constData(), 0, 0, rgb32PixelFormat());
+        FrameSourcePtr probe = openFrameSource(QFile::encodeName(bare).constData());
         QVERIFY(probe);
         QVERIFY(streamDuration(probe.get()) < 0);
         const qint64 size = fileSize(probe.get());

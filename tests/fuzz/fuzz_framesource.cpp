@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (!writeInput(data, size))
         std::abort();
-    FrameSourcePtr source = openFrameSource(inputPath.c_str(), 0, 0, rgb32PixelFormat());
+    FrameSourcePtr source = openFrameSource(inputPath.c_str());
     if (!source)
         return 0;
 
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // One more pass an input, chosen by its size, so an input costs at most
     // twice the exact pass under the fuzzer's timeout.
-    FrameSourcePtr again = openFrameSource(inputPath.c_str(), 0, 0, rgb32PixelFormat());
+    FrameSourcePtr again = openFrameSource(inputPath.c_str());
     if (!again)
         return 0;
     if (size % 2 == 0) {

@@ -1,7 +1,7 @@
 #include "badmedia.h"
 
+#include "ffmpegwriter.h"
 #include "testvideo.h"
-#include "video/ffmpegptr.h"
 
 extern "C" {
 #include <libavutil/crc.h>

@@ -1,6 +1,6 @@
 #include "testvideo.h"
 
-#include "video/ffmpegptr.h"
+#include "ffmpegwriter.h"
 
 #include <QFile>
 

@@ -1,5 +1,6 @@
 #include "analysis/framereading.h"
 #include "analysis/measure.h"
+#include "ffmpegwriter.h"
 #include "testvideo.h"
 #include "video/framesource_p.h"
 #include "video/framesourceseek.h"
@@ -223,7 +224,7 @@ private slots:
         QVERIFY2(writeVideo(path, uniformColours({62, 46}, colours, Codec(codec)), &error),
                  qPrintable(error));
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.statuses.last(), EndOfStream);
@@ -262,7 +263,8 @@ private slots:
         if (!QFileInfo::exists(path))
             QVERIFY(writeVideo(path, uniformColours({64, 48}, {0xff336699, 0xff336699})));
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), width, height, rgb32);
+        FrameSourcePtr source =
+            openFrameSource(QFile::encodeName(path), {.width = width, .height = height});
         QVERIFY(source);
         QCOMPARE(outputWidth(source.get()), expectedWidth);
         QCOMPARE(outputHeight(source.get()), expectedHeight);
@@ -338,7 +340,8 @@ private slots:
             QVERIFY2(QFileInfo::exists(path), "the test file was not written");
         const int descriptors = openDescriptors();
         std::string why;
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, pixelFormat, &why);
+        FrameSourcePtr source =
+            openFrameSource(QFile::encodeName(path), {.pixelFormat = pixelFormat}, &why);
         QVERIFY(!source);
         QCOMPARE(openDescriptors(), descriptors);
         QVERIFY(!why.empty());
@@ -403,7 +406,7 @@ private slots:
         if (QTest::currentDataTag() == QLatin1String("unreadable") && geteuid() == 0)
             QSKIP("root reads files whatever their permissions");
         std::string why = "untouched";
-        QVERIFY(!openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why));
+        QVERIFY(!openFrameSource(QFile::encodeName(path), {}, &why));
         const QString got = QString::fromStdString(why);
         if (whole)
             QCOMPARE(got, reason);
@@ -439,7 +442,7 @@ private slots:
         const QString path = write(name, file);
 
         std::string why;
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), {}, &why);
         QVERIFY2(source, why.c_str());
         QCOMPARE(outputWidth(source.get()), 64);
         QCOMPARE(outputHeight(source.get()), 48);
@@ -503,7 +506,7 @@ private slots:
         const QString path = dir.filePath(name);
         QVERIFY(QFile::copy(made, path));
         std::string why;
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), {}, &why);
         QVERIFY2(source, why.c_str());
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), contents == QLatin1String("mkv") ? 3 : 1);
@@ -526,7 +529,7 @@ private slots:
             QVERIFY(uniformPicture({64, 48}, 0xff336699).save(path));
         std::string why;
         FrameSourcePtr source =
-            openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why, maxPixels);
+            openFrameSource(QFile::encodeName(path), {.maxPixels = maxPixels}, &why);
         QVERIFY2(source, why.c_str());
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), 1);
@@ -538,7 +541,7 @@ private slots:
         QFETCH(qint64, maxPixels);
         QFETCH(QString, reason);
         std::string why;
-        QVERIFY(!openFrameSource(QFile::encodeName(path), 0, 0, rgb32, &why, maxPixels));
+        QVERIFY(!openFrameSource(QFile::encodeName(path), {.maxPixels = maxPixels}, &why));
         QCOMPARE(QString::fromStdString(why), reason);
     }
 
@@ -555,8 +558,7 @@ private slots:
         QString error;
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
 
-        FrameSourcePtr source =
-            openFrameSource(QFile::encodeName(path), 0, 0, rgb32, nullptr, 64 * 48);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), {.maxPixels = 64 * 48});
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QList<int> seen;
@@ -570,7 +572,7 @@ private slots:
         const QString path = dir.filePath("close.mkv");
         QVERIFY(writeVideo(path, uniformColours({64, 48}, {0xff000000, 0xffffffff})));
         const int descriptors = openDescriptors();
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         QVERIFY(openDescriptors() > descriptors);
         QVERIFY(readFrame(source.get()) != EndOfStream); // closed mid-stream, decoder threads busy
@@ -601,7 +603,7 @@ private slots:
         QVERIFY(packets > videoPackets);
         QCOMPARE(videoPackets, chosenPictures);
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         QCOMPARE(outputWidth(source.get()), 64);
         const Reading reading = readAll(source.get());
@@ -644,7 +646,7 @@ private slots:
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
         QCOMPARE(countPictures(path), count);
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), count);
@@ -672,7 +674,7 @@ private slots:
         const int packets = countPackets(path);
         QVERIFY(packets > 30);
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         int consumingCalls = 0;
         int pictures = 0;
@@ -707,7 +709,7 @@ private slots:
         QString error;
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.statuses.last(), EndOfStream);
@@ -761,7 +763,7 @@ private slots:
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
         QCOMPARE(countPictures(path), 2 * half);
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         const uint8_t *buffer = outputPixels(source.get());
         const Reading reading = readAll(source.get());
@@ -806,7 +808,7 @@ private slots:
         QString error;
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), colours.size());
@@ -894,7 +896,7 @@ private slots:
             }
         }
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), afterSdr ? 2 * count : count);
@@ -977,8 +979,8 @@ private slots:
         // ffmpeg's own conversion, into rows with room to spare, kept losslessly.
         failed = runFfmpeg({"-i", yuv, "-pix_fmt", "bgr0", "-c:v", "ffv1", rgb});
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
-        FrameSourcePtr ours = openFrameSource(QFile::encodeName(yuv), 0, 0, rgb32);
-        FrameSourcePtr theirs = openFrameSource(QFile::encodeName(rgb), 0, 0, rgb32);
+        FrameSourcePtr ours = openFrameSource(QFile::encodeName(yuv));
+        FrameSourcePtr theirs = openFrameSource(QFile::encodeName(rgb));
         QVERIFY(ours && theirs);
         const Reading a = readAll(ours.get());
         const Reading b = readAll(theirs.get());
@@ -1015,8 +1017,10 @@ private slots:
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
 
         const QByteArray name = QFile::encodeName(path);
-        FrameSourcePtr plain = openFrameSource(name, output.width(), output.height(), rgb32);
-        FrameSourcePtr observed = openFrameSource(name, output.width(), output.height(), rgb32);
+        FrameSourcePtr plain =
+            openFrameSource(name, {.width = output.width(), .height = output.height()});
+        FrameSourcePtr observed =
+            openFrameSource(name, {.width = output.width(), .height = output.height()});
         QVERIFY(plain && observed);
         const Reading expected = readAll(plain.get());
         QCOMPARE(expected.pictures.size(), 3);
@@ -1077,8 +1081,8 @@ private slots:
             error = runFfmpeg({"-i", stored, "-vf", filter, "-c:v", "png", expected});
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
-        FrameSourcePtr reference = openFrameSource(QFile::encodeName(expected), 0, 0, rgb32);
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(turned), 0, 0, rgb32);
+        FrameSourcePtr reference = openFrameSource(QFile::encodeName(expected));
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(turned));
         QVERIFY(reference && source);
         QCOMPARE(outputWidth(source.get()), outputWidth(reference.get()));
         QCOMPARE(outputHeight(source.get()), outputHeight(reference.get()));
@@ -1133,7 +1137,7 @@ private slots:
         QString error;
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         const Reading reading = readAll(source.get());
         QCOMPARE(reading.pictures.size(), 1);
@@ -1166,7 +1170,7 @@ private slots:
             error = runFfmpeg({"-i", made, "-c", "copy", path});
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         QList<double> times, fractions;
         for (int i = 0; i < callLimit; ++i) {
@@ -1217,8 +1221,8 @@ private slots:
             QVERIFY(writeVideo(path, video));
         }
         QVERIFY(countKeyVideoPackets(path) > 1);
-        FrameSourcePtr all = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
-        FrameSourcePtr finder = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr all = openFrameSource(QFile::encodeName(path));
+        FrameSourcePtr finder = openFrameSource(QFile::encodeName(path));
         QVERIFY(all && finder);
         const Reading every = readAll(all.get());
         const int last = int(every.pictures.size()) - 1;
@@ -1239,8 +1243,8 @@ private slots:
         if (!QFileInfo::exists(path))
             QSKIP("no intra-refresh H.264 here");
         QVERIFY(countKeyVideoPackets(path) > 1);
-        FrameSourcePtr keys = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
-        FrameSourcePtr all = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr keys = openFrameSource(QFile::encodeName(path));
+        FrameSourcePtr all = openFrameSource(QFile::encodeName(path));
         QVERIFY(keys && all);
         setKeyPicturesOnly(keys.get(), true);
         const Reading first = readAll(keys.get());
@@ -1252,7 +1256,7 @@ private slots:
     {
         const QString path = dir.filePath("wrap.mkv");
         QVERIFY(writeVideo(path, uniformColours({64, 48}, {0xff102030, 0xffa0b0c0, 0xff405060})));
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         FrameStatus status;
         while ((status = readFrame(source.get())) < EndOfStream) {
@@ -1274,7 +1278,7 @@ private slots:
         video.maxBFrames = 2;
         const QString path = dir.filePath("progress.mkv");
         QVERIFY(writeVideo(path, video));
-        FrameSourcePtr source = openFrameSource(QFile::encodeName(path), 0, 0, rgb32);
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(path));
         QVERIFY(source);
         QCOMPARE(fileSize(source.get()), QFileInfo(path).size());
         QVERIFY(qAbs(streamDuration(source.get()) - count / 25.0) <= 1 / 25.0 + 1e-9);
