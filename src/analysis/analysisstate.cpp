@@ -26,7 +26,6 @@ void resetForNewRun(AnalysisState &state)
     state.brightnessHistory.clear();
     state.differenceHistory.clear();
     state.moodHistory.clear();
-    state.pictureTimes.clear();
     state.linearMeans.clear();
     state.grids.clear();
 }
@@ -85,6 +84,10 @@ void recordPicture(AnalysisState &state, const QImage &frame, double time, const
         state.differenceHistory.append(colours.difference);
         state.moodHistory.append(colours.mood);
     }
+    // The times go with the strips, which the first picture replaces: until
+    // then the strips on screen keep their own.
+    if (state.frameCount == 1.0)
+        state.pictureTimes.clear();
     state.pictureTimes.push_back(time);
     if (state.perceptual)
         state.linearMeans.push_back(linearMean(frame, sums));

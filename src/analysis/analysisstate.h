@@ -26,7 +26,8 @@ struct AnalysisState {
     ColourHistory differenceHistory;
     ColourHistory moodHistory;
     // Presentation time in seconds of each recorded picture, in the histories'
-    // order; negative when the picture had none.
+    // order; negative when the picture had none. Like the strips, they stay
+    // those of the last run until the next run's first picture.
     std::vector<double> pictureTimes;
     // The five strips, one column per recorded picture. They belong to the run
     // that recorded them until the next run records its first picture.

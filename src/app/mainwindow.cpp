@@ -11,20 +11,44 @@
 #include "video/framesourceseek.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QMimeType>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <cmath>
+
+namespace {
+
+// The file name patterns of the video types the desktop entry opens.
+QStringList videoPatterns()
+{
+    QStringList patterns;
+    const QMimeDatabase types;
+    for (const QMimeType &type : types.allMimeTypes()) {
+        if (type.name().startsWith(QLatin1String("video/")))
+            patterns << type.globPatterns();
+    }
+    patterns.removeDuplicates();
+    patterns.sort();
+    return patterns;
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent, Qt::WindowFlags()), ui(std::make_unique<MainWindowForm>())
@@ -39,6 +63,12 @@ MainWindow::MainWindow(QWidget *parent)
             showPicture(index);
     });
     addShortcuts();
+    // Over the empty preview until a run starts; the preview's own text stays empty.
+    startHint = new QLabel(tr("Press Ctrl+O to open a video, or drop one here."), ui->label);
+    startHint->setObjectName(QStringLiteral("startHint"));
+    startHint->setAlignment(Qt::AlignCenter);
+    startHint->setWordWrap(true);
+    (new QVBoxLayout(ui->label))->addWidget(startHint);
 }
 
 void MainWindow::addShortcuts()
@@ -62,10 +92,15 @@ void MainWindow::addShortcuts()
 
 void MainWindow::startFromArguments(const QStringList &arguments)
 {
-    if (arguments.size() < 2)
+    qsizetype file = 1;
+    if (arguments.value(file) == QLatin1String("--full-speed")) {
+        windowRun.fullSpeed = true;
+        ++file;
+    }
+    if (arguments.size() <= file)
         return;
     // From the event loop, so that an error box stands over the shown window.
-    QTimer::singleShot(0, this, [this, path = arguments.at(1)] {
+    QTimer::singleShot(0, this, [this, path = arguments.at(file)] {
         if (!isRunning())
             startRun(path);
     });
@@ -115,8 +150,16 @@ void MainWindow::on_saveButton_clicked()
 {
     const QList<WriteFailure> failed =
         writeStrips(analysisState.strips, stripView->videoPath(), savedStripKinds());
-    if (failed.isEmpty())
+    if (failed.isEmpty()) {
+        QStringList saved;
+        for (StripKind kind : savedStripKinds()) {
+            if (stripOf(analysisState.strips, kind).width() > 0)
+                saved << QFileInfo(stripView->videoPath() + stripSuffix(kind)).fileName();
+        }
+        if (!saved.isEmpty())
+            ui->statusBar->showMessage(tr("Saved %1.").arg(saved.join(QStringLiteral(", "))), 0);
         return;
+    }
     QString text = QStringLiteral("These files could not be saved:");
     for (const WriteFailure &failure : failed)
         text += QLatin1Char('\n') + failure.file + QStringLiteral(" (") + failure.reason +
@@ -142,16 +185,26 @@ void MainWindow::on_pushButton_2_clicked()
 
 QString MainWindow::askForVideo()
 {
-    QFileDialog dialog(this, tr("Open any Video File"), QStringLiteral("."), tr("All Files (*.*)"));
+    // Where the last video was, else where the program started.
+    const QString last =
+        !windowRun.videoPath.isEmpty() ? windowRun.videoPath : stripView->videoPath();
+    const QString folder = last.isEmpty() ? QStringLiteral(".") : QFileInfo(last).absolutePath();
+    const QString everyFile = tr("All Files (*.*)");
+    QFileDialog dialog(this, tr("Open any Video File"), folder, everyFile);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(
+        {everyFile, tr("Videos (%1)").arg(videoPatterns().join(QLatin1Char(' ')))});
     // "*.*" wants a dot on Linux, and a platform dialog would apply it as
     // written: Qt's own dialog keeps the filter's text but lists every file.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (auto *files = dialog.findChild<QFileSystemModel *>()) {
-        const auto everyFile = [files] { files->setNameFilters({QStringLiteral("*")}); };
-        everyFile();
+        const auto follow = [files, everyFile](const QString &filter) {
+            if (filter == everyFile)
+                files->setNameFilters({QStringLiteral("*")});
+        };
+        follow(everyFile);
         // Choosing the filter again would bring its pattern back.
-        connect(&dialog, &QFileDialog::filterSelected, files, everyFile);
+        connect(&dialog, &QFileDialog::filterSelected, files, follow);
     }
     if (dialog.exec() != QDialog::Accepted)
         return QString();
@@ -236,6 +289,7 @@ void MainWindow::openRun(const QString &path)
     QString why;
     windowRun.run = VideoRun::open(path, RunOptions(), analysisState, &why);
     if (windowRun.run) {
+        startHint->hide();
         windowRun.running = true;
         windowRun.saveOffered = true;
         connect(windowRun.tickTimer, &QTimer::timeout, this, &MainWindow::timerDone);
@@ -246,11 +300,13 @@ void MainWindow::openRun(const QString &path)
         windowRun.skipOffered = false;
         updateControls();
         progressView->runFailed();
-        QMessageBox::critical(this, QStringLiteral("Error"),
-                              QStringLiteral("This is not a video or image file.\n"
-                                             "Could not initialize video."),
-                              QMessageBox::Ok, QMessageBox::NoButton);
-        // The box says that; the status bar says why.
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
+                        QStringLiteral("This is not a video or image file.\n"
+                                       "Could not initialize video."),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(QDir::toNativeSeparators(path) + QStringLiteral(": ") + why);
+        box.exec();
+        // And after the box, for the record.
         ui->statusBar->showMessage(why, 0);
     }
 }
@@ -260,29 +316,35 @@ void MainWindow::timerDone()
     if (windowRun.tickBusy)
         return;
     windowRun.tickBusy = true;
+    // At full speed the timer comes again as soon as the events are done.
+    const int interval = windowRun.fullSpeed ? 0 : 10;
+    if (windowRun.tickTimer && windowRun.tickTimer->interval() != interval)
+        windowRun.tickTimer->setInterval(interval);
 
     VideoRun *run = windowRun.run.get();
-    if (!run || run->step() != VideoRun::Step::Picture) {
-        stopRun();
-        windowRun.tickBusy = false;
-        progressView->videoEnded();
-        // The last picture is still in the buffer: leave it and the strips exact.
-        if (run && analysisState.frameCount > 0)
-            stripView->refresh(&run->frame());
-        return;
-    }
-
     const AnalysisState &state = analysisState;
-    const FrameSource *source = run->source();
-    const QImage &frame = run->frame();
+    QElapsedTimer tick;
+    tick.start();
+    do {
+        if (!run || run->step() != VideoRun::Step::Picture) {
+            stopRun();
+            windowRun.tickBusy = false;
+            progressView->videoEnded(int64_t(analysisState.frameCount));
+            // The last picture is still in the buffer: leave it and the strips exact.
+            if (run && analysisState.frameCount > 0)
+                stripView->refresh(&run->frame());
+            return;
+        }
+        if (state.frameCount == 1.0)
+            stripView->beginRun(windowRun.videoPath, sampleAspectRatio(run->source()));
+        stripView->addPicture(run->frame());
+    } while (windowRun.fullSpeed && !tick.hasExpired(fullSpeedTickMs));
+
     ui->statusBar->showMessage(
         QStringLiteral("%1").arg(state.frameCount, 0, 'g', -1, QLatin1Char(' ')) +
             QStringLiteral(" frames processed."),
         0);
-    if (state.frameCount == 1.0)
-        stripView->beginRun(windowRun.videoPath, sampleAspectRatio(source));
-    stripView->addPicture(frame);
-    progressView->pictureShown(source);
+    progressView->pictureShown(run->source(), int64_t(state.frameCount));
 
     ui->pushButton_2->update();
     ui->label->update();

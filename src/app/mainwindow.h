@@ -8,6 +8,7 @@
 #include <memory>
 
 class ProgressView;
+class QLabel;
 class StripView;
 struct MainWindowForm;
 
@@ -25,7 +26,8 @@ public:
     void startRun(const QString &path);
     // Starts a run on the file the command line names, once the event loop
     // runs: arguments are the program's (Qt's own options already taken), the
-    // first after the program's name is the file, the rest is ignored.
+    // first after the program's name is the file (after --full-speed, which
+    // reads at full speed), the rest is ignored.
     void startFromArguments(const QStringList &arguments);
     // Whether a run is going on (the toggle reads "Stop Analysis").
     bool isRunning() const;
@@ -63,4 +65,5 @@ private:
     std::unique_ptr<MainWindowForm> ui;
     StripView *stripView;       // child of the window
     ProgressView *progressView; // child of the window
+    QLabel *startHint;          // how to begin, over the preview until a run starts
 };

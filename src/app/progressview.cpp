@@ -1,7 +1,9 @@
 #include "app/progressview.h"
 
+#include "analysis/timetext.h"
 #include "video/framesource.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
 
@@ -19,8 +21,10 @@ int progressPercent(double pictureTime, double duration, int64_t position, int64
 }
 
 ProgressView::ProgressView(QStatusBar *statusBar, QWidget *parent)
-    : QObject(parent), m_bar(new QProgressBar(statusBar))
+    : QObject(parent), m_bar(new QProgressBar(statusBar)), m_figures(new QLabel(statusBar))
 {
+    m_figures->setObjectName(QStringLiteral("runFigures"));
+    statusBar->addPermanentWidget(m_figures);
     m_bar->setObjectName(QStringLiteral("progressBar"));
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
@@ -32,6 +36,8 @@ ProgressView::ProgressView(QStatusBar *statusBar, QWidget *parent)
 
 void ProgressView::runStarted()
 {
+    m_clock.start();
+    m_figures->clear();
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
     m_bar->setVisible(true);
@@ -39,11 +45,14 @@ void ProgressView::runStarted()
 
 void ProgressView::runFailed()
 {
+    m_figures->clear();
     m_bar->setVisible(false);
 }
 
-void ProgressView::pictureShown(const FrameSource *source)
+void ProgressView::pictureShown(const FrameSource *source, int64_t pictures)
 {
+    const double fraction = progressFraction(source);
+    m_figures->setText(figures(pictures, fraction, m_clock.nsecsElapsed() / 1e9));
     const int percent = progressPercent(currentPictureTime(source), streamDuration(source),
                                         readPosition(source), fileSize(source));
     if (percent < 0) {
@@ -56,8 +65,20 @@ void ProgressView::pictureShown(const FrameSource *source)
     m_bar->setValue(std::max(m_bar->value(), percent));
 }
 
-void ProgressView::videoEnded()
+QString ProgressView::figures(int64_t pictures, double fraction, double elapsedSeconds)
 {
+    QString text = formatDuration(elapsedSeconds);
+    if (elapsedSeconds > 0)
+        text += QStringLiteral("  ") + rateText(pictures, elapsedSeconds);
+    if (fraction > 0 && fraction <= 1)
+        text += QStringLiteral("  ") + timeLeftText(fraction, elapsedSeconds);
+    return text;
+}
+
+void ProgressView::videoEnded(int64_t pictures)
+{
+    if (m_clock.isValid())
+        m_figures->setText(figures(pictures, -1, m_clock.nsecsElapsed() / 1e9));
     m_bar->setRange(0, 100);
     m_bar->setValue(100);
 }

@@ -33,6 +33,12 @@ struct WindowRun {
     // A second reader of the shown strips' video, for showing a clicked
     // picture without moving the run's own; opened at the first click.
     FrameSourcePtr pictureFinder;
+    // Full speed: a tick records pictures for about fullSpeedTickMs, not one.
+    bool fullSpeed = false;
 };
+
+// How long a tick at full speed records before it lets the event loop run:
+// long enough to read at the decoder's pace, short enough to answer a key.
+constexpr int fullSpeedTickMs = 8;
 
 extern WindowRun windowRun;

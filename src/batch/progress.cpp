@@ -10,12 +10,6 @@
 
 namespace {
 
-QString rate(int64_t pictures, double elapsedSeconds)
-{
-    return QString::number(static_cast<double>(pictures) / elapsedSeconds, 'f', 1) +
-           QStringLiteral(" pictures/s");
-}
-
 int terminalColumns(std::FILE *stream)
 {
     winsize size{};
@@ -43,21 +37,6 @@ QString failureLine(const QString &file, const QString &reason)
     return QStringLiteral("reelmeter-batch: ") + file + QStringLiteral(": ") + reason;
 }
 
-QString formatDuration(double seconds)
-{
-    const qint64 total = seconds > 0 ? static_cast<qint64>(seconds) : 0;
-    const qint64 hours = total / 3600;
-    const qint64 minutes = total / 60 % 60;
-    const qint64 rest = total % 60;
-    const QString secondsText = QStringLiteral("%1").arg(rest, 2, 10, QLatin1Char('0'));
-    if (hours > 0)
-        return QStringLiteral("%1:%2:%3")
-            .arg(hours)
-            .arg(minutes, 2, 10, QLatin1Char('0'))
-            .arg(secondsText);
-    return QStringLiteral("%1:%2").arg(minutes).arg(secondsText);
-}
-
 QString progressLine(const QString &name, const ReadProgress &progress, double elapsedSeconds)
 {
     const bool known = progress.fraction >= 0;
@@ -66,11 +45,9 @@ QString progressLine(const QString &name, const ReadProgress &progress, double e
         (known ? QString::number(static_cast<int>(progress.fraction * 100)) : QStringLiteral("?")) +
         QStringLiteral("%  ") + QString::number(progress.pictures) + QStringLiteral(" pictures");
     if (elapsedSeconds > 0)
-        line += QStringLiteral("  ") + rate(progress.pictures, elapsedSeconds);
+        line += QStringLiteral("  ") + rateText(progress.pictures, elapsedSeconds);
     if (known && progress.fraction > 0)
-        line += QStringLiteral("  ") +
-                formatDuration(elapsedSeconds * (1 - progress.fraction) / progress.fraction) +
-                QStringLiteral(" left");
+        line += QStringLiteral("  ") + timeLeftText(progress.fraction, elapsedSeconds);
     if (!progress.crop.isNull())
         line += QStringLiteral("  crop=") + cropText(progress.crop);
     return line;
@@ -82,7 +59,7 @@ QString finishedLine(const QString &name, int64_t pictures, double elapsedSecond
     QString line = name + QStringLiteral(": ") + QString::number(pictures) +
                    QStringLiteral(" pictures in ") + formatDuration(elapsedSeconds);
     if (elapsedSeconds > 0)
-        line += QStringLiteral(", ") + rate(pictures, elapsedSeconds);
+        line += QStringLiteral(", ") + rateText(pictures, elapsedSeconds);
     if (!crop.isNull())
         line += QStringLiteral(", crop=") + cropText(crop);
     return line;
