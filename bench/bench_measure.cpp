@@ -1,4 +1,5 @@
 #include "analysis/analysisstate.h"
+#include "reference.h"
 
 #include <QRandomGenerator>
 

@@ -194,14 +194,6 @@ void sumSegment(const uint32_t *pixels, int n, SegmentSums &sums)
         addPixel(sums, pixels[i]);
 }
 
-void sumChannels(const uint32_t *pixels, int n, ChannelSums &sums)
-{
-    uint64_t unused = 0;
-    int i = sumVectors<false>(pixels, n, sums, unused);
-    for (; i < n; ++i)
-        addPixel(sums, pixels[i]);
-}
-
 #if defined(REELMETER_AVX2)
 // The table's entries split into their three bytes, one plane each: byte
 // tables that AVX-512 VBMI looks up 64 at a time.
@@ -452,23 +444,6 @@ void squeezeRows(const RowSums &sums, std::span<QColor> rows)
 }
 
 } // namespace
-
-FrameColours measurePixels(const QImage &frame, const QImage *previous)
-{
-    const PictureSums none;
-    return coloursOf(rowSumsOf(frame),
-                     comparedSums(previous ? pictureSums(*previous) : none, frame.size()));
-}
-
-PictureSums pictureSums(const QImage &frameImage)
-{
-    QImage copy;
-    const QImage &frame = readable(frameImage, copy);
-    ChannelSums sums;
-    for (int y = 0; y < frame.height(); ++y)
-        sumChannels(row(frame, y), frame.width(), sums);
-    return toPictureSums(sums, frameImage);
-}
 
 void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int width, int height,
              int firstRow, int rowCount)

@@ -1,6 +1,7 @@
 #include "analysis/activearea.h"
 #include "analysis/analysisstate.h"
 #include "analysis/perceptual.h"
+#include "reference.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>

@@ -1,5 +1,6 @@
 #include "analysis/framereading.h"
 #include "analysis/measure.h"
+#include "reference.h"
 #include "testvideo.h"
 #include "video/framesource_p.h"
 #include "video/framesourceseek.h"
