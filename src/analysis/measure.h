@@ -98,3 +98,13 @@ std::array<double, 3> linearMean(const QImage &frame, const RowSums &sums);
 // range is empty, rounded to nearest (halves up).
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
                             PictureSums &own, std::span<QColor> frameRows = {});
+
+// The loops that sum pixels. Scalar: plain C++; Sse2: 8 pixels at a time;
+// Avx2: 16 at a time; Avx512: Avx2 with the linear-light sums looked up by
+// AVX-512 VBMI. Best, the default, is the fastest this processor runs.
+enum class MeasureKernel { Best, Scalar, Sse2, Avx2, Avx512 };
+
+// For tests and benchmarks: measures with kernel from now on, in every
+// thread. False, and nothing changed, when this processor or build cannot
+// run it. The results are the same with every kernel.
+bool forceMeasureKernel(MeasureKernel kernel);
