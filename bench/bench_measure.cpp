@@ -1,4 +1,5 @@
 #include "analysis/analysisstate.h"
+#include "reference.h"
 
 #include <QRandomGenerator>
 
@@ -93,6 +94,27 @@ void BM_RecordPicture(benchmark::State &bench)
     }
 }
 BENCHMARK(BM_RecordPicture)->Unit(benchmark::kMillisecond);
+
+// BM_RecordPictureWithShots/1 under each kernel this processor runs: 1 scalar,
+// 2 SSE2, 3 AVX2, 4 AVX-512 (MeasureKernel's order).
+void BM_RecordPictureByKernel(benchmark::State &bench)
+{
+    if (!forceMeasureKernel(MeasureKernel(bench.range(0)))) {
+        bench.SkipWithError("this processor cannot run the kernel");
+        return;
+    }
+    const QImage frame = randomFrame(1);
+    AnalysisState state;
+    state.previous = pictureSums(randomFrame(2));
+    state.perceptual = true;
+    for (auto _ : bench) {
+        recordPicture(state, frame);
+        if (state.averageHistory.size() >= 4096)
+            resetForNewRun(state);
+    }
+    forceMeasureKernel(MeasureKernel::Best);
+}
+BENCHMARK(BM_RecordPictureByKernel)->DenseRange(1, 4)->Unit(benchmark::kMillisecond);
 
 // The same with the CSV's linear-light means (1), and also the grid for
 // finding shots (2).

@@ -2,6 +2,7 @@
 // 150,000 columns as at 1,000. The full QPainter redraw is timed alongside for
 // scale: it is what every picture would cost without the incremental strips.
 #include "analysis/analysisstate.h"
+#include "reference.h"
 
 #include <QRandomGenerator>
 

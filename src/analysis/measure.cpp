@@ -3,6 +3,7 @@
 #include "analysis/perceptual.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -172,32 +173,34 @@ bool detectAvx2()
 const bool hasAvx2 = detectAvx2();
 #endif
 
+// The vector loops measuring may use, chosen once per call that reads
+// pixels rather than per row.
+struct Kernels {
+    bool sse2 = false;
+    bool avx2 = false;
+    bool vbmi = false; // the linear-light lookups
+};
+
 // How many of n pixels the vector loops took; the rest is left to the caller.
 template <bool withGrey>
-int sumVectors(const uint32_t *pixels, int n, ChannelSums &channels, uint64_t &grey)
+int sumVectors(const uint32_t *pixels, int n, ChannelSums &channels, uint64_t &grey,
+               Kernels kernels)
 {
     int i = 0;
 #if defined(REELMETER_AVX2)
-    if (hasAvx2)
+    if (kernels.avx2)
         i = sumWideBlocks<withGrey>(pixels, n, channels, grey);
 #endif
 #if defined(__SSE2__)
-    i += sumBlocks<withGrey>(pixels + i, n - i, channels, grey);
+    if (kernels.sse2)
+        i += sumBlocks<withGrey>(pixels + i, n - i, channels, grey);
 #endif
     return i;
 }
 
-void sumSegment(const uint32_t *pixels, int n, SegmentSums &sums)
+void sumSegment(const uint32_t *pixels, int n, SegmentSums &sums, Kernels kernels)
 {
-    int i = sumVectors<true>(pixels, n, sums.channels, sums.grey);
-    for (; i < n; ++i)
-        addPixel(sums, pixels[i]);
-}
-
-void sumChannels(const uint32_t *pixels, int n, ChannelSums &sums)
-{
-    uint64_t unused = 0;
-    int i = sumVectors<false>(pixels, n, sums, unused);
+    int i = sumVectors<true>(pixels, n, sums.channels, sums.grey, kernels);
     for (; i < n; ++i)
         addPixel(sums, pixels[i]);
 }
@@ -277,13 +280,72 @@ bool detectVbmi()
 const bool hasVbmi = detectVbmi();
 #endif
 
+// Which kernels this processor runs, and which one a test or benchmark forced.
+bool supported(MeasureKernel kernel)
+{
+    switch (kernel) {
+    case MeasureKernel::Best:
+    case MeasureKernel::Scalar:
+        return true;
+    case MeasureKernel::Sse2:
+#if defined(__SSE2__)
+        return true;
+#else
+        return false;
+#endif
+    case MeasureKernel::Avx2:
+#if defined(REELMETER_AVX2)
+        return hasAvx2;
+#else
+        return false;
+#endif
+    case MeasureKernel::Avx512:
+#if defined(REELMETER_AVX2)
+        return hasAvx2 && hasVbmi;
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+std::atomic<MeasureKernel> forcedKernel{MeasureKernel::Best};
+
+Kernels activeKernels()
+{
+    Kernels k;
+    switch (forcedKernel.load(std::memory_order_relaxed)) {
+    case MeasureKernel::Best:
+#if defined(__SSE2__)
+        k.sse2 = true;
+#endif
+#if defined(REELMETER_AVX2)
+        k.avx2 = hasAvx2;
+        k.vbmi = hasVbmi;
+#endif
+        break;
+    case MeasureKernel::Scalar:
+        break;
+    case MeasureKernel::Sse2:
+        k.sse2 = true;
+        break;
+    case MeasureKernel::Avx2:
+        k.sse2 = k.avx2 = true;
+        break;
+    case MeasureKernel::Avx512:
+        k.sse2 = k.avx2 = k.vbmi = true;
+        break;
+    }
+    return k;
+}
+
 // A table lookup per channel: the sums are exact integers.
-void addLinear(const uint32_t *pixels, int n, std::array<uint64_t, 3> &linear)
+void addLinear(const uint32_t *pixels, int n, std::array<uint64_t, 3> &linear, Kernels kernels)
 {
     const std::array<uint32_t, 256> &table = linearTable();
     int i = 0;
 #if defined(REELMETER_AVX2)
-    if (hasVbmi)
+    if (kernels.vbmi)
         i = addLinearVbmi(pixels, n, linear);
 #endif
     uint64_t red = 0;
@@ -453,23 +515,6 @@ void squeezeRows(const RowSums &sums, std::span<QColor> rows)
 
 } // namespace
 
-FrameColours measurePixels(const QImage &frame, const QImage *previous)
-{
-    const PictureSums none;
-    return coloursOf(rowSumsOf(frame),
-                     comparedSums(previous ? pictureSums(*previous) : none, frame.size()));
-}
-
-PictureSums pictureSums(const QImage &frameImage)
-{
-    QImage copy;
-    const QImage &frame = readable(frameImage, copy);
-    ChannelSums sums;
-    for (int y = 0; y < frame.height(); ++y)
-        sumChannels(row(frame, y), frame.width(), sums);
-    return toPictureSums(sums, frameImage);
-}
-
 void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int width, int height,
              int firstRow, int rowCount)
 {
@@ -489,6 +534,7 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
         sums.rows = -1;
         return;
     }
+    const Kernels kernels = activeKernels();
     const int halfW = width / 2;
     const int halfH = height / 2;
     const int third = height / 3;
@@ -499,8 +545,8 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
             reinterpret_cast<const uint32_t *>(pixels + (y - firstRow) * bytesPerLine);
         SegmentSums left;
         SegmentSums right;
-        sumSegment(line, halfW, left);
-        sumSegment(line + halfW + 1, width - halfW - 1, right);
+        sumSegment(line, halfW, left, kernels);
+        sumSegment(line + halfW + 1, width - halfW - 1, right, kernels);
         SegmentSums whole = left;
         whole.channels += right.channels;
         whole.grey += right.grey;
@@ -523,7 +569,7 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
         else
             sums.lower += whole.channels.green;
         if (sums.withLinear)
-            addLinear(line, width, sums.linear);
+            addLinear(line, width, sums.linear, kernels);
     }
     sums.rows = firstRow + rowCount;
 }
@@ -535,8 +581,9 @@ std::array<double, 3> linearMean(const QImage &frameImage, const RowSums &sums)
     std::array<uint64_t, 3> linear = sums.linear;
     if (!(sums.withLinear && coversFrame(sums, frameImage))) {
         linear = {};
+        const Kernels kernels = activeKernels();
         for (int y = 0; y < frame.height(); ++y)
-            addLinear(row(frame, y), frame.width(), linear);
+            addLinear(row(frame, y), frame.width(), linear, kernels);
     }
     const double pixels = double(frame.width()) * frame.height();
     if (pixels == 0)
@@ -554,4 +601,12 @@ FrameColours measurePicture(const QImage &frame, const RowSums &sums, const Pict
     own = toPictureSums(gathered.whole, frame);
     squeezeRows(gathered, frameRows);
     return coloursOf(gathered, comparedSums(previous, frame.size()));
+}
+
+bool forceMeasureKernel(MeasureKernel kernel)
+{
+    if (!supported(kernel))
+        return false;
+    forcedKernel.store(kernel, std::memory_order_relaxed);
+    return true;
 }

@@ -75,33 +75,36 @@ struct PictureSums {
     bool set = false; // false: no picture (or a null one)
 };
 
-// Measures frame (w x h) in one pass. previous is compared only when it is not
-// null, not a null image and of the same size as frame; otherwise it counts as
-// absent. Results whose divisor is zero (w or h below 2 for the quadrants, h
-// below 3 for the mood, an empty frame) are 0. Every colour is valid.
-// Format_RGB32, ARGB32 and ARGB32_Premultiplied are read in place (the top
-// byte is ignored); any other format is measured on an ARGB32 copy.
-FrameColours measurePixels(const QImage &frame, const QImage *previous);
-
-// The whole-image channel sums of frame as measurePixels reads them (set is
-// false for a null image).
-PictureSums pictureSums(const QImage &frame);
-
-// Measures frame as measurePixels does, compared with previous when that is
-// set and of frame's size, and gives frame's own sums in own. sums are the
-// frame's rows gathered while it was converted; sums that do not cover all of
-// frame's rows, or a frame not in a 32-bit format, are not trusted and frame
-// is read instead. The results are the same either way.
-//
-// When frameRows is not empty, it receives the picture squeezed into
-// frameRows.size() rows (H): row j is the average colour of the picture's
-// rows j * h / H to (j + 1) * h / H - 1, or of row j * h / H alone when that
-// range is empty, rounded to nearest (halves up).
 // frame's mean red, green and blue in linear light (0..1): each pixel's
 // channels through linearTable, averaged. Taken from sums when they hold all
 // of frame's rows with withLinear set, else read from frame; the same either
 // way. Zeros for an empty frame.
 std::array<double, 3> linearMean(const QImage &frame, const RowSums &sums);
 
+// Measures frame (w x h), compared with previous when that is set and of
+// frame's size (otherwise it counts as absent), and gives frame's own sums in
+// own. Results whose divisor is zero (w or h below 2 for the quadrants, h
+// below 3 for the mood, an empty frame) are 0. Every colour is valid.
+// Format_RGB32, ARGB32 and ARGB32_Premultiplied are read in place (the top
+// byte is ignored); any other format is measured on an ARGB32 copy.
+//
+// sums are the frame's rows gathered while it was converted; sums that do not
+// cover all of frame's rows, or a frame not in a 32-bit format, are not
+// trusted and frame is read instead. The results are the same either way.
+//
+// When frameRows is not empty, it receives the picture squeezed into
+// frameRows.size() rows (H): row j is the average colour of the picture's
+// rows j * h / H to (j + 1) * h / H - 1, or of row j * h / H alone when that
+// range is empty, rounded to nearest (halves up).
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
                             PictureSums &own, std::span<QColor> frameRows = {});
+
+// The loops that sum pixels. Scalar: plain C++; Sse2: 8 pixels at a time;
+// Avx2: 16 at a time; Avx512: Avx2 with the linear-light sums looked up by
+// AVX-512 VBMI. Best, the default, is the fastest this processor runs.
+enum class MeasureKernel { Best, Scalar, Sse2, Avx2, Avx512 };
+
+// For tests and benchmarks: measures with kernel from now on, in every
+// thread. False, and nothing changed, when this processor or build cannot
+// run it. The results are the same with every kernel.
+bool forceMeasureKernel(MeasureKernel kernel);

@@ -141,10 +141,3 @@ struct StripSet {
     void useOneRowBands();
     void clear();
 };
-
-// Reference full redraws with QPainter, one flat-capped 1-pixel line per entry
-// (per band entry for the quadrant strip); a null image for an empty history.
-// Slow, O(entries); for tests and for checking the strips above.
-QImage drawStrip(const ColourHistory &history, int height);
-// The four histories must have the same length.
-QImage drawQuadrantStrip(const std::array<ColourHistory, 4> &histories);

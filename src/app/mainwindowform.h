@@ -1,5 +1,8 @@
 // The main window's widget tree, built by hand. Every field bears the object
 // name of its widget; the widgets are children of the window, not of the form.
+// The names (pushButton, pushButton_2, label_2...) and the window's slots named
+// after them (on_pushButton_clicked...) stay as they are on purpose: other
+// code and users' tools find the widgets by these names.
 #pragma once
 
 class QGridLayout;

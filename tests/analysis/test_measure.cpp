@@ -1,6 +1,7 @@
 #include "analysis/activearea.h"
 #include "analysis/analysisstate.h"
 #include "analysis/perceptual.h"
+#include "reference.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -108,6 +109,26 @@ FrameColours referenceMeasure(const QImage &frame, const QImage *previous)
     return r;
 }
 
+// Each pixel's channels looked up one by one in linearTable, averaged.
+std::array<double, 3> referenceLinearMean(const QImage &frame)
+{
+    const std::array<uint32_t, 256> &table = linearTable();
+    std::array<uint64_t, 3> plain{};
+    for (int y = 0; y < frame.height(); ++y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            const QRgb pixel = frame.pixel(x, y);
+            plain[0] += table[size_t(qRed(pixel))];
+            plain[1] += table[size_t(qGreen(pixel))];
+            plain[2] += table[size_t(qBlue(pixel))];
+        }
+    }
+    const double pixels = double(frame.width()) * frame.height();
+    if (pixels == 0)
+        return {};
+    return {plain[0] / linearScale / pixels, plain[1] / linearScale / pixels,
+            plain[2] / linearScale / pixels};
+}
+
 QImage uniform(int w, int h, QColor colour)
 {
     QImage image(w, h, QImage::Format_RGB32);
@@ -182,6 +203,7 @@ class TestMeasure : public QObject
 
 private slots:
     void init();
+    void cleanup();
 
     void matchesReference_data();
     void matchesReference();
@@ -221,42 +243,61 @@ void TestMeasure::init()
     QTest::failOnWarning(QRegularExpression(".*"));
 }
 
+void TestMeasure::cleanup()
+{
+    QVERIFY(forceMeasureKernel(MeasureKernel::Best));
+}
+
 void TestMeasure::matchesReference_data()
 {
+    QTest::addColumn<MeasureKernel>("kernel");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("format");
     QTest::addColumn<bool>("withPrevious");
     QTest::addColumn<int>("floor");
 
+    // Every kernel on every case, each row named after its kernel: a row whose
+    // kernel this processor lacks is skipped, never passed.
+    const std::pair<MeasureKernel, const char *> kernels[] = {{MeasureKernel::Scalar, "scalar"},
+                                                              {MeasureKernel::Sse2, "sse2"},
+                                                              {MeasureKernel::Avx2, "avx2"},
+                                                              {MeasureKernel::Avx512, "avx512"}};
     const QSize sizes[] = {{1, 1},     {2, 1},    {1, 2},    {2, 2},   {3, 5},  {5, 3},
                            {4, 4},     {7, 9},    {16, 3},   {17, 4},  {33, 2}, {640, 480},
                            {641, 479}, {2500, 7}, {4200, 3}, {2049, 6}};
-    for (const QSize &s : sizes) {
-        for (bool withPrevious : {false, true}) {
-            const QByteArray name = QByteArray::number(s.width()) + "x" +
-                                    QByteArray::number(s.height()) +
-                                    (withPrevious ? " with previous" : "");
-            QTest::newRow(name.constData()) << s << int(QImage::Format_RGB32) << withPrevious << 0;
+    for (const auto &[kernel, kernelName] : kernels) {
+        auto row = [&](const QByteArray &name) -> QTestData & {
+            return QTest::newRow((kernelName + (": " + name)).constData()) << kernel;
+        };
+        for (const QSize &s : sizes) {
+            for (bool withPrevious : {false, true}) {
+                const QByteArray name = QByteArray::number(s.width()) + "x" +
+                                        QByteArray::number(s.height()) +
+                                        (withPrevious ? " with previous" : "");
+                row(name) << s << int(QImage::Format_RGB32) << withPrevious << 0;
+            }
         }
+        row("bright 4200x3 with previous")
+            << QSize(4200, 3) << int(QImage::Format_RGB32) << true << 250;
+        row("bright 2049x6") << QSize(2049, 6) << int(QImage::Format_RGB32) << false << 250;
+        row("ARGB32 37x11") << QSize(37, 11) << int(QImage::Format_ARGB32) << true << 0;
+        row("ARGB32 premultiplied 37x11")
+            << QSize(37, 11) << int(QImage::Format_ARGB32_Premultiplied) << true << 0;
+        row("RGB888 37x11") << QSize(37, 11) << int(QImage::Format_RGB888) << true << 0;
+        row("Grayscale8 20x9") << QSize(20, 9) << int(QImage::Format_Grayscale8) << false << 0;
     }
-    QTest::newRow("bright 4200x3 with previous")
-        << QSize(4200, 3) << int(QImage::Format_RGB32) << true << 250;
-    QTest::newRow("bright 2049x6") << QSize(2049, 6) << int(QImage::Format_RGB32) << false << 250;
-    QTest::newRow("ARGB32 37x11") << QSize(37, 11) << int(QImage::Format_ARGB32) << true << 0;
-    QTest::newRow("ARGB32 premultiplied 37x11")
-        << QSize(37, 11) << int(QImage::Format_ARGB32_Premultiplied) << true << 0;
-    QTest::newRow("RGB888 37x11") << QSize(37, 11) << int(QImage::Format_RGB888) << true << 0;
-    QTest::newRow("Grayscale8 20x9")
-        << QSize(20, 9) << int(QImage::Format_Grayscale8) << false << 0;
 }
 
 void TestMeasure::matchesReference()
 {
+    QFETCH(MeasureKernel, kernel);
     QFETCH(QSize, size);
     QFETCH(int, format);
     QFETCH(bool, withPrevious);
     QFETCH(int, floor);
 
+    if (!forceMeasureKernel(kernel))
+        QSKIP("This processor cannot run this kernel: it is not tested here.");
     const auto f = static_cast<QImage::Format>(format);
     const quint32 seed = size.width() * 7919u + size.height() + format;
     const QImage frame = randomImage(size.width(), size.height(), f, seed, floor);
@@ -264,6 +305,7 @@ void TestMeasure::matchesReference()
     const QImage *p = withPrevious ? &previous : nullptr;
 
     compareColours(measurePixels(frame, p), referenceMeasure(frame, p));
+    QCOMPARE(linearMean(frame, RowSums()), referenceLinearMean(frame));
 }
 
 void TestMeasure::bandsMeasureLikeTheWholePicture_data()
@@ -307,21 +349,8 @@ void TestMeasure::bandsMeasureLikeTheWholePicture()
         QCOMPARE(*historiesInOrder(banded)[h], *historiesInOrder(whole)[h]);
     QVERIFY(banded.linearMeans == whole.linearMeans);
     // The vector lookups against a plain one, pixel by pixel.
-    const std::array<uint32_t, 256> &table = linearTable();
-    for (qsizetype i = 0; i < pictures.size(); ++i) {
-        std::array<uint64_t, 3> plain{};
-        for (int y = 0; y < size.height(); ++y) {
-            for (int x = 0; x < size.width(); ++x) {
-                const QRgb pixel = pictures[i].pixel(x, y);
-                plain[0] += table[size_t(qRed(pixel))];
-                plain[1] += table[size_t(qGreen(pixel))];
-                plain[2] += table[size_t(qBlue(pixel))];
-            }
-        }
-        const double pixels = double(size.width()) * size.height();
-        for (size_t c = 0; c < 3; ++c)
-            QCOMPARE(whole.linearMeans[size_t(i)][c], plain[c] / linearScale / pixels);
-    }
+    for (qsizetype i = 0; i < pictures.size(); ++i)
+        QCOMPARE(whole.linearMeans[size_t(i)], referenceLinearMean(pictures[i]));
 }
 
 void TestMeasure::whitePictures_data()
@@ -420,11 +449,12 @@ void TestMeasure::secondRunComparesWithLastOddPictureOfFirstRun()
     const QColor lastOfFirstRun = state.differenceColour;
 
     // Start of a new run: count and histories reset, the previous picture, the
-    // difference colour and the strips kept until the first picture.
+    // difference colour and the strips with their times kept until the first
+    // picture.
     resetForNewRun(state);
     QCOMPARE(state.frameCount, 0.0);
     QCOMPARE(historyLength(state), 0);
-    QVERIFY(state.pictureTimes.empty());
+    QCOMPARE(state.pictureTimes.size(), size_t(4));
     QCOMPARE(state.differenceColour, lastOfFirstRun);
     QCOMPARE(state.strips.average.width(), 4);
     recordPicture(state, uniform(8, 6, QColor(100, 100, 100)));
@@ -434,6 +464,7 @@ void TestMeasure::secondRunComparesWithLastOddPictureOfFirstRun()
     const ColourHistory expected{{60, 80, 100}, {7, 8, 9}};
     QCOMPARE(state.differenceHistory, expected);
     QCOMPARE(historyLength(state), 2);
+    QCOMPARE(state.pictureTimes.size(), size_t(2));
     QCOMPARE(state.strips.difference.image(), drawStrip(expected, stripHeight));
 }
 

@@ -41,6 +41,44 @@ QImage shotPicture(int shot, int index, bool flicker, quint32 seed)
     return picture;
 }
 
+// picture's channels times gain, as a fade to or from black makes them.
+QImage faded(QImage picture, double gain)
+{
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x)
+            line[x] = qRgb(int(qRed(line[x]) * gain), int(qGreen(line[x]) * gain),
+                           int(qBlue(line[x]) * gain));
+    }
+    return picture;
+}
+
+// (1 - t) of from and t of to, pixel by pixel: a picture of a dissolve.
+QImage dissolved(const QImage &from, const QImage &to, double t)
+{
+    QImage picture(from.size(), QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(from.constScanLine(y));
+        const auto *b = reinterpret_cast<const QRgb *>(to.constScanLine(y));
+        auto *line = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        const auto mix = [t](int u, int v) { return int(std::lround(u + (v - u) * t)); };
+        for (int x = 0; x < picture.width(); ++x)
+            line[x] = qRgb(mix(qRed(a[x]), qRed(b[x])), mix(qGreen(a[x]), qGreen(b[x])),
+                           mix(qBlue(a[x]), qBlue(b[x])));
+    }
+    return picture;
+}
+
+// The cuts in pictures first + 1 .. last: the changes within that stretch.
+std::vector<int> cutsWithin(const std::vector<int> &cuts, int first, int last)
+{
+    std::vector<int> within;
+    for (int cut : cuts)
+        if (cut > first && cut <= last)
+            within.push_back(cut);
+    return within;
+}
+
 } // namespace
 
 class TestShots : public QObject
@@ -99,22 +137,56 @@ void TestShots::cutsAtTheKnownPictures()
 {
     // Five shots; the second flickers hard, the third is the first again in
     // other colours of the same mean, the fourth has a two-picture flash.
+    // Then, at 25 pictures a second, a sixth shot fades to black over a second
+    // and a seventh fades in from black over a second; the seventh dissolves
+    // into an eighth over a second, and a cut leads to a ninth.
     const QList<int> lengths = {30, 40, 25, 35, 30};
+    constexpr int second = 25;
     std::vector<PictureGrid> grids;
     std::vector<int> expected;
+    const auto add = [&grids](const QImage &picture) {
+        grids.emplace_back();
+        measureGrid(picture, grids.back());
+    };
+    const auto seed = [&grids] { return quint32(grids.size()); };
     for (int shot = 0; shot < lengths.size(); ++shot) {
         expected.push_back(int(grids.size()));
         for (int i = 0; i < lengths[shot]; ++i) {
-            QImage picture = shotPicture(shot == 2 ? 0 : shot, i, shot == 1, quint32(grids.size()));
+            QImage picture = shotPicture(shot == 2 ? 0 : shot, i, shot == 1, seed());
             if (shot == 2)
                 picture.mirror(true, false);
             if (shot == 3 && (i == 12 || i == 13))
                 picture.fill(Qt::white);
-            grids.emplace_back();
-            measureGrid(picture, grids.back());
+            add(picture);
         }
     }
-    QCOMPARE(detectCuts(grids), expected);
+
+    expected.push_back(int(grids.size()));
+    for (int i = 0; i < 10; ++i)
+        add(shotPicture(5, i, false, seed()));
+    const int fadeFirst = int(grids.size());
+    for (int i = 0; i < second; ++i)
+        add(faded(shotPicture(5, 10 + i, false, seed()), double(second - 1 - i) / second));
+    for (int i = 0; i < second; ++i)
+        add(faded(shotPicture(6, i, false, seed()), double(i + 1) / second));
+    const int fadeLast = int(grids.size()) - 1;
+    for (int i = second; i < second + 10; ++i)
+        add(shotPicture(6, i, false, seed()));
+    const int dissolveFirst = int(grids.size());
+    for (int i = 0; i < second; ++i)
+        add(dissolved(shotPicture(6, second + 10 + i, false, seed()),
+                      shotPicture(7, i, false, seed() + 1000), double(i + 1) / (second + 1)));
+    const int dissolveLast = int(grids.size()) - 1;
+    for (int i = second; i < second + 10; ++i)
+        add(shotPicture(7, i, false, seed()));
+    expected.push_back(int(grids.size()));
+    for (int i = 0; i < 30; ++i)
+        add(shotPicture(8, i, false, seed()));
+
+    const std::vector<int> cuts = detectCuts(grids);
+    QCOMPARE(cutsWithin(cuts, fadeFirst - 1, fadeLast + 1), std::vector<int>());
+    QCOMPARE(cutsWithin(cuts, dissolveFirst - 1, dissolveLast + 1), std::vector<int>());
+    QCOMPARE(cuts, expected);
 }
 
 void TestShots::paletteOfTwoColoursIsDeterministic()

@@ -64,7 +64,6 @@ void TestForm::everyFieldCarriesItsObjectName()
         {form()->pushButton, "pushButton"},
         {form()->statusBar, "statusBar"},
     };
-    QCOMPARE(fields.size(), 21);
     for (const auto &[object, name] : fields) {
         QVERIFY2(object, name);
         QCOMPARE(object->objectName(), QString::fromLatin1(name));

@@ -76,7 +76,6 @@ private slots:
     void existingFileReplacedAndKeptWholeOnFailure();
     void cancelledStartKeepsEarlierVideosName();
     void nothingMeasuredWritesNothing();
-    void resolutionDoesNotFollowTheScreen();
 
 private:
     MainWindowForm *form() const { return window->form(); }
@@ -268,19 +267,6 @@ void TestSave::nothingMeasuredWritesNothing()
     QTest::mouseClick(form()->saveButton, Qt::LeftButton);
     QVERIFY(!QFile::exists(path + suffixes[0]));
     QVERIFY(!QApplication::activeModalWidget());
-}
-
-void TestSave::resolutionDoesNotFollowTheScreen()
-{
-    // The files say 96 dpi whatever the screen, so a window on a HiDPI desktop
-    // and the batch tool without a display write the same bytes.
-    StripSet strips;
-    strips.average.append(QColor(10, 20, 30));
-    const QString base = dir.filePath(QStringLiteral("dpi"));
-    QVERIFY(writeStrips(strips, base, savedStripKinds()).isEmpty());
-    const QImage saved(base + suffixes[0]);
-    QCOMPARE(saved.dotsPerMeterX(), 3780);
-    QCOMPARE(saved.dotsPerMeterY(), 3780);
 }
 
 QTEST_MAIN(TestSave)

@@ -5,6 +5,7 @@
 #include "app/mainwindowform.h"
 #include "app/stripview.h"
 #include "guidriver.h"
+#include "reference.h"
 #include "testvideo.h"
 
 #include <QLabel>

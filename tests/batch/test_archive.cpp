@@ -5,6 +5,7 @@
 #include "export/filename.h"
 #include "export/outputs.h"
 #include "export/stripexport.h"
+#include "testfiles.h"
 #include "testvideo.h"
 
 #include <QDir>
@@ -21,12 +22,6 @@
 using batchprocess::run;
 
 namespace {
-
-QByteArray contentsOf(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The report's lines as objects, and how many there are of each status.
 QList<QJsonObject> reportOf(const QString &fileName, QMap<QString, int> *statuses)

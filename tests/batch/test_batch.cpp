@@ -7,6 +7,7 @@
 #include "batch/progress.h"
 #include "batchprocess.h"
 #include "export/colourcsv.h"
+#include "testfiles.h"
 #include "testvideo.h"
 #include "video/framesource.h"
 
@@ -90,12 +91,6 @@ QImage readBack(const QString &fileName)
     return QImage(fileName).convertToFormat(QImage::Format_RGB32);
 }
 
-QByteArray contentsOf(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Every file below directory, links not followed, with its bytes.
 QMap<QString, QByteArray> treeOf(const QString &directory)
 {
@@ -110,21 +105,6 @@ QMap<QString, QByteArray> treeOf(const QString &directory)
 }
 
 constexpr const char *notAVideo = "This is not a video or image file.";
-
-// Runs Debian's ffmpeg quietly on a new file; empty on success, else why not.
-QString runFfmpeg(const QStringList &arguments, const QString &output)
-{
-    if (!QDir().mkpath(QFileInfo(output).path()))
-        return QStringLiteral("cannot make the directory of ") + output;
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 QStringList{"-nostdin", "-v", "error", "-y"} + arguments + QStringList{output});
-    if (ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
-        ffmpeg.exitCode() == 0)
-        return {};
-    return "ffmpeg " + arguments.join(' ') + ": " + QString::fromLocal8Bit(ffmpeg.readAll());
-}
 
 } // namespace
 

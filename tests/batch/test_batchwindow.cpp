@@ -5,6 +5,7 @@
 #include "batchprocess.h"
 #include "export/stripexport.h"
 #include "guidriver.h"
+#include "testfiles.h"
 #include "testvideo.h"
 
 #include <QDir>
@@ -29,12 +30,6 @@ QImage gradientPicture(QSize size, int index)
                           ((x + y) * 3 + index * 31) % 256);
     }
     return image;
-}
-
-QByteArray contents(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -103,7 +98,7 @@ void TestBatchWindow::batchWritesWhatTheWindowSaves()
     QList<QByteArray> saved;
     for (StripKind kind : savedStripKinds()) {
         const QString fileName = video + stripSuffix(kind);
-        saved << contents(fileName);
+        saved << contentsOf(fileName);
         QVERIFY2(!saved.last().isEmpty(), qPrintable(fileName));
         QVERIFY(QFile::remove(fileName));
     }
@@ -114,7 +109,7 @@ void TestBatchWindow::batchWritesWhatTheWindowSaves()
     QCOMPARE(result.exitCode, 0);
     for (int i = 0; i < savedStripKinds().size(); ++i) {
         const QString fileName = video + stripSuffix(savedStripKinds()[i]);
-        if (contents(fileName) != saved[i]) {
+        if (contentsOf(fileName) != saved[i]) {
             QFile window(fileName + QStringLiteral("-window.bmp"));
             if (window.open(QIODevice::WriteOnly))
                 window.write(saved[i]);

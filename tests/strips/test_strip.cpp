@@ -2,6 +2,7 @@
 // against smooth scaling of the full strip, and the bound of the reduced copy.
 #include "analysis/poster.h"
 #include "analysis/strip.h"
+#include "reference.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
