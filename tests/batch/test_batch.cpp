@@ -144,11 +144,7 @@ private slots:
     void runsWithoutDisplay();
     void stripTooLargeForItsPicturesIsAFailure();
 
-    void stripListNames_data();
-    void stripListNames();
     void progressTexts();
-    void printableNames_data();
-    void printableNames();
 
 private:
     QTemporaryDir dir;
@@ -947,39 +943,6 @@ void TestBatch::stripTooLargeForItsPicturesIsAFailure()
     QCOMPARE(filesIn(work.path()), QStringList{QStringLiteral("many.mkv")});
 }
 
-void TestBatch::stripListNames_data()
-{
-    using Kinds = QList<StripKind>;
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<Kinds>("kinds");
-    QTest::addRow("all") << "all" << true
-                         << Kinds{StripKind::Average,    StripKind::Quadrant, StripKind::Brightness,
-                                  StripKind::Difference, StripKind::Mood,     StripKind::Frames,
-                                  StripKind::Shots,      StripKind::Palette};
-    QTest::addRow("order kept, repeats once")
-        << "mood,average,mood" << true << Kinds{StripKind::Mood, StripKind::Average};
-    QTest::addRow("all after one")
-        << "difference,all" << true
-        << Kinds{StripKind::Difference, StripKind::Average, StripKind::Quadrant,
-                 StripKind::Brightness, StripKind::Mood,    StripKind::Frames,
-                 StripKind::Shots,      StripKind::Palette};
-    QTest::addRow("empty") << "" << false << Kinds{};
-    QTest::addRow("unknown") << "brightness,colour" << false << Kinds{};
-    QTest::addRow("capitals") << "Average" << false << Kinds{};
-}
-
-void TestBatch::stripListNames()
-{
-    QFETCH(QString, list);
-    QFETCH(bool, valid);
-    QFETCH(QList<StripKind>, kinds);
-    const auto parsed = parseStripKinds(list);
-    QCOMPARE(parsed.has_value(), valid);
-    if (valid)
-        QVERIFY(*parsed == kinds);
-}
-
 void TestBatch::progressTexts()
 {
     QCOMPARE(formatDuration(0), QStringLiteral("0:00"));
@@ -1002,28 +965,6 @@ void TestBatch::progressTexts()
     progress.crop = QRect(0, 140, 1920, 800);
     QCOMPARE(progressLine(QStringLiteral("film.mkv"), progress, 4.0),
              QStringLiteral("film.mkv  ?%  300 pictures  75.0 pictures/s  crop=1920:800:0:140"));
-}
-
-void TestBatch::printableNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("printed");
-    QTest::addRow("backslash doubled")
-        << QStringLiteral("a\\n.mkv") << QStringLiteral("a\\\\n.mkv");
-    QTest::addRow("tab, return, bell, DEL")
-        << QStringLiteral("a\tb\rc\ad\x7f") << QStringLiteral("a\\tb\\rc\\x07d\\x7f");
-    QTest::addRow("C1 control sequence introducer")
-        << QStringLiteral("x\u009b2J.mkv") << QStringLiteral("x\\x9b2J.mkv");
-    QTest::addRow("other letters kept")
-        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv")
-        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv");
-}
-
-void TestBatch::printableNames()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, printed);
-    QCOMPARE(printableName(name), printed);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -1,4 +1,6 @@
-// The strip files as written, apart from the window and the batch tool.
+// The files as written and the names they are known by, apart from the
+// window and the batch tool.
+#include "export/filename.h"
 #include "export/stripexport.h"
 
 #include <QTemporaryDir>
@@ -10,6 +12,10 @@ class TestExport : public QObject
 
 private slots:
     void resolutionDoesNotFollowTheScreen();
+    void stripListNames_data();
+    void stripListNames();
+    void printableNames_data();
+    void printableNames();
 
 private:
     QTemporaryDir dir;
@@ -26,6 +32,61 @@ void TestExport::resolutionDoesNotFollowTheScreen()
     const QImage saved(base + QStringLiteral("-averageDisplay.bmp"));
     QCOMPARE(saved.dotsPerMeterX(), 3780);
     QCOMPARE(saved.dotsPerMeterY(), 3780);
+}
+
+void TestExport::stripListNames_data()
+{
+    using Kinds = QList<StripKind>;
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<Kinds>("kinds");
+    QTest::addRow("all") << "all" << true
+                         << Kinds{StripKind::Average,    StripKind::Quadrant, StripKind::Brightness,
+                                  StripKind::Difference, StripKind::Mood,     StripKind::Frames,
+                                  StripKind::Shots,      StripKind::Palette};
+    QTest::addRow("order kept, repeats once")
+        << "mood,average,mood" << true << Kinds{StripKind::Mood, StripKind::Average};
+    QTest::addRow("all after one")
+        << "difference,all" << true
+        << Kinds{StripKind::Difference, StripKind::Average, StripKind::Quadrant,
+                 StripKind::Brightness, StripKind::Mood,    StripKind::Frames,
+                 StripKind::Shots,      StripKind::Palette};
+    QTest::addRow("empty") << "" << false << Kinds{};
+    QTest::addRow("unknown") << "brightness,colour" << false << Kinds{};
+    QTest::addRow("capitals") << "Average" << false << Kinds{};
+}
+
+void TestExport::stripListNames()
+{
+    QFETCH(QString, list);
+    QFETCH(bool, valid);
+    QFETCH(QList<StripKind>, kinds);
+    const auto parsed = parseStripKinds(list);
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid)
+        QVERIFY(*parsed == kinds);
+}
+
+void TestExport::printableNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("printed");
+    QTest::addRow("backslash doubled")
+        << QStringLiteral("a\\n.mkv") << QStringLiteral("a\\\\n.mkv");
+    QTest::addRow("tab, return, bell, DEL")
+        << QStringLiteral("a\tb\rc\ad\x7f") << QStringLiteral("a\\tb\\rc\\x07d\\x7f");
+    QTest::addRow("C1 control sequence introducer")
+        << QStringLiteral("x\u009b2J.mkv") << QStringLiteral("x\\x9b2J.mkv");
+    QTest::addRow("other letters kept")
+        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv")
+        << QStringLiteral("Film \u2013 \u00dcber \u00e9t\u00e9.mkv");
+}
+
+void TestExport::printableNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, printed);
+    QCOMPARE(printableName(name), printed);
 }
 
 QTEST_GUILESS_MAIN(TestExport)
