@@ -173,9 +173,10 @@ void TestControl::unreadableFileShowsErrorBox()
         return;
     QVERIFY(!form()->saveButton->isEnabled());
     QCOMPARE(windowRun.videoPath, junk);
-    // The box is fixed; the status bar tells why.
+    // The box's text is fixed; its details and the status bar tell why.
     QVERIFY(form()->statusBar->currentMessage().startsWith(
         QLatin1String("This is not a video or image file. (")));
+    QCOMPARE(box->informative, junk + QStringLiteral(": ") + form()->statusBar->currentMessage());
 
     // A failed start after a good one leaves save enabled.
     clickStart(video);

@@ -48,6 +48,7 @@ private slots:
     void cleanup();
 
     void commandLineFile();
+    void fullSpeedRecordsWhatThePacedRunDoes();
     void resizeAfterRun();
     void previewKeepsShape_data();
     void previewKeepsShape();
@@ -107,6 +108,28 @@ void TestTimeline::commandLineFile()
     QTRY_VERIFY(!window->isRunning());
     QCOMPARE(analysisState.frameCount, double(pictureCount));
     QCOMPARE(window->strips()->videoPath(), video);
+}
+
+void TestTimeline::fullSpeedRecordsWhatThePacedRunDoes()
+{
+    // Twice, so that both first pictures are compared with the same last run's.
+    runToEnd(video);
+    runToEnd(video);
+    const StripSet paced = analysisState.strips;
+    const std::vector<double> times = analysisState.pictureTimes;
+    window->startFromArguments(
+        {QStringLiteral("reelmeter"), QStringLiteral("--full-speed"), video});
+    QTRY_VERIFY(window->isRunning());
+    QVERIFY(windowRun.fullSpeed);
+    QTRY_VERIFY(!window->isRunning());
+    QCOMPARE(analysisState.frameCount, double(pictureCount));
+    QCOMPARE(analysisState.pictureTimes, times);
+    const StripSet &full = analysisState.strips;
+    for (const auto &[ours, theirs] :
+         {std::pair(&full.average, &paced.average), std::pair(&full.quadrant, &paced.quadrant),
+          std::pair(&full.brightness, &paced.brightness),
+          std::pair(&full.difference, &paced.difference), std::pair(&full.mood, &paced.mood)})
+        QCOMPARE(ours->image(), theirs->image());
 }
 
 void TestTimeline::resizeAfterRun()
@@ -219,6 +242,11 @@ void TestTimeline::clickShowsPicture()
                      .arg(picture + 1)
                      .arg(QString::number(picture * 0.04, 'f', 3).rightJustified(6, u'0')));
     }
+    // A cancelled Open leaves the strips on screen with their times.
+    QVERIFY(startThroughDialog(form(), QString()));
+    QTest::mouseClick(strip, Qt::LeftButton, {},
+                      QPoint(columnX(strip, 13, pictureCount), strip->height() / 2));
+    QCOMPARE(testvideo::nearestPaletteIndex(centreOf(form()->label), 64), 13);
 }
 
 void TestTimeline::shortcuts()
