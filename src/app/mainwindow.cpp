@@ -39,25 +39,16 @@ MainWindow::MainWindow(QWidget *parent)
             showPicture(index);
     });
     addShortcuts();
+    addMenus();
 }
 
 void MainWindow::addShortcuts()
 {
-    // Lambdas, not slots: the window's slots are those of its form.
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
-            [this] {
-                if (!isRunning())
-                    on_pushButton_2_clicked();
-            });
+    // Ctrl+O and Ctrl+S belong to the menu's actions.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
         if (isRunning())
             stopAndShow();
     });
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this), &QShortcut::activated, this,
-            [this] {
-                if (ui->saveButton->isEnabled())
-                    on_saveButton_clicked();
-            });
 }
 
 void MainWindow::startFromArguments(const QStringList &arguments)

@@ -33,6 +33,9 @@ struct WindowRun {
     // A second reader of the shown strips' video, for showing a clicked
     // picture without moving the run's own; opened at the first click.
     FrameSourcePtr pictureFinder;
+    // View > Full Speed: the user asks for the run as fast as it goes rather
+    // than at the timer's pace.
+    bool fullSpeed = false;
 };
 
 extern WindowRun windowRun;
