@@ -1,0 +1,250 @@
+// The menu bar and File > Export...: the batch tool's files, byte for byte,
+// from the dialog's defaults; a cancelled export writes nothing; a file that
+// cannot be written is named with its reason.
+#include "app/exportdialog.h"
+#include "batchprocess.h"
+#include "guidriver.h"
+#include "testvideo.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace guidriver;
+
+namespace {
+
+QByteArray contents(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the batch tool writes for the dialog's defaults, in its order.
+const QStringList defaultSuffixes = {QStringLiteral("-averageDisplay.png"),
+                                     QStringLiteral("-framesDisplay.png"),
+                                     QStringLiteral(".reelmeter.json")};
+
+} // namespace
+
+class TestExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void defaultExportIsTheBatchToolsFiles();
+    void cancelledOrClosedExportWritesNothing();
+    void unwritableFileIsNamedWithItsReason();
+    void settingsTheToolRefusesSayWhy_data();
+    void settingsTheToolRefusesSayWhy();
+    void fullSpeedActionFollowsTheWindow();
+
+private:
+    // Ctrl+E, the video typed in; the dialog is left open for the test.
+    ExportDialog *openDialog(const QString &video);
+    QStringList filesBeside() const
+    {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir dir;
+    QString video;
+    QString longVideo;
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestExport::initTestCase()
+{
+    video = dir.filePath(QStringLiteral("film.mkv"));
+    testvideo::VideoStream stream;
+    stream.pictureCount = 60;
+    stream.picture = [](int index) {
+        QImage image(64, 48, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y,
+                               qRgb((x * 4 + index * 9) % 256, (y * 5 + index * 13) % 256,
+                                    (x + y + index * 31) % 256));
+        return image;
+    };
+    QString error;
+    QVERIFY2(testvideo::writeVideo(video, stream, &error), qPrintable(error));
+    // Long enough that a cancel pressed at once comes while it is read.
+    longVideo = dir.filePath(QStringLiteral("long.mkv"));
+    QVERIFY2(testvideo::writeVideo(
+                 longVideo, testvideo::uniformColours({320, 240}, testvideo::paletteColours(3000)),
+                 &error),
+             qPrintable(error));
+}
+
+void TestExport::init()
+{
+    window = openFreshWindow();
+}
+
+void TestExport::cleanup()
+{
+    closeWindow(window);
+    for (const QString &file : filesBeside())
+        if (!file.endsWith(QLatin1String(".mkv")))
+            QFile::remove(dir.filePath(file));
+}
+
+ExportDialog *TestExport::openDialog(const QString &path)
+{
+    // Keys go to the active window, as on a desktop.
+    QApplication::setActiveWindow(window.get());
+    if (!QTest::qWaitForWindowActive(window.get()))
+        return nullptr;
+    QTest::keyClick(window.get(), Qt::Key_E, Qt::ControlModifier);
+    auto *dialog = window->findChild<ExportDialog *>();
+    if (!dialog || !QTest::qWaitForWindowActive(dialog))
+        return nullptr;
+    dialog->findChild<QLineEdit *>(QStringLiteral("videoEdit"))->setText(path);
+    return dialog;
+}
+
+void TestExport::defaultExportIsTheBatchToolsFiles()
+{
+    const QStringList videos = filesBeside();
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    QList<QByteArray> exported;
+    for (const QString &suffix : defaultSuffixes) {
+        exported << contents(video + suffix);
+        QVERIFY2(!exported.last().isEmpty(), qPrintable(suffix));
+        QVERIFY(window->form()->statusBar->currentMessage().contains(video + suffix));
+        QVERIFY(QFile::remove(video + suffix));
+    }
+    QCOMPARE(filesBeside(), videos);
+
+    const auto batch = batchprocess::run(
+        {QStringLiteral("--quiet"), QStringLiteral("--strips"), QStringLiteral("average,frames"),
+         QStringLiteral("--width"), QStringLiteral("1920"), QStringLiteral("--height"),
+         QStringLiteral("1080"), QStringLiteral("--format"), QStringLiteral("png"), video});
+    QVERIFY(batch.finished);
+    QCOMPARE(batch.exitCode, 0);
+    for (int i = 0; i < defaultSuffixes.size(); ++i)
+        QVERIFY2(contents(video + defaultSuffixes[i]) == exported[i],
+                 qPrintable(defaultSuffixes[i]));
+    QCOMPARE(filesBeside().size(), videos.size() + defaultSuffixes.size());
+}
+
+void TestExport::cancelledOrClosedExportWritesNothing()
+{
+    // Cancel right after the start: the run stops at its next report, which
+    // comes before anything is written.
+    const QStringList videos = filesBeside();
+    QPointer<ExportDialog> dialog = openDialog(longVideo);
+    QVERIFY(dialog);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QVERIFY(dialog->isExporting());
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel),
+                      Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    QVERIFY2(window->form()->statusBar->currentMessage().contains(QStringLiteral("cancelled")),
+             qPrintable(window->form()->statusBar->currentMessage()));
+    QCOMPARE(filesBeside(), videos);
+
+    // Closing the window cancels and joins the export.
+    dialog = openDialog(longVideo);
+    QVERIFY(dialog);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QVERIFY(dialog->isExporting());
+    window->close();
+    QVERIFY(!dialog);
+    QTest::qWait(200);
+    QCOMPARE(filesBeside(), videos);
+}
+
+void TestExport::unwritableFileIsNamedWithItsReason()
+{
+    const QString blocked = video + defaultSuffixes[1];
+    QVERIFY(QDir().mkpath(blocked));
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    auto box = answerMessageBox();
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(box->answered, 60000);
+    QCOMPARE(box->icon, QMessageBox::Critical);
+    QVERIFY(box->text.contains(blocked));
+    QVERIFY(!box->text.contains(defaultSuffixes[0]));
+    QVERIFY(box->informativeText.contains(blocked + QStringLiteral(": Is a directory.")));
+    // The other strip is written; the record, which would vouch for both, not.
+    QVERIFY(!QImage(video + defaultSuffixes[0]).isNull());
+    QVERIFY(!QFile::exists(video + defaultSuffixes[2]));
+    QVERIFY(QDir(blocked).removeRecursively());
+}
+
+void TestExport::settingsTheToolRefusesSayWhy_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("width 0") << "widthEdit"
+                             << "0"
+                             << "from 1 to 1048576";
+    QTest::addRow("height beyond 2^20") << "heightEdit"
+                                        << "1048577"
+                                        << "from 1 to 1048576";
+    QTest::addRow("oversized") << "widthEdit"
+                               << "1048576"
+                               << "larger than";
+    QTest::addRow("sampling too fine") << "secondsEdit"
+                                       << "0.0001"
+                                       << "at least 0.001";
+    QTest::addRow("crop not a rectangle") << "rectangleEdit"
+                                          << "4:3"
+                                          << "W:H:X:Y";
+}
+
+void TestExport::settingsTheToolRefusesSayWhy()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, reason);
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    // The last entry of each box is the one its field goes with.
+    const QString box = field == QLatin1String("secondsEdit")     ? QStringLiteral("samplingBox")
+                        : field == QLatin1String("rectangleEdit") ? QStringLiteral("cropBox")
+                                                                  : QStringLiteral("sizeBox");
+    auto *combo = dialog->findChild<QComboBox *>(box);
+    combo->setCurrentIndex(combo->count() - 1);
+    if (field == QLatin1String("widthEdit") && text == QLatin1String("1048576"))
+        dialog->findChild<QLineEdit *>(QStringLiteral("heightEdit"))->setText(text);
+    dialog->findChild<QLineEdit *>(field)->setText(text);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QVERIFY(!dialog->isExporting());
+    const QString shown = dialog->findChild<QLabel *>(QStringLiteral("errorLabel"))->text();
+    QVERIFY2(shown.contains(reason), qPrintable(shown));
+    QCOMPARE(filesBeside().size(), 2);
+}
+
+void TestExport::fullSpeedActionFollowsTheWindow()
+{
+    QAction *action = window->fullSpeedAction();
+    QCOMPARE(action->objectName(), QStringLiteral("actionFullSpeed"));
+    QVERIFY(action->isCheckable() && !action->isChecked() && !windowRun.fullSpeed);
+    action->trigger();
+    QVERIFY(windowRun.fullSpeed);
+    window->setFullSpeed(false);
+    QVERIFY(!action->isChecked() && !windowRun.fullSpeed);
+    // Save follows its button, so its shortcut does nothing before a run.
+    auto *save = window->findChild<QAction *>(QStringLiteral("actionSave"));
+    QCOMPARE(save->isEnabled(), window->form()->saveButton->isEnabled());
+    QVERIFY(!save->isEnabled());
+}
+
+QTEST_MAIN(TestExport)
+#include "test_export.moc"
