@@ -1,5 +1,6 @@
 #include "app/exportdialog.h"
 
+#include "app/windowrun.h"
 #include "export/outputcheck.h"
 #include "export/stripexport.h"
 
@@ -15,6 +16,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -59,6 +62,27 @@ QComboBox *comboBox(const QString &name, const QStringList &items, QWidget *pare
     box->setObjectName(name);
     box->addItems(items);
     return box;
+}
+
+// The window's own run stands for a new one when it read the same, unchanged
+// file to its end, every picture and all of each, and the files need only
+// strips it drew, one column per picture. Not the difference strip: the
+// window compares its first picture with the previous video's last.
+bool windowRunHolds(const QString &video, const OutputChoice &choice)
+{
+    const VideoRun *run = windowRun.run.get();
+    if (!run || windowRun.running || !run->progress().finished || windowRun.packetsSkipped ||
+        analysisState.frameCount < 1 || !windowRun.stamp ||
+        QFileInfo(windowRun.videoPath).absoluteFilePath() != QFileInfo(video).absoluteFilePath() ||
+        videoStamp(video) != windowRun.stamp)
+        return false;
+    if (choice.layout.poster() || choice.colours || choice.shots ||
+        choice.sampling.mode != Sampling::All || choice.crop.mode != Crop::None)
+        return false;
+    return std::all_of(choice.kinds.begin(), choice.kinds.end(), [](StripKind kind) {
+        return kind == StripKind::Average || kind == StripKind::Quadrant ||
+               kind == StripKind::Brightness || kind == StripKind::Mood;
+    });
 }
 
 } // namespace
@@ -284,6 +308,22 @@ void ExportDialog::accept()
         return;
 
     m_exportedVideo = video;
+    if (windowRunHolds(video, *chosen)) {
+        // Strips of one column a picture: written at once, before the window
+        // could start another run over them.
+        VideoExport outcome;
+        outcome.pictures = int64_t(analysisState.frameCount);
+        outcome.failed = writeOutputs(base(), *chosen, analysisState, RunResult(), windowRun.stamp);
+        outcome.status = outcome.failed.isEmpty() ? VideoExport::Written : VideoExport::Failed;
+        for (const QString &file : outputNames(base(), *chosen)) {
+            if (std::none_of(outcome.failed.begin(), outcome.failed.end(),
+                             [&file](const WriteFailure &failure) { return failure.file == file; }))
+                outcome.written << file;
+        }
+        done(Accepted);
+        emit exportEnded(video, outcome, true);
+        return;
+    }
     setExporting(true);
     m_cancel = false;
     m_clock.start();
@@ -357,5 +397,5 @@ void ExportDialog::finishExport(const VideoExport &outcome)
         return;
     }
     done(Accepted);
-    emit exportEnded(video, outcome);
+    emit exportEnded(video, outcome, false);
 }

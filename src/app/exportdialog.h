@@ -46,7 +46,8 @@ public:
 
 signals:
     // The export of video has ended (not cancelled): written or not.
-    void exportEnded(const QString &video, const VideoExport &outcome);
+    // fromWindowRun: drawn from the window's own measurements, not read again.
+    void exportEnded(const QString &video, const VideoExport &outcome, bool fromWindowRun);
     // It was cancelled: nothing was written.
     void exportCancelled(const QString &video);
 

@@ -224,6 +224,8 @@ void MainWindow::prepareRun()
 void MainWindow::openRun(const QString &path)
 {
     windowRun.run.reset();
+    windowRun.stamp = videoStamp(path);
+    windowRun.packetsSkipped = false;
     QString why;
     windowRun.run = VideoRun::open(path, RunOptions(), analysisState, &why);
     if (windowRun.run) {

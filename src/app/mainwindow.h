@@ -83,7 +83,8 @@ private:
     // File > Export...: one dialog at a time, on the window's video.
     void openExport();
     // The status bar names the files written; a box says what failed and why.
-    void reportExport(const QString &video, const VideoExport &outcome);
+    // fromWindowRun: drawn from the window's own measurements.
+    void reportExport(const QString &video, const VideoExport &outcome, bool fromWindowRun);
 
     QAction *fullSpeedToggle = nullptr;  // child of the window
     QPointer<ExportDialog> exportDialog; // child of the window, while open

@@ -70,6 +70,11 @@ void MainWindow::addMenus()
         if (ui->saveButton->isEnabled())
             on_saveButton_clicked();
     });
+    // Skipped packets leave pictures out of the run's measurements.
+    connect(ui->pushButton, &QPushButton::clicked, this, [] {
+        if (windowRun.run)
+            windowRun.packetsSkipped = true;
+    });
     file->addSeparator();
     connect(menuAction(file, QStringLiteral("actionQuit"), tr("&Quit"),
                        QKeySequence(Qt::CTRL | Qt::Key_Q)),
@@ -131,11 +136,13 @@ void MainWindow::openExport()
     exportDialog->activateWindow();
 }
 
-void MainWindow::reportExport(const QString &video, const VideoExport &outcome)
+void MainWindow::reportExport(const QString &video, const VideoExport &outcome, bool fromWindowRun)
 {
     if (!outcome.written.isEmpty())
         ui->statusBar->showMessage(
-            tr("Written: %1").arg(outcome.written.join(QStringLiteral(", "))), 0);
+            (fromWindowRun ? tr("Written from the window's run: %1") : tr("Written: %1"))
+                .arg(outcome.written.join(QStringLiteral(", "))),
+            0);
     if (outcome.status == VideoExport::Written)
         return;
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), QString(), QMessageBox::Ok,

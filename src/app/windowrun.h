@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/videorun.h"
+#include "export/outputs.h"
 #include "video/framesource.h"
 
 #include <QPointer>
@@ -36,6 +37,11 @@ struct WindowRun {
     // View > Full Speed: the user asks for the run as fast as it goes rather
     // than at the timer's pace.
     bool fullSpeed = false;
+    // The video as it was when the run opened it, and whether Skip dropped
+    // packets since: an export may stand on this run only when its file is
+    // unchanged and every picture was measured.
+    std::optional<VideoStamp> stamp;
+    bool packetsSkipped = false;
 };
 
 extern WindowRun windowRun;

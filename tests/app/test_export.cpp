@@ -7,6 +7,7 @@
 #include "testvideo.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -41,6 +42,8 @@ private slots:
     void cleanup();
 
     void defaultExportIsTheBatchToolsFiles();
+    void exportAfterTheWindowsRun_data();
+    void exportAfterTheWindowsRun();
     void cancelledOrClosedExportWritesNothing();
     void unwritableFileIsNamedWithItsReason();
     void settingsTheToolRefusesSayWhy_data();
@@ -50,6 +53,9 @@ private slots:
 private:
     // Ctrl+E, the video typed in; the dialog is left open for the test.
     ExportDialog *openDialog(const QString &video);
+    // The files of video with suffixes equal those reelmeter-batch writes
+    // with options; they are replaced by the batch tool's.
+    void sameAsBatch(const QStringList &suffixes, const QStringList &options);
     QStringList filesBeside() const
     {
         return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -112,32 +118,77 @@ ExportDialog *TestExport::openDialog(const QString &path)
     return dialog;
 }
 
-void TestExport::defaultExportIsTheBatchToolsFiles()
+void TestExport::sameAsBatch(const QStringList &suffixes, const QStringList &options)
 {
     const QStringList videos = filesBeside();
-    QPointer<ExportDialog> dialog = openDialog(video);
-    QVERIFY(dialog);
-    QTest::keyClick(dialog, Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
     QList<QByteArray> exported;
-    for (const QString &suffix : defaultSuffixes) {
+    for (const QString &suffix : suffixes) {
         exported << contents(video + suffix);
         QVERIFY2(!exported.last().isEmpty(), qPrintable(suffix));
         QVERIFY(window->form()->statusBar->currentMessage().contains(video + suffix));
         QVERIFY(QFile::remove(video + suffix));
     }
-    QCOMPARE(filesBeside(), videos);
-
-    const auto batch = batchprocess::run(
-        {QStringLiteral("--quiet"), QStringLiteral("--strips"), QStringLiteral("average,frames"),
-         QStringLiteral("--width"), QStringLiteral("1920"), QStringLiteral("--height"),
-         QStringLiteral("1080"), QStringLiteral("--format"), QStringLiteral("png"), video});
+    QCOMPARE(filesBeside().size(), videos.size() - suffixes.size());
+    const auto batch =
+        batchprocess::run(QStringList{QStringLiteral("--quiet")} + options + QStringList{video});
     QVERIFY(batch.finished);
     QCOMPARE(batch.exitCode, 0);
-    for (int i = 0; i < defaultSuffixes.size(); ++i)
-        QVERIFY2(contents(video + defaultSuffixes[i]) == exported[i],
-                 qPrintable(defaultSuffixes[i]));
-    QCOMPARE(filesBeside().size(), videos.size() + defaultSuffixes.size());
+    for (int i = 0; i < suffixes.size(); ++i)
+        QVERIFY2(contents(video + suffixes[i]) == exported[i], qPrintable(suffixes[i]));
+    QCOMPARE(filesBeside(), videos);
+}
+
+void TestExport::defaultExportIsTheBatchToolsFiles()
+{
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    sameAsBatch(defaultSuffixes,
+                {QStringLiteral("--strips"), QStringLiteral("average,frames"),
+                 QStringLiteral("--width"), QStringLiteral("1920"), QStringLiteral("--height"),
+                 QStringLiteral("1080"), QStringLiteral("--format"), QStringLiteral("png")});
+}
+
+void TestExport::exportAfterTheWindowsRun_data()
+{
+    QTest::addColumn<QString>("strips");
+    QTest::addColumn<bool>("fromWindow");
+    QTest::addRow("strips the window drew") << "average,quadrant,brightness,mood" << true;
+    // The window's first difference is against the previous video's last picture.
+    QTest::addRow("with the difference") << "average,difference" << false;
+}
+
+void TestExport::exportAfterTheWindowsRun()
+{
+    QFETCH(QString, strips);
+    QFETCH(bool, fromWindow);
+    QVERIFY(startThroughDialog(window->form(), video));
+    QTRY_COMPARE_WITH_TIMEOUT(window->form()->pushButton_2->text(),
+                              QStringLiteral("Start Analysis"), 60000);
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    QStringList suffixes;
+    for (QCheckBox *box : dialog->findChildren<QCheckBox *>(
+             QRegularExpression(QStringLiteral("^strip_")), Qt::FindDirectChildrenOnly)) {
+        const QString name = box->objectName().mid(6);
+        box->setChecked(strips.split(QLatin1Char(',')).contains(name));
+        if (box->isChecked())
+            suffixes << QStringLiteral("-%1Display.png")
+                            .arg(name == QLatin1String("quadrant") ? QStringLiteral("averageQuad")
+                                                                   : name);
+    }
+    // Custom, both fields blank: one column per picture.
+    dialog->findChild<QComboBox *>(QStringLiteral("sizeBox"))->setCurrentIndex(3);
+    dialog->findChild<QLineEdit *>(QStringLiteral("widthEdit"))->clear();
+    dialog->findChild<QLineEdit *>(QStringLiteral("heightEdit"))->clear();
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    QCOMPARE(window->form()->statusBar->currentMessage().contains(QStringLiteral("window's run")),
+             fromWindow);
+    sameAsBatch(
+        suffixes << QStringLiteral(".reelmeter.json"),
+        {QStringLiteral("--strips"), strips, QStringLiteral("--format"), QStringLiteral("png")});
 }
 
 void TestExport::cancelledOrClosedExportWritesNothing()
