@@ -18,6 +18,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
