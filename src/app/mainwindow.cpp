@@ -69,32 +69,23 @@ MainWindow::MainWindow(QWidget *parent)
     startHint->setAlignment(Qt::AlignCenter);
     startHint->setWordWrap(true);
     (new QVBoxLayout(ui->label))->addWidget(startHint);
+    addMenus();
 }
 
 void MainWindow::addShortcuts()
 {
-    // Lambdas, not slots: the window's slots are those of its form.
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
-            [this] {
-                if (!isRunning())
-                    on_pushButton_2_clicked();
-            });
+    // Ctrl+O and Ctrl+S belong to the menu's actions.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
         if (isRunning())
             stopAndShow();
     });
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this), &QShortcut::activated, this,
-            [this] {
-                if (ui->saveButton->isEnabled())
-                    on_saveButton_clicked();
-            });
 }
 
 void MainWindow::startFromArguments(const QStringList &arguments)
 {
     qsizetype file = 1;
     if (arguments.value(file) == QLatin1String("--full-speed")) {
-        windowRun.fullSpeed = true;
+        setFullSpeed(true);
         ++file;
     }
     if (arguments.size() <= file)
@@ -286,6 +277,8 @@ void MainWindow::prepareRun()
 void MainWindow::openRun(const QString &path)
 {
     windowRun.run.reset();
+    windowRun.stamp = videoStamp(path);
+    windowRun.packetsSkipped = false;
     QString why;
     windowRun.run = VideoRun::open(path, RunOptions(), analysisState, &why);
     if (windowRun.run) {

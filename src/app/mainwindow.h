@@ -3,12 +3,16 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
 
+class ExportDialog;
 class ProgressView;
 class QLabel;
+class QAction;
+struct VideoExport;
 class StripView;
 struct MainWindowForm;
 
@@ -66,4 +70,25 @@ private:
     StripView *stripView;       // child of the window
     ProgressView *progressView; // child of the window
     QLabel *startHint;          // how to begin, over the preview until a run starts
+
+    // The menu bar (windowmenus.cpp).
+public:
+    // View > Full Speed: stored in windowRun.fullSpeed, the action kept in step.
+    void setFullSpeed(bool on);
+    QAction *fullSpeedAction() const { return fullSpeedToggle; }
+
+protected:
+    // Cancels an export and waits for its thread.
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void addMenus();
+    // File > Export...: one dialog at a time, on the window's video.
+    void openExport();
+    // The status bar names the files written; a box says what failed and why.
+    // fromWindowRun: drawn from the window's own measurements.
+    void reportExport(const QString &video, const VideoExport &outcome, bool fromWindowRun);
+
+    QAction *fullSpeedToggle = nullptr;  // child of the window
+    QPointer<ExportDialog> exportDialog; // child of the window, while open
 };

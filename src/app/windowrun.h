@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/videorun.h"
+#include "export/outputs.h"
 #include "video/framesource.h"
 
 #include <QPointer>
@@ -33,8 +34,14 @@ struct WindowRun {
     // A second reader of the shown strips' video, for showing a clicked
     // picture without moving the run's own; opened at the first click.
     FrameSourcePtr pictureFinder;
-    // Full speed: a tick records pictures for about fullSpeedTickMs, not one.
+    // Full speed (View > Full Speed): a tick records pictures for about
+    // fullSpeedTickMs, not one.
     bool fullSpeed = false;
+    // The video as it was when the run opened it, and whether Skip dropped
+    // packets since: an export may stand on this run only when its file is
+    // unchanged and every picture was measured.
+    std::optional<VideoStamp> stamp;
+    bool packetsSkipped = false;
 };
 
 // How long a tick at full speed records before it lets the event loop run:

@@ -86,7 +86,7 @@ inline std::shared_ptr<FileDialogSeen> answerFileDialog(const QString &path)
 struct MessageBoxSeen {
     QString title;
     QString text;
-    QString informative;
+    QString informativeText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QList<QMessageBox::StandardButton> buttons;
     bool answered = false;
@@ -99,7 +99,7 @@ inline std::shared_ptr<MessageBoxSeen> answerMessageBox()
     whenModal<QMessageBox>([seen](QMessageBox *box) {
         seen->title = box->windowTitle();
         seen->text = box->text();
-        seen->informative = box->informativeText();
+        seen->informativeText = box->informativeText();
         seen->icon = box->icon();
         for (QAbstractButton *button : box->buttons())
             seen->buttons << box->standardButton(button);

@@ -1,0 +1,291 @@
+// The menu bar and File > Export...: the batch tool's files, byte for byte;
+// a cancelled export writes nothing; a file not written is named with why.
+#include "app/exportdialog.h"
+#include "batchprocess.h"
+#include "guidriver.h"
+#include "testvideo.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace guidriver;
+
+namespace {
+
+QByteArray contents(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the batch tool writes for the dialog's defaults, in its order.
+const QStringList defaultSuffixes = {QStringLiteral("-averageDisplay.png"),
+                                     QStringLiteral("-framesDisplay.png"),
+                                     QStringLiteral(".reelmeter.json")};
+
+} // namespace
+
+class TestExportDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void defaultExportIsTheBatchToolsFiles();
+    void exportAfterTheWindowsRun_data();
+    void exportAfterTheWindowsRun();
+    void cancelledOrClosedExportWritesNothing();
+    void unwritableFileIsNamedWithItsReason();
+    void settingsTheToolRefusesSayWhy_data();
+    void settingsTheToolRefusesSayWhy();
+    void fullSpeedActionFollowsTheWindow();
+
+private:
+    // Ctrl+E, the video typed in; the dialog is left open for the test.
+    ExportDialog *openDialog(const QString &video);
+    // The files of video with suffixes equal those reelmeter-batch writes
+    // with options; they are replaced by the batch tool's.
+    void sameAsBatch(const QStringList &suffixes, const QStringList &options);
+    QStringList filesBeside() const
+    {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir dir;
+    QString video;
+    QString longVideo;
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestExportDialog::initTestCase()
+{
+    video = dir.filePath(QStringLiteral("film.mkv"));
+    testvideo::VideoStream stream;
+    stream.pictureCount = 60;
+    stream.picture = [](int index) {
+        QImage image(64, 48, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y,
+                               qRgb((x * 4 + index * 9) % 256, (y * 5 + index * 13) % 256,
+                                    (x + y + index * 31) % 256));
+        return image;
+    };
+    QString error;
+    QVERIFY2(testvideo::writeVideo(video, stream, &error), qPrintable(error));
+    // Long enough that a cancel pressed at once comes while it is read.
+    longVideo = dir.filePath(QStringLiteral("long.mkv"));
+    QVERIFY2(testvideo::writeVideo(
+                 longVideo, testvideo::uniformColours({320, 240}, testvideo::paletteColours(3000)),
+                 &error),
+             qPrintable(error));
+}
+
+void TestExportDialog::init()
+{
+    window = openFreshWindow();
+}
+
+void TestExportDialog::cleanup()
+{
+    closeWindow(window);
+    for (const QString &file : filesBeside())
+        if (!file.endsWith(QLatin1String(".mkv")))
+            QFile::remove(dir.filePath(file));
+}
+
+ExportDialog *TestExportDialog::openDialog(const QString &path)
+{
+    // Keys go to the active window, as on a desktop.
+    QApplication::setActiveWindow(window.get());
+    if (!QTest::qWaitForWindowActive(window.get()))
+        return nullptr;
+    QTest::keyClick(window.get(), Qt::Key_E, Qt::ControlModifier);
+    auto *dialog = window->findChild<ExportDialog *>();
+    if (!dialog || !QTest::qWaitForWindowActive(dialog))
+        return nullptr;
+    dialog->findChild<QLineEdit *>(QStringLiteral("videoEdit"))->setText(path);
+    return dialog;
+}
+
+void TestExportDialog::sameAsBatch(const QStringList &suffixes, const QStringList &options)
+{
+    const QStringList videos = filesBeside();
+    QList<QByteArray> exported;
+    for (const QString &suffix : suffixes) {
+        exported << contents(video + suffix);
+        QVERIFY2(!exported.last().isEmpty(), qPrintable(suffix));
+        QVERIFY(window->form()->statusBar->currentMessage().contains(video + suffix));
+        QVERIFY(QFile::remove(video + suffix));
+    }
+    QCOMPARE(filesBeside().size(), videos.size() - suffixes.size());
+    const auto batch =
+        batchprocess::run(QStringList{QStringLiteral("--quiet")} + options + QStringList{video});
+    QVERIFY(batch.finished);
+    QCOMPARE(batch.exitCode, 0);
+    for (int i = 0; i < suffixes.size(); ++i)
+        QVERIFY2(contents(video + suffixes[i]) == exported[i], qPrintable(suffixes[i]));
+    QCOMPARE(filesBeside(), videos);
+}
+
+void TestExportDialog::defaultExportIsTheBatchToolsFiles()
+{
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    sameAsBatch(defaultSuffixes,
+                {QStringLiteral("--strips"), QStringLiteral("average,frames"),
+                 QStringLiteral("--width"), QStringLiteral("1920"), QStringLiteral("--height"),
+                 QStringLiteral("1080"), QStringLiteral("--format"), QStringLiteral("png")});
+}
+
+void TestExportDialog::exportAfterTheWindowsRun_data()
+{
+    QTest::addColumn<QStringList>("strips");
+    QTest::addColumn<bool>("fromWindow");
+    QTest::addRow("strips the window drew") << QStringList{"average", "brightness", "mood"} << true;
+    // The window's first difference is against the previous video's last picture.
+    QTest::addRow("with the difference") << QStringList{"average", "difference"} << false;
+}
+
+void TestExportDialog::exportAfterTheWindowsRun()
+{
+    QFETCH(QStringList, strips);
+    QFETCH(bool, fromWindow);
+    QVERIFY(startThroughDialog(window->form(), video));
+    QTRY_COMPARE_WITH_TIMEOUT(window->form()->pushButton_2->text(),
+                              QStringLiteral("Start Analysis"), 60000);
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    QStringList suffixes;
+    for (auto *box : dialog->findChildren<QCheckBox *>(QRegularExpression("^strip_"))) {
+        box->setChecked(strips.contains(box->objectName().mid(6)));
+        if (box->isChecked())
+            suffixes << QLatin1Char('-') + box->objectName().mid(6) + QLatin1String("Display.png");
+    }
+    // Custom, both fields blank: one column per picture.
+    dialog->findChild<QComboBox *>(QStringLiteral("sizeBox"))->setCurrentIndex(3);
+    dialog->findChild<QLineEdit *>(QStringLiteral("widthEdit"))->clear();
+    dialog->findChild<QLineEdit *>(QStringLiteral("heightEdit"))->clear();
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    QCOMPARE(window->form()->statusBar->currentMessage().contains(QStringLiteral("window's run")),
+             fromWindow);
+    sameAsBatch(suffixes << QStringLiteral(".reelmeter.json"),
+                {QStringLiteral("--strips"), strips.join(QLatin1Char(',')),
+                 QStringLiteral("--format"), QStringLiteral("png")});
+}
+
+void TestExportDialog::cancelledOrClosedExportWritesNothing()
+{
+    // Cancel right after the start: the run stops at its next report, which
+    // comes before anything is written.
+    const QStringList videos = filesBeside();
+    QPointer<ExportDialog> dialog = openDialog(longVideo);
+    QVERIFY(dialog);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QVERIFY(dialog->isExporting());
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel),
+                      Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    QVERIFY(window->form()->statusBar->currentMessage().contains(QStringLiteral("cancelled")));
+    QCOMPARE(filesBeside(), videos);
+
+    // Closing the window cancels and joins the export.
+    dialog = openDialog(longVideo);
+    QVERIFY(dialog);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QVERIFY(dialog->isExporting());
+    window->close();
+    QVERIFY(!dialog);
+    QTest::qWait(200);
+    QCOMPARE(filesBeside(), videos);
+}
+
+void TestExportDialog::unwritableFileIsNamedWithItsReason()
+{
+    const QString blocked = video + defaultSuffixes[1];
+    QVERIFY(QDir().mkpath(blocked));
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    auto box = answerMessageBox();
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(box->answered, 60000);
+    QCOMPARE(box->icon, QMessageBox::Critical);
+    QVERIFY(box->text.contains(blocked));
+    QVERIFY(!box->text.contains(defaultSuffixes[0]));
+    QVERIFY(box->informativeText.contains(blocked + QStringLiteral(": Is a directory.")));
+    // The other strip is written; the record, which would vouch for both, not.
+    QVERIFY(!QImage(video + defaultSuffixes[0]).isNull());
+    QVERIFY(!QFile::exists(video + defaultSuffixes[2]));
+    QVERIFY(QDir(blocked).removeRecursively());
+}
+
+void TestExportDialog::settingsTheToolRefusesSayWhy_data()
+{
+    QTest::addColumn<QString>("box"); // its last entry goes with the field
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("width 0") << "sizeBox"
+                             << "widthEdit"
+                             << "0"
+                             << "from 1 to 1048576";
+    QTest::addRow("oversized") << "sizeBox"
+                               << "widthEdit"
+                               << "1048576"
+                               << "larger than";
+    QTest::addRow("too fine") << "samplingBox"
+                              << "secondsEdit"
+                              << "0.0001"
+                              << "at least 0.001";
+    QTest::addRow("no rectangle") << "cropBox"
+                                  << "rectangleEdit"
+                                  << "4:3"
+                                  << "W:H:X:Y";
+}
+
+void TestExportDialog::settingsTheToolRefusesSayWhy()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, reason);
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    auto *combo = dialog->findChild<QComboBox *>(box);
+    combo->setCurrentIndex(combo->count() - 1);
+    if (box == QLatin1String("sizeBox")) // both sides, for "oversized"
+        dialog->findChild<QLineEdit *>(QStringLiteral("heightEdit"))->setText(text);
+    dialog->findChild<QLineEdit *>(field)->setText(text);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QVERIFY(!dialog->isExporting());
+    const QString shown = dialog->findChild<QLabel *>(QStringLiteral("errorLabel"))->text();
+    QVERIFY2(shown.contains(reason), qPrintable(shown));
+    QCOMPARE(filesBeside().size(), 2);
+}
+
+void TestExportDialog::fullSpeedActionFollowsTheWindow()
+{
+    QAction *action = window->fullSpeedAction();
+    QVERIFY(action->isCheckable() && !action->isChecked() && !windowRun.fullSpeed);
+    action->trigger();
+    QVERIFY(windowRun.fullSpeed);
+    window->setFullSpeed(false);
+    QVERIFY(!action->isChecked() && !windowRun.fullSpeed);
+    // Save follows its button, so its shortcut does nothing before a run.
+    QVERIFY(!window->findChild<QAction *>(QStringLiteral("actionSave"))->isEnabled());
+}
+
+QTEST_MAIN(TestExportDialog)
+#include "test_exportdialog.moc"
