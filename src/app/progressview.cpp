@@ -37,6 +37,7 @@ ProgressView::ProgressView(QStatusBar *statusBar, QWidget *parent)
 void ProgressView::runStarted()
 {
     m_clock.start();
+    m_sinceFigures.invalidate();
     m_figures->clear();
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
@@ -51,8 +52,13 @@ void ProgressView::runFailed()
 
 void ProgressView::pictureShown(const FrameSource *source, int64_t pictures)
 {
-    const double fraction = progressFraction(source);
-    m_figures->setText(figures(pictures, fraction, m_clock.nsecsElapsed() / 1e9));
+    // Twice a second is enough for figures in whole seconds, and spares the
+    // paced run a relayout of the status bar at every picture.
+    if (!m_sinceFigures.isValid() || m_sinceFigures.hasExpired(500)) {
+        m_sinceFigures.start();
+        m_figures->setText(
+            figures(pictures, progressFraction(source), m_clock.nsecsElapsed() / 1e9));
+    }
     const int percent = progressPercent(currentPictureTime(source), streamDuration(source),
                                         readPosition(source), fileSize(source));
     if (percent < 0) {

@@ -43,7 +43,8 @@ public:
     static QString figures(int64_t pictures, double fraction, double elapsedSeconds);
 
 private:
-    QProgressBar *m_bar;   // child of the status bar
-    QLabel *m_figures;     // child of the status bar
-    QElapsedTimer m_clock; // since the run started
+    QProgressBar *m_bar;          // child of the status bar
+    QLabel *m_figures;            // child of the status bar
+    QElapsedTimer m_clock;        // since the run started
+    QElapsedTimer m_sinceFigures; // since the figures were last shown
 };
