@@ -7,8 +7,11 @@
 
 #include <memory>
 
+class FilmOverview;
+class OverviewRun;
 class ProgressView;
 class StripView;
+class VideoRun;
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
@@ -63,4 +66,23 @@ private:
     std::unique_ptr<MainWindowForm> ui;
     StripView *stripView;       // child of the window
     ProgressView *progressView; // child of the window
+
+public:
+    // The whole film below the strips.
+    FilmOverview *overview() const { return filmOverview; }
+
+private:
+    // Puts the film overview below the strips.
+    void addOverview();
+    // Empties the overview and, for a path, starts reading its key pictures.
+    void startOverview(const QString &path);
+    // The run has read every picture: the overview shows its measurements.
+    void showExactOverview(VideoRun *run);
+    // Shows the picture at time (as a run recorded it) in the preview and
+    // names it in the status bar.
+    void showPictureAt(double time, const QString &name);
+
+    FilmOverview *filmOverview; // child of the window
+    // Stopped and joined with the window, before its children go.
+    std::unique_ptr<OverviewRun> overviewRun;
 };

@@ -4,6 +4,7 @@
 // and messages are printed through printableName.
 #pragma once
 
+#include "analysis/timeaxis.h"
 #include "analysis/videorun.h"
 #include "export/filename.h"
 
@@ -17,9 +18,6 @@
 // "reelmeter-batch: FILE: REASON", the tool's one line for anything that
 // failed.
 QString failureLine(const QString &file, const QString &reason);
-
-// "0:05", "12:34", "1:02:03"; seconds are truncated, negative counts as 0.
-QString formatDuration(double seconds);
 
 // "NAME  42%  1234 pictures  283.1 pictures/s  0:05 left  crop=W:H:X:Y"; "?%"
 // and no time left while the fraction is unknown, no rate before any time has
