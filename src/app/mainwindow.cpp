@@ -2,8 +2,11 @@
 
 #include "analysis/analysisstate.h"
 #include "analysis/framereading.h"
+#include "analysis/timeaxis.h"
 #include "app/droptarget.h"
+#include "app/filmoverview.h"
 #include "app/mainwindowform.h"
+#include "app/overviewrun.h"
 #include "app/progressview.h"
 #include "app/stripview.h"
 #include "app/windowrun.h"
@@ -18,6 +21,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QGridLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
@@ -70,6 +74,7 @@ MainWindow::MainWindow(QWidget *parent)
     startHint->setWordWrap(true);
     (new QVBoxLayout(ui->label))->addWidget(startHint);
     addMenus();
+    addOverview();
 }
 
 void MainWindow::addShortcuts()
@@ -221,26 +226,7 @@ void MainWindow::showPicture(int index)
     if (index < 0 || size_t(index) >= times.size())
         return;
     const double time = times[size_t(index)];
-    if (!windowRun.pictureFinder)
-        windowRun.pictureFinder = openRgbSource(stripView->videoPath());
-    FrameSource *finder = windowRun.pictureFinder.get();
-    if (finder && seekPicture(finder, time) == FrameReady) {
-        stripView->showPicture(frameView(finder), sampleAspectRatio(finder));
-        // Files without presentation times (AVI with reordered pictures) may
-        // time a picture differently once the reader has jumped.
-        const bool exact = std::abs(currentPictureTime(finder) - time) < 1e-3;
-        ui->statusBar->showMessage(
-            pictureText(index + 1, time) +
-                (exact ? QStringLiteral(".")
-                       : QStringLiteral(" (the file's times are unsure: shown is the next "
-                                        "picture found).")),
-            0);
-        return;
-    }
-    // A reader that has ended cannot seek again: the next click opens another.
-    windowRun.pictureFinder.reset();
-    ui->statusBar->showMessage(pictureText(index + 1, time) + QStringLiteral(" could not be read."),
-                               0);
+    showPictureAt(time, pictureText(index + 1, time));
 }
 
 void MainWindow::startRun(const QString &path)
@@ -280,7 +266,11 @@ void MainWindow::openRun(const QString &path)
     windowRun.stamp = videoStamp(path);
     windowRun.packetsSkipped = false;
     QString why;
-    windowRun.run = VideoRun::open(path, RunOptions(), analysisState, &why);
+    RunOptions options;
+    // The overview's squeezed pictures, from every picture by the end.
+    options.framesHeight = FilmOverview::framesRows;
+    windowRun.run = VideoRun::open(path, options, analysisState, &why);
+    startOverview(windowRun.run ? path : QString());
     if (windowRun.run) {
         startHint->hide();
         windowRun.running = true;
@@ -324,8 +314,10 @@ void MainWindow::timerDone()
             windowRun.tickBusy = false;
             progressView->videoEnded(int64_t(analysisState.frameCount));
             // The last picture is still in the buffer: leave it and the strips exact.
-            if (run && analysisState.frameCount > 0)
+            if (run && analysisState.frameCount > 0) {
                 stripView->refresh(&run->frame());
+                showExactOverview(run);
+            }
             return;
         }
         if (state.frameCount == 1.0)
@@ -344,4 +336,66 @@ void MainWindow::timerDone()
 
     QCoreApplication::processEvents();
     windowRun.tickBusy = false;
+}
+
+void MainWindow::addOverview()
+{
+    auto *caption =
+        new QLabel(tr("Whole Film (Frames, Average Color and Cuts)"), ui->centralWidget);
+    caption->setObjectName(QStringLiteral("overviewCaption"));
+    filmOverview = new FilmOverview(ui->centralWidget);
+    ui->gridLayout->addWidget(caption, 11, 0, 1, 1);
+    ui->gridLayout->addWidget(filmOverview, 12, 0, 1, 1);
+    // Taller by the panel, so that the preview keeps its room.
+    resize(width(), height() + caption->sizeHint().height() + filmOverview->sizeHint().height() +
+                        2 * ui->gridLayout->spacing());
+    // As on the strips, a click during a run tells no more than hovering.
+    connect(filmOverview, &FilmOverview::pictureClicked, this, [this](double time, int number) {
+        if (isRunning() || filmOverview->videoPath() != stripView->videoPath())
+            return;
+        showPictureAt(time, number > 0 ? pictureText(number, time)
+                                       : QStringLiteral("Key picture at ") + formatTimestamp(time));
+    });
+}
+
+void MainWindow::startOverview(const QString &path)
+{
+    // The old film's worker stops after its current picture.
+    overviewRun.reset();
+    filmOverview->clear(path);
+    if (path.isEmpty())
+        return;
+    overviewRun = std::make_unique<OverviewRun>(path, FilmOverview::framesRows);
+    connect(overviewRun.get(), &OverviewRun::batchReady, filmOverview,
+            &FilmOverview::addKeyPictures);
+}
+
+void MainWindow::showExactOverview(VideoRun *run)
+{
+    // Only times and the end: the window's run gathers no shots.
+    const RunResult result = run->finish();
+    filmOverview->showExact(analysisState.strips.frames, analysisState.strips.average, result.times,
+                            result.end);
+}
+
+void MainWindow::showPictureAt(double time, const QString &name)
+{
+    if (!windowRun.pictureFinder)
+        windowRun.pictureFinder = openRgbSource(stripView->videoPath());
+    FrameSource *finder = windowRun.pictureFinder.get();
+    if (finder && seekPicture(finder, time) == FrameReady) {
+        stripView->showPicture(frameView(finder), sampleAspectRatio(finder));
+        // Files without presentation times (AVI with reordered pictures) may
+        // time a picture differently once the reader has jumped.
+        const bool exact = std::abs(currentPictureTime(finder) - time) < 1e-3;
+        ui->statusBar->showMessage(
+            name + (exact ? QStringLiteral(".")
+                          : QStringLiteral(" (the file's times are unsure: shown is the next "
+                                           "picture found).")),
+            0);
+        return;
+    }
+    // A reader that has ended cannot seek again: the next click opens another.
+    windowRun.pictureFinder.reset();
+    ui->statusBar->showMessage(name + QStringLiteral(" could not be read."), 0);
 }

@@ -9,11 +9,14 @@
 #include <memory>
 
 class ExportDialog;
+class FilmOverview;
+class OverviewRun;
 class ProgressView;
 class QLabel;
 class QAction;
 struct VideoExport;
 class StripView;
+class VideoRun;
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
@@ -91,4 +94,23 @@ private:
 
     QAction *fullSpeedToggle = nullptr;  // child of the window
     QPointer<ExportDialog> exportDialog; // child of the window, while open
+
+public:
+    // The whole film below the strips.
+    FilmOverview *overview() const { return filmOverview; }
+
+private:
+    // Puts the film overview below the strips.
+    void addOverview();
+    // Empties the overview and, for a path, starts reading its key pictures.
+    void startOverview(const QString &path);
+    // The run has read every picture: the overview shows its measurements.
+    void showExactOverview(VideoRun *run);
+    // Shows the picture at time (as a run recorded it) in the preview and
+    // names it in the status bar.
+    void showPictureAt(double time, const QString &name);
+
+    FilmOverview *filmOverview; // child of the window
+    // Stopped and joined with the window, before its children go.
+    std::unique_ptr<OverviewRun> overviewRun;
 };

@@ -1,6 +1,6 @@
 #include "app/progressview.h"
 
-#include "analysis/timetext.h"
+#include "analysis/timeaxis.h"
 #include "video/framesource.h"
 
 #include <QLabel>

@@ -4,7 +4,7 @@
 // and messages are printed through printableName.
 #pragma once
 
-#include "analysis/timetext.h"
+#include "analysis/timeaxis.h"
 #include "analysis/videorun.h"
 #include "export/filename.h"
 

@@ -1,5 +1,6 @@
 // Start, stop and skip, driven through the window's real buttons and dialogs.
 #include "analysis/analysisstate.h"
+#include "app/filmoverview.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "app/windowrun.h"
@@ -263,6 +264,9 @@ void TestControl::secondStartReplacesTimerAndSource()
     clickStart(video);
     QTest::mouseClick(form()->pushButton_2, Qt::LeftButton); // stop
     QPointer<QTimer> firstTimer = windowRun.tickTimer;
+    // The film overview's reader goes on after a stop, and closes the file
+    // once it has read the key pictures.
+    QTRY_VERIFY(window->overview()->isComplete());
     QCOMPARE(openDescriptorsOf(video), 1);
 
     clickStart(other);
@@ -270,11 +274,12 @@ void TestControl::secondStartReplacesTimerAndSource()
     QVERIFY(!firstTimer);
     QVERIFY(windowRun.tickTimer);
     QCOMPARE(openDescriptorsOf(video), 0);
-    QCOMPARE(openDescriptorsOf(other), 1);
     QCOMPARE(activeTimersOf(window.get()).size(), 1);
 
     // A cancelled start also retires the timer, and leaves the source open.
     QTest::mouseClick(form()->pushButton_2, Qt::LeftButton); // stop
+    QTRY_VERIFY(window->overview()->isComplete());
+    QCOMPARE(openDescriptorsOf(other), 1);
     clickStart(QString());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(window->findChildren<QTimer *>(Qt::FindDirectChildrenOnly).size(), 1);

@@ -1,4 +1,5 @@
 // The window as it stands before any run: widget tree, texts, wiring.
+#include "app/filmoverview.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 
@@ -79,7 +80,9 @@ void TestForm::everyFieldCarriesItsObjectName()
 void TestForm::windowTitleSizeAndIcon()
 {
     QCOMPARE(window->windowTitle(), QStringLiteral("Reelmeter v1.0"));
-    QCOMPARE(window->size(), QSize(596, 622));
+    // Taller by the film overview, so that the preview keeps its room.
+    QCOMPARE(window->width(), 596);
+    QVERIFY(window->height() > 622);
     QVERIFY(!window->windowIcon().isNull());
     QVERIFY(!window->windowIcon().pixmap(32, 32).isNull());
 }
@@ -101,7 +104,7 @@ void TestForm::columnCellsInOrder()
 {
     QGridLayout *grid = form()->gridLayout;
     QCOMPARE(grid->spacing(), 6);
-    QCOMPARE(grid->count(), 11);
+    QCOMPARE(grid->count(), 13);
     // Insertion order is the creation order of the column's labels.
     const QList<QPair<QLabel *, int>> order = {
         {form()->label, 0},
@@ -121,6 +124,13 @@ void TestForm::columnCellsInOrder()
         checkCell(grid, order[i].first, order[i].second, 0);
         QCOMPARE(order[i].first->parentWidget(), form()->centralWidget);
     }
+    // The film overview and its caption below the strips.
+    auto *caption = window->findChild<QLabel *>(QStringLiteral("overviewCaption"));
+    QVERIFY(caption);
+    QCOMPARE(grid->itemAt(11)->widget(), caption);
+    checkCell(grid, caption, 11, 0);
+    QCOMPARE(grid->itemAt(12)->widget(), window->overview());
+    checkCell(grid, window->overview(), 12, 0);
 
     QGridLayout *top = form()->gridLayout_3;
     QCOMPARE(top->spacing(), 6);

@@ -1,0 +1,169 @@
+// The film overview below the strips: filled from the key pictures while the
+// window's run goes on, redrawn from every picture at its end, and replaced
+// by the next start without waiting for the old film's reader.
+#include "analysis/timeaxis.h"
+#include "app/filmoverview.h"
+#include "guidriver.h"
+#include "testvideo.h"
+
+#include <QHelpEvent>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolTip>
+#include <QtTest>
+
+using namespace guidriver;
+
+namespace {
+
+constexpr int halfCount = 24;
+constexpr QRgb red = 0xffd02020;
+constexpr QRgb blue = 0xff2020d0;
+
+bool reddish(QRgb colour)
+{
+    return qRed(colour) > qBlue(colour) + 100;
+}
+
+bool bluish(QRgb colour)
+{
+    return qBlue(colour) > qRed(colour) + 100;
+}
+
+} // namespace
+
+class TestOverview : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void keyPicturesThenEveryPicture();
+    void newStartCancelsTheOldReader();
+    void axisSteps();
+
+private:
+    FilmOverview *overview() const { return window->overview(); }
+    // The overview as drawn: the left part of both strips red, the right blue.
+    void verifyHalves();
+
+    QTemporaryDir dir;
+    QString halves; // red, then blue, a key picture every 8
+    QString green;  // every picture a key picture
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestOverview::initTestCase()
+{
+    halves = dir.filePath(QStringLiteral("halves.mkv"));
+    testvideo::VideoStream stream;
+    stream.codec = testvideo::Codec::Mpeg4;
+    stream.gopSize = 8;
+    stream.pictureCount = 2 * halfCount;
+    stream.picture = [](int i) {
+        return testvideo::uniformPicture({96, 64}, i < halfCount ? red : blue);
+    };
+    QString error;
+    QVERIFY2(testvideo::writeVideo(halves, stream, &error), qPrintable(error));
+    green = dir.filePath(QStringLiteral("green.mkv"));
+    testvideo::VideoStream greens = testvideo::uniformColours({64, 48}, {0xff20c020});
+    greens.pictureCount = 400;
+    greens.picture = [](int) { return testvideo::uniformPicture({64, 48}, 0xff20c020); };
+    QVERIFY2(testvideo::writeVideo(green, greens, &error), qPrintable(error));
+}
+
+void TestOverview::init()
+{
+    window = openFreshWindow();
+    window->resize(800, 700);
+}
+
+void TestOverview::cleanup()
+{
+    closeWindow(window);
+}
+
+void TestOverview::verifyHalves()
+{
+    const QImage shown = overview()->grab().toImage();
+    const int width = overview()->width();
+    QVERIFY(width > 100);
+    for (const QRect &area : {overview()->framesArea(), overview()->averageArea()}) {
+        const int y = area.center().y();
+        QVERIFY2(reddish(shown.pixel(width / 5, y)), qPrintable(QString::number(y)));
+        QVERIFY2(bluish(shown.pixel(width * 4 / 5, y)), qPrintable(QString::number(y)));
+    }
+}
+
+void TestOverview::keyPicturesThenEveryPicture()
+{
+    window->startRun(halves);
+    // The window's run waits, so that the key pictures' overview shows alone.
+    windowRun.tickTimer->stop();
+    QTRY_VERIFY(overview()->isComplete());
+    QVERIFY(!overview()->isExact());
+    QCOMPARE(overview()->pictureCount(), 6);
+    verifyHalves();
+    if (QTest::currentTestFailed())
+        return;
+    const QPoint right(overview()->width() * 4 / 5, 10);
+    QHelpEvent hover(QEvent::ToolTip, right, overview()->mapToGlobal(right));
+    QApplication::sendEvent(overview(), &hover);
+    QTRY_VERIFY2(QToolTip::text().startsWith(QStringLiteral("Key picture at 0:00:01.")),
+                 qPrintable(QToolTip::text()));
+
+    windowRun.tickTimer->start(10);
+    QTRY_VERIFY(!window->isRunning());
+    QVERIFY(overview()->isExact());
+    QCOMPARE(overview()->pictureCount(), 2 * halfCount);
+    verifyHalves();
+
+    // A click shows that picture, from a reader of its own.
+    QTest::mouseClick(overview(), Qt::LeftButton, {}, right);
+    const QString said = window->form()->statusBar->currentMessage();
+    const QRegularExpressionMatch named =
+        QRegularExpression(QStringLiteral("^Picture (\\d+) at 0:00:01\\.\\d{3}\\.$")).match(said);
+    QVERIFY2(named.hasMatch() && named.captured(1).toInt() > halfCount, qPrintable(said));
+    const QImage preview = window->form()->label->pixmap().toImage();
+    QVERIFY(bluish(preview.pixel(preview.width() / 2, preview.height() / 2)));
+
+    // A resize redraws from what is kept.
+    const int wide = overview()->width();
+    window->resize(600, 700);
+    QTRY_VERIFY(overview()->width() < wide);
+    verifyHalves();
+}
+
+void TestOverview::newStartCancelsTheOldReader()
+{
+    // The first film's reader is stopped wherever it is.
+    window->startRun(green);
+    window->startRun(halves);
+    QTRY_VERIFY(overview()->isComplete());
+    QCOMPARE(overview()->videoPath(), halves);
+    verifyHalves();
+
+    // So is a reader still going when the window closes.
+    window->startRun(green);
+    closeWindow(window);
+}
+
+void TestOverview::axisSteps()
+{
+    // Labels 60 pixels apart at least, on panels of several sizes.
+    QCOMPARE(axisStep(1000.0 / 16, 60), 1.0);
+    QCOMPARE(axisStep(1000.0 / 300, 60), 30.0);
+    QCOMPARE(axisStep(1000.0 / 1200, 60), 120.0);
+    QCOMPARE(axisStep(1000.0 / 7200, 70), 600.0);
+    QCOMPARE(axisTicks(0.5, 7.0, 2.0), (std::vector<double>{2.0, 4.0, 6.0}));
+    QCOMPARE(formatDuration(754, true), QStringLiteral("0:12:34"));
+    QCOMPARE(formatDuration(754), QStringLiteral("12:34"));
+}
+
+QTEST_MAIN(TestOverview)
+#include "test_overview.moc"
