@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-namespace {
-
-// The picture nearest in time to t; the earlier one on a tie.
 int nearestPicture(std::span<const double> times, double t)
 {
     const auto after = std::lower_bound(times.begin(), times.end(), t);
@@ -18,8 +15,6 @@ int nearestPicture(std::span<const double> times, double t)
     const auto before = after - 1;
     return t - *before <= *after - t ? int(before - times.begin()) : int(after - times.begin());
 }
-
-} // namespace
 
 QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int height)
 {

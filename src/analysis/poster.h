@@ -15,6 +15,10 @@ struct PictureSpan {
     double end = 0;
 };
 
+// The picture of times (increasing, not empty) nearest in time to t; the
+// earlier one on a tie, as a column without a picture of its own is filled.
+int nearestPicture(std::span<const double> times, double t);
+
 // strip resampled to width columns, each covering the width-th part of the
 // span from the first picture's time to the end: its colour, band by band and
 // channel by channel, is the average of the pictures whose time falls in it,

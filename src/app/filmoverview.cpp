@@ -221,15 +221,7 @@ int FilmOverview::pictureAt(int x) const
 {
     if (m_times.empty() || x < 0 || x >= m_filled)
         return -1;
-    const double t = start() + (x + 0.5) * (end() - start()) / width();
-    const auto after = std::lower_bound(m_times.begin(), m_times.end(), t);
-    if (after == m_times.begin())
-        return 0;
-    if (after == m_times.end())
-        return int(m_times.size()) - 1;
-    // The earlier one on a tie, as a poster fills a column without pictures.
-    const auto before = after - 1;
-    return int((t - *before <= *after - t ? before : after) - m_times.begin());
+    return nearestPicture(m_times, start() + (x + 0.5) * (end() - start()) / width());
 }
 
 QString FilmOverview::pictureName(int index) const
