@@ -177,7 +177,8 @@ void TestControl::unreadableFileShowsErrorBox()
     // The box's text is fixed; its details and the status bar tell why.
     QVERIFY(form()->statusBar->currentMessage().startsWith(
         QLatin1String("This is not a video or image file. (")));
-    QCOMPARE(box->informativeText, junk + QStringLiteral(": ") + form()->statusBar->currentMessage());
+    QCOMPARE(box->informativeText,
+             junk + QStringLiteral(": ") + form()->statusBar->currentMessage());
 
     // A failed start after a good one leaves save enabled.
     clickStart(video);
