@@ -1,8 +1,10 @@
 // A long run played through the window offscreen, one tick at a time: peak
 // memory, growth per picture and the cost of a tick early and late in the run.
+// The film overview's worker runs beside it, as in the window.
 // Usage: bench_longrun [pictures [video]]  (default 30000 pictures at 640x360
 // in a temporary file; a given video path is made once and then reused)
 #include "analysis/analysisstate.h"
+#include "app/filmoverview.h"
 #include "app/mainwindow.h"
 #include "app/windowrun.h"
 #include "testvideo.h"
@@ -171,6 +173,12 @@ int main(int argc, char **argv)
 
     std::printf("played %d pictures in %.1f s (%.3f ms per picture)\n", counted, runSeconds,
                 runSeconds * 1000.0 / std::max(1, counted));
+    // The overview's worker read the key pictures alongside; at the end the
+    // panel holds the run's own columns.
+    const FilmOverview *overview = window.findChild<FilmOverview *>();
+    std::printf("overview: %s, %d pictures\n",
+                overview->isExact() ? "from every picture" : "from the key pictures",
+                overview->pictureCount());
     std::printf("peak memory (VmHWM): %.1f MB; VmRSS before the run %.1f MB, at the end %.1f MB\n",
                 double(statusKb("VmHWM")) / 1024.0, double(rssBefore) / 1024.0,
                 double(rssEnd) / 1024.0);

@@ -6,8 +6,14 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/bench_overview VIDEO [PNG]
 //
-// With PNG, the complete overview is saved there as it is drawn.
+// With PNG, the window is saved there as it is at the end.
+//
+//   build/bench/bench_overview --readers VIDEO [RUNS]
+//
+// times the overview's reader alone, without the window, taking turns with
+// and without the quick look (loop filter and full-size conversion kept).
 #include "analysis/analysisstate.h"
+#include "analysis/videorun.h"
 #include "app/filmoverview.h"
 #include "app/mainwindow.h"
 
@@ -15,11 +21,69 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+double processCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// CPU seconds (all threads; the wall clock on a shared machine says more
+// about the others) for the overview's key-picture run over path; -1 if it
+// fails.
+double readerSeconds(const QString &path, int glanceWidth)
+{
+    AnalysisState state;
+    RunOptions options;
+    options.sampling.mode = Sampling::Key;
+    options.framesHeight = FilmOverview::framesRows;
+    options.shotGrids = true;
+    options.oneRowBands = true;
+    options.keepHistories = false;
+    options.glanceWidth = glanceWidth;
+    const double start = processCpuSeconds();
+    std::unique_ptr<VideoRun> run = VideoRun::open(path, options, state, nullptr);
+    if (!run)
+        return -1;
+    while (run->step() == VideoRun::Step::Picture) {
+    }
+    run->finish();
+    run.reset();
+    return processCpuSeconds() - start;
+}
+
+int compareReaders(const QString &path, int runs)
+{
+    std::vector<double> full;
+    std::vector<double> glance;
+    for (int i = 0; i < runs; ++i) {
+        full.push_back(readerSeconds(path, 0));
+        glance.push_back(readerSeconds(path, 480));
+        std::printf("run %d: CPU time full %.2f s, quick look %.2f s\n", i + 1, full.back(),
+                    glance.back());
+    }
+    std::sort(full.begin(), full.end());
+    std::sort(glance.begin(), glance.end());
+    const double a = full[full.size() / 2];
+    const double b = glance[glance.size() / 2];
+    std::printf("median CPU time: full %.2f s, quick look %.2f s (%.2f times)\n", a, b, b / a);
+    return a > 0 && b > 0 ? 0 : 1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    if (argc > 2 && QByteArray(argv[1]) == "--readers")
+        return compareReaders(QString::fromLocal8Bit(argv[2]), argc > 3 ? std::atoi(argv[3]) : 5);
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_overview VIDEO [PNG]\n");
         return 2;
@@ -54,7 +118,7 @@ int main(int argc, char *argv[])
                 "window's run meanwhile %.1f pictures/s, then %.1f\n",
                 seconds, overview->pictureCount(), overview->cuts().size(), overview->width(),
                 during / seconds, after / afterSeconds);
-    if (argc > 2 && !overview->grab().save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    if (argc > 2 && !window.grab().save(QString::fromLocal8Bit(argv[2]), "PNG")) {
         std::fprintf(stderr, "could not save %s\n", argv[2]);
         return 1;
     }

@@ -4,17 +4,24 @@
 // reads at full speed, and the same file is also read by reelmeter-batch for
 // the ratio of the two rates. Either way a thread posts a key press every
 // 50 ms and the time until the window gets it is reported: how long a key
-// waits during a run.
+// waits during a run. With --export no run goes on: File > Export... writes
+// the dialog's defaults for the file on its worker thread while the keys come.
 //
-//   QT_QPA_PLATFORM=offscreen build/bench/bench_tickpace [pictures] [--full-speed]
+//   QT_QPA_PLATFORM=offscreen build/bench/bench_tickpace [pictures] [--full-speed|--export]
 #include "analysis/analysisstate.h"
+#include "app/exportdialog.h"
 #include "app/mainwindow.h"
 #include "app/windowrun.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -69,6 +76,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     const bool fullSpeed = arguments.contains(QStringLiteral("--full-speed"));
+    const bool exporting = arguments.contains(QStringLiteral("--export"));
     int pictures = 1500;
     for (const QString &argument : arguments.mid(1)) {
         if (argument.toInt() > 0)
@@ -93,9 +101,21 @@ int main(int argc, char *argv[])
     window.installEventFilter(&keys);
     QElapsedTimer clock;
     clock.start();
-    windowRun.fullSpeed = fullSpeed;
-    window.startRun(video);
+    QPointer<ExportDialog> dialog;
+    if (exporting) {
+        window.findChild<QAction *>(QStringLiteral("actionExport"))->trigger();
+        dialog = window.findChild<ExportDialog *>();
+        dialog->findChild<QLineEdit *>(QStringLiteral("videoEdit"))->setText(video);
+        dialog->findChild<QLineEdit *>(QStringLiteral("folderEdit"))->setText(dir.path());
+        dialog->findChild<QPushButton *>(QStringLiteral("exportButton"))->click();
+    } else {
+        windowRun.fullSpeed = fullSpeed;
+        window.startRun(video);
+    }
     std::atomic<bool> done = false;
+    // The first key event makes Qt's keyboard device, which must belong to
+    // this thread rather than to the presser's.
+    QKeyEvent(QEvent::KeyPress, Qt::Key_F24, {});
     std::thread presser([&] {
         while (!done) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -106,10 +126,11 @@ int main(int argc, char *argv[])
             QCoreApplication::postEvent(&window, new QKeyEvent(QEvent::KeyPress, Qt::Key_F24, {}));
         }
     });
-    // Ends with the run: the toggle reads "Start Analysis" again.
+    // Ends with the run (the toggle reads "Start Analysis" again) or with
+    // the export, whose dialog then closes.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &app, [&] {
-        if (!window.isRunning())
+        if (exporting ? !dialog || !dialog->isVisible() : !window.isRunning())
             app.quit();
     });
     poll.start(5);
@@ -118,6 +139,17 @@ int main(int argc, char *argv[])
     done = true;
     presser.join();
 
+    if (exporting) {
+        std::printf("export of 1280x720 H.264, %d pictures (average and frames, 1920 x 1080, "
+                    "PNG): %.2f s\n",
+                    pictures, seconds);
+        std::lock_guard lock(keys.mutex);
+        std::printf("key presses during the export: %zu, waited median %.1f ms, 95%% %.1f ms, "
+                    "longest %.1f ms\n",
+                    keys.waits.size(), percentile(keys.waits, 0.5), percentile(keys.waits, 0.95),
+                    percentile(keys.waits, 1.0));
+        return QDir(dir.path()).entryList({QStringLiteral("*.png")}).size() == 2 ? 0 : 1;
+    }
     const double counted = analysisState.frameCount;
     const double rate = counted / seconds;
     std::printf("1280x720 H.264, %d pictures: %.0f counted in %.2f s = %.1f pictures/s (%s)\n",

@@ -45,11 +45,12 @@ FrameStatus readPicture(FrameSource *source)
     return status;
 }
 
-FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why)
+FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why, int glanceWidth)
 {
     std::string reason;
     FrameSourcePtr source =
-        openFrameSource(fileNameBytes(path).constData(), {.maxPixels = maxPixels}, &reason);
+        openFrameSource(fileNameBytes(path).constData(),
+                        {.maxPixels = maxPixels, .glanceWidth = glanceWidth}, &reason);
     if (!source && why)
         *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
     return source;

@@ -157,7 +157,9 @@ std::unique_ptr<VideoRun> VideoRun::open(const QString &path, const RunOptions &
         if (crop.isNull())
             return nullptr;
     }
-    FrameSourcePtr source = openRgbSource(path, options.maxPixels, why);
+    // A crop is given in the picture's own pixels.
+    FrameSourcePtr source = openRgbSource(
+        path, options.maxPixels, why, options.crop.mode == Crop::None ? options.glanceWidth : 0);
     if (!source)
         return nullptr;
     const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));

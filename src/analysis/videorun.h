@@ -71,6 +71,9 @@ struct RunOptions {
     // Set aside room for the pictures the container announces, at the start,
     // rather than doubling as they come.
     bool reserveAhead = false;
+    // A quick look at the film, not files: see FrameSourceOptions::glanceWidth
+    // (without a crop).
+    int glanceWidth = 0;
 };
 
 // What a run found, once it has ended.

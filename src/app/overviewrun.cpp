@@ -59,6 +59,9 @@ void OverviewRun::work()
     options.shotGrids = true;   // for the cuts
     options.oneRowBands = true; // only band colours are read
     options.keepHistories = false;
+    // A panel's column needs no more: a 1080p key picture then costs about
+    // half as much.
+    options.glanceWidth = 480;
     QString why;
     std::unique_ptr<VideoRun> run = VideoRun::open(m_path, options, state, &why);
     if (!run) {

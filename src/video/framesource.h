@@ -47,6 +47,12 @@ struct FrameSourceOptions {
     int pixelFormat = rgb32PixelFormat(); // an AVPixelFormat code
     // Streams whose pictures have more pixels are refused (at least 1).
     int64_t maxPixels = defaultMaxPixels;
+    // A quick look rather than a measurement: pictures wider than this (when
+    // not 0, and no size is given) are converted at this width, keeping their
+    // shape, with a fast bilinear scaler, and the decoder skips its loop
+    // filter, which changes a picture's colours by far less than a level on
+    // average.
+    int glanceWidth = 0;
 };
 
 // Opens path (in the file system's encoding) on its first video stream.

@@ -41,6 +41,7 @@ struct FrameSource {
     int outputWidth = 0;
     int outputHeight = 0;
     int outputFormat = AV_PIX_FMT_NONE;
+    bool glance = false; // a quick look: see FrameSourceOptions::glanceWidth
     ScalerKey scalerKey;
     bool draining = false; // the container is exhausted and the decoder was flushed
     bool ended = false;    // the decoder gave its last picture, and was released

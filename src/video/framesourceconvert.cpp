@@ -71,8 +71,8 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
         return false;
     source.scaler.reset(sws_getContext(
         key.width, key.height, static_cast<AVPixelFormat>(key.format), scaledWidth(source),
-        scaledHeight(source), static_cast<AVPixelFormat>(source.outputFormat), scalerFlags, nullptr,
-        nullptr, nullptr));
+        scaledHeight(source), static_cast<AVPixelFormat>(source.outputFormat),
+        source.glance ? SWS_FAST_BILINEAR : scalerFlags, nullptr, nullptr, nullptr));
     if (!source.scaler)
         return false;
     source.scalerKey = key;

@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -378,6 +379,15 @@ FrameSourcePtr openFrameSource(const char *path, const FrameSourceOptions &optio
     const int shownHeight = swapped ? decoderContext->width : decoderContext->height;
     source->outputWidth = options.width != 0 ? options.width : shownWidth;
     source->outputHeight = options.height != 0 ? options.height : shownHeight;
+    if (options.glanceWidth > 0) {
+        source->glance = true;
+        decoderContext->skip_loop_filter = AVDISCARD_ALL;
+        if (options.width == 0 && options.height == 0 && shownWidth > options.glanceWidth) {
+            source->outputWidth = options.glanceWidth;
+            source->outputHeight = std::max(
+                1, int(std::lround(double(shownHeight) * options.glanceWidth / shownWidth)));
+        }
+    }
 
     if ((result = avcodec_open2(decoderContext, source->decoder, nullptr)) < 0)
         return refuse(why, decoderFailure(result));
