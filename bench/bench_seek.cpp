@@ -2,6 +2,7 @@
 // seeking it to a picture near the start and near the end of a long file,
 // each the last picture before a key picture (the most decoding a seek can
 // need). The cost should not grow with the picture's place in the file.
+// Then stepping one picture forward (decoded on) and back (sought).
 //
 //   bench_seek FILE [REPEATS]   (see bench/seek-picture, which makes FILE)
 #include "video/framesource.h"
@@ -45,6 +46,35 @@ bool measure(const char *path, const char *what, double time, int repeats)
     return std::abs(found - time) < 1e-3;
 }
 
+// Steps one reader picture by picture from start, count times each way:
+// forward (reading on) and backward (each a seek to the key picture before);
+// prints the median of each and their ratio.
+bool measureSteps(const char *path, double start, double interval, int count)
+{
+    FrameSourcePtr source = openFrameSource(path);
+    if (!source || seekPicture(source.get(), start) != FrameReady)
+        return false;
+    bool right = true;
+    std::vector<double> costs[2];
+    for (const int direction : {1, -1}) {
+        for (int i = 1; i <= count; ++i) {
+            const double time = start + direction * i * interval;
+            QElapsedTimer timer;
+            timer.start();
+            right &= seekPicture(source.get(), time) == FrameReady;
+            costs[direction < 0].push_back(milliseconds(timer));
+            right &= std::abs(currentPictureTime(source.get()) - time) < 1e-3;
+        }
+        // Back where the steps started, for the other way.
+        right &= seekPicture(source.get(), start) == FrameReady;
+        std::sort(costs[direction < 0].begin(), costs[direction < 0].end());
+    }
+    const double forward = costs[0][costs[0].size() / 2], backward = costs[1][costs[1].size() / 2];
+    std::printf("%d steps from %9.3f s: forward median %7.1f ms, backward %7.1f ms (%.0fx)\n",
+                count, start, forward, backward, backward / forward);
+    return right;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -86,6 +116,8 @@ int main(int argc, char **argv)
     bool right = measure(path, "before the second key", pictureBefore(keyInterval), repeats);
     right &= measure(path, "before the last key", pictureBefore(lastKey), repeats);
     right &= measure(path, "last picture", pictureBefore(end), repeats);
+    // The middle of a stretch between key pictures, as Left and Right step.
+    right &= measureSteps(path, pictureBefore(keyInterval * 1.5), interval, 20);
     if (!right)
         std::fprintf(stderr, "bench_seek: a seek found the wrong picture\n");
     return right ? 0 : 1;

@@ -2,6 +2,7 @@
 
 #include "analysis/analysisstate.h"
 #include "analysis/framereading.h"
+#include "analysis/poster.h"
 #include "analysis/timeaxis.h"
 #include "app/droptarget.h"
 #include "app/filmoverview.h"
@@ -75,6 +76,7 @@ MainWindow::MainWindow(QWidget *parent)
     (new QVBoxLayout(ui->label))->addWidget(startHint);
     addMenus();
     addOverview();
+    addPlayhead();
 }
 
 void MainWindow::addShortcuts()
@@ -226,7 +228,7 @@ void MainWindow::showPicture(int index)
     if (index < 0 || size_t(index) >= times.size())
         return;
     const double time = times[size_t(index)];
-    showPictureAt(time, pictureText(index + 1, time));
+    showPictureAt(time, pictureText(index + 1, time), index);
 }
 
 void MainWindow::startRun(const QString &path)
@@ -240,6 +242,7 @@ void MainWindow::stopRun()
 {
     windowRun.running = false;
     windowRun.skipOffered = false;
+    filmOverview->followRun(nullptr);
     if (windowRun.tickTimer)
         windowRun.tickTimer->stop();
     updateControls();
@@ -272,6 +275,7 @@ void MainWindow::openRun(const QString &path)
     windowRun.run = VideoRun::open(path, options, analysisState, &why);
     startOverview(windowRun.run ? path : QString());
     if (windowRun.run) {
+        filmOverview->followRun(&analysisState);
         startHint->hide();
         windowRun.running = true;
         windowRun.saveOffered = true;
@@ -353,8 +357,10 @@ void MainWindow::addOverview()
     connect(filmOverview, &FilmOverview::pictureClicked, this, [this](double time, int number) {
         if (isRunning() || filmOverview->videoPath() != stripView->videoPath())
             return;
-        showPictureAt(time, number > 0 ? pictureText(number, time)
-                                       : QStringLiteral("Key picture at ") + formatTimestamp(time));
+        showPictureAt(time,
+                      number > 0 ? pictureText(number, time)
+                                 : QStringLiteral("Key picture at ") + formatTimestamp(time),
+                      number - 1);
     });
 }
 
@@ -378,7 +384,7 @@ void MainWindow::showExactOverview(VideoRun *run)
                             result.end);
 }
 
-void MainWindow::showPictureAt(double time, const QString &name)
+void MainWindow::showPictureAt(double time, const QString &name, int index)
 {
     if (!windowRun.pictureFinder)
         windowRun.pictureFinder = openRgbSource(stripView->videoPath());
@@ -388,6 +394,11 @@ void MainWindow::showPictureAt(double time, const QString &name)
         // Files without presentation times (AVI with reordered pictures) may
         // time a picture differently once the reader has jumped.
         const bool exact = std::abs(currentPictureTime(finder) - time) < 1e-3;
+        // A key picture the strips hold too (not past where a stopped run got).
+        const std::vector<double> &times = analysisState.pictureTimes;
+        if (index < 0 && !times.empty() && time <= times.back() + 1e-3)
+            index = nearestPicture(times, time);
+        markShown(index, time);
         ui->statusBar->showMessage(
             name + (exact ? QStringLiteral(".")
                           : QStringLiteral(" (the file's times are unsure: shown is the next "

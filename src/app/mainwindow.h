@@ -106,11 +106,20 @@ private:
     void startOverview(const QString &path);
     // The run has read every picture: the overview shows its measurements.
     void showExactOverview(VideoRun *run);
-    // Shows the picture at time (as a run recorded it) in the preview and
-    // names it in the status bar.
-    void showPictureAt(double time, const QString &name);
+    // Shows the picture at time (as a run recorded it) in the preview, names
+    // it in the status bar and marks it: index in the strips, -1 when not
+    // known.
+    void showPictureAt(double time, const QString &name, int index = -1);
 
     FilmOverview *filmOverview; // child of the window
+
+    // The playhead (windowplayhead.cpp).
+    void addPlayhead();
+    // Left and Right: shows the next or previous picture, or one a second
+    // away, of the strips on screen.
+    void stepPicture(int direction, bool bySecond);
+    // The strips mark picture index (-1: none of theirs), the overview time.
+    void markShown(int index, double time);
     // Stopped and joined with the window, before its children go.
     std::unique_ptr<OverviewRun> overviewRun;
 };

@@ -1,6 +1,7 @@
 #include "app/stripview.h"
 
 #include "app/mainwindowform.h"
+#include "app/playhead.h"
 
 #include <QEvent>
 #include <QHelpEvent>
@@ -66,8 +67,11 @@ StripView::StripView(const StripSet *strips, const std::vector<double> *times, M
                      QWidget *parent)
     : QObject(parent), m_strips(strips), m_times(times), m_form(form)
 {
-    for (const auto &[strip, label] : shownStrips())
-        label->installEventFilter(this);
+    const auto shown = shownStrips();
+    for (size_t i = 0; i < shown.size(); ++i) {
+        shown[i].second->installEventFilter(this);
+        m_lines[i] = new PlayheadLine(shown[i].second);
+    }
     m_form->label->installEventFilter(this);
     parent->installEventFilter(this);
 }
@@ -77,6 +81,7 @@ void StripView::beginRun(const QString &videoPath, double sampleAspect)
     m_videoPath = videoPath;
     m_runSampleAspect = sampleAspect;
     m_sinceShown.invalidate();
+    m_playhead = -1;
 }
 
 void StripView::addPicture(const QImage &frame)
@@ -94,6 +99,7 @@ void StripView::addPicture(const QImage &frame)
     if (show) {
         showPreview(frame);
         m_sinceShown.start();
+        setPlayhead(m_strips->average.width() - 1);
     }
 }
 
@@ -102,9 +108,35 @@ void StripView::refresh(const QImage *frame)
     m_exact = true;
     for (int i = 0; i < int(m_drawnColumns.size()); ++i)
         showStrip(i);
-    if (frame && !frame->isNull())
+    if (frame && !frame->isNull()) {
         showPicture(*frame, m_runSampleAspect);
+        setPlayhead(m_strips->average.width() - 1);
+    }
+    placePlayhead();
     m_sinceShown.start();
+}
+
+void StripView::setPlayhead(int index)
+{
+    const bool moved = index != m_playhead;
+    m_playhead = index;
+    placePlayhead();
+    if (moved)
+        emit playheadMoved(index);
+}
+
+void StripView::placePlayhead()
+{
+    const auto strips = shownStrips();
+    for (size_t i = 0; i < strips.size(); ++i) {
+        const QLabel *label = strips[i].second;
+        const int columns = m_drawnColumns[i];
+        const QRect area = label->contentsRect();
+        const bool shown = m_playhead >= 0 && m_playhead < columns && !label->pixmap().isNull();
+        // The middle of the picture's column as the label scales it.
+        m_lines[i]->setX(shown ? area.left() + int((m_playhead + 0.5) * area.width() / columns)
+                               : -1);
+    }
 }
 
 void StripView::showPicture(const QImage &picture, double sampleAspect)
@@ -256,6 +288,8 @@ bool StripView::eventFilter(QObject *watched, QEvent *event)
             // language change stays empty until the next picture, as before.
             if (!shownStrips()[which].second->pixmap().isNull())
                 showStrip(which);
+            m_lines[size_t(which)]->setGeometry(shownStrips()[which].second->rect());
+            placePlayhead();
         }
         break;
     case QEvent::ToolTip:

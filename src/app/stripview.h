@@ -4,7 +4,7 @@
 // feature film as at its start; after a run or a stop they show the exact
 // smooth scaling of the whole strips. The preview keeps the picture's own
 // shape. Hovering a strip tells which picture a column is; a click on one
-// is passed on as pictureClicked.
+// is passed on as pictureClicked. A playhead marks the picture shown.
 #pragma once
 
 #include "analysis/strip.h"
@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+class PlayheadLine;
 class QLabel;
 class QWidget;
 struct MainWindowForm;
@@ -49,6 +50,11 @@ public:
     // wide as high; the strips stay as they are.
     void showPicture(const QImage &picture, double sampleAspect);
 
+    // Marks picture index (from 0) on every strip; -1 marks none. A run's
+    // redraws mark its newest picture, its end and a stop the last one.
+    void setPlayhead(int index);
+    int playhead() const { return m_playhead; }
+
     const StripSet &strips() const { return *m_strips; }
     // The video the shown strips were drawn from; null before the first picture.
     const QString &videoPath() const { return m_videoPath; }
@@ -56,6 +62,8 @@ public:
 signals:
     // A strip was clicked on the column of picture index (from 0).
     void pictureClicked(int index);
+    // The playhead moved to picture index (-1: none).
+    void playheadMoved(int index);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -72,6 +80,8 @@ private:
     // The picture under x in strip which's label as it is drawn; -1 if none.
     int pictureAt(int which, int x) const;
     bool showToolTip(int which, QEvent *event);
+    // Puts the playhead's lines where the marked picture is drawn.
+    void placePlayhead();
 
     const StripSet *m_strips;
     const std::vector<double> *m_times;
@@ -87,4 +97,6 @@ private:
     double m_previewAspect = 0.0; // width over height as displayed; 0: nothing shown
     // The preview's picture while no run is going, for redrawing it at a new size.
     QImage m_previewPicture;
+    std::array<PlayheadLine *, 5> m_lines{}; // children of the strips' labels
+    int m_playhead = -1;
 };

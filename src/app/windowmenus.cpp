@@ -101,6 +101,8 @@ void MainWindow::addMenus()
                     this, tr("Keys"),
                     tr("Ctrl+O\tOpen a video and start a run (when none goes on)\n"
                        "Escape\tStop the run\n"
+                       "Left, Right\tShow the picture before or after (after a run or a stop)\n"
+                       "Shift+Left, Shift+Right\tShow the picture a second before or after\n"
                        "Ctrl+S\tSave the strips next to the video\n"
                        "Ctrl+E\tExport strips and CSV files\n"
                        "Ctrl+Q\tQuit"));

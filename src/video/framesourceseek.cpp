@@ -109,6 +109,47 @@ std::optional<double> keyPictureBefore(FrameSource &source, double seconds)
     return std::nullopt;
 }
 
+// Without an index of the key pictures, how far ahead of the reader's
+// picture one is read on to rather than sought: a second's step costs a
+// second's decoding either way.
+constexpr double readOnLimit = 2.0;
+
+// Whether the picture at time is reached for less by decoding on from the
+// reader's last picture than by seeking: it lies ahead, and the key picture a
+// seek would start from is not after the reader's picture (or, where the
+// index does not reach that far, it is close).
+bool readOnCheaper(FrameSource &source, double time, double tolerance)
+{
+    const double current = currentPictureTime(&source);
+    if (source.decodeOrderTimes || source.draining || source.pictureCorrupt || current < 0 ||
+        time <= current + tolerance)
+        return false;
+    const std::optional<int64_t> stamp = streamStamp(source, time - tolerance);
+    AVStream *stream = source.container->streams[source.videoStream];
+    // An index read as the file is (MPEG-TS) knows no key pictures beyond.
+    if (stamp && avformat_index_get_entry_from_timestamp(stream, *stamp, 0)) {
+        const AVIndexEntry *key =
+            avformat_index_get_entry_from_timestamp(stream, *stamp, AVSEEK_FLAG_BACKWARD);
+        if (key && key->timestamp != AV_NOPTS_VALUE)
+            return secondsOfStamp(source, key->timestamp) <= current + tolerance;
+    }
+    return time - current <= readOnLimit;
+}
+
+// Decodes on to the first picture from time on, converting only that one.
+FrameStatus readOn(FrameSource &source, double time, double tolerance)
+{
+    PictureFilter kept = std::exchange(source.pictureFilter, [time, tolerance](double pictureTime) {
+        return pictureTime >= time - tolerance;
+    });
+    FrameStatus status;
+    do
+        status = readFrame(&source);
+    while (status != FrameReady && status != EndOfStream);
+    source.pictureFilter = std::move(kept);
+    return status;
+}
+
 // From the key picture at or before from on, decodes to the first picture
 // from time on (see seekPicture); key gets the key picture's time in the
 // stream's time base.
@@ -125,15 +166,7 @@ FrameStatus seekFrom(FrameSource &source, double time, double from, double toler
     approach(source, *target, key);
 
     // Pictures before the wanted one are decoded for their references only.
-    PictureFilter kept = std::exchange(source.pictureFilter, [time, tolerance](double pictureTime) {
-        return pictureTime >= time - tolerance;
-    });
-    FrameStatus status;
-    do
-        status = readFrame(&source);
-    while (status != FrameReady && status != EndOfStream);
-    source.pictureFilter = std::move(kept);
-    return status;
+    return readOn(source, time, tolerance);
 }
 
 } // namespace
@@ -162,6 +195,13 @@ FrameStatus seekPicture(FrameSource *source, double time)
         return EndOfStream;
     const AVStream *stream = source->container->streams[source->videoStream];
     const double tolerance = timeTolerance(*stream);
+    // Stepping through pictures: the one asked for may be in the buffer
+    // already, or a few pictures on.
+    const double current = currentPictureTime(source);
+    if (current >= 0 && !source->pictureCorrupt && std::abs(current - time) <= tolerance)
+        return FrameReady;
+    if (readOnCheaper(*source, time, tolerance))
+        return readOn(*source, time, tolerance);
     // H.264 with intra refresh has recovery points for key pictures: from
     // one, the pictures are whole only once a refresh is complete. The
     // decoder shows them flagged corrupt (rather than nothing until then).

@@ -17,7 +17,11 @@ bool jumpToKeyPictureBefore(FrameSource *source, double seconds);
 // time, a time a run over the same file recorded: seeks the nearest key
 // picture at or before it, then decodes forward without converting the
 // pictures before it, so the cost depends on the distance between key
-// pictures, not on how far into the file the picture lies. FrameReady: the
+// pictures, not on how far into the file the picture lies. A picture a little
+// ahead of the source's last one (no key picture between, or within two
+// seconds where the index does not tell) is decoded on to without a seek, and
+// the last one again is left as it is: stepping forward costs a picture's
+// decoding, not a key picture's distance. FrameReady: the
 // picture is in the output buffer and currentPictureTime is its time (the
 // first picture from time on, should the file time it differently now).
 // EndOfStream: no such picture (a negative time, a failed seek or a time past

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolTip>
+#include <QWheelEvent>
 #include <QtTest>
 
 using namespace guidriver;
@@ -32,6 +33,25 @@ bool bluish(QRgb colour)
     return qBlue(colour) > qRed(colour) + 100;
 }
 
+// Turns the wheel over widget at x by delta (120 a notch).
+void turnWheel(QWidget *widget, double x, QPoint delta, Qt::KeyboardModifiers modifiers = {})
+{
+    const QPointF at(x, 10);
+    QWheelEvent wheel(at, widget->mapToGlobal(at), QPoint(), delta, Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+}
+
+// The overview's tip at x.
+QString tipAt(QWidget *widget, int x)
+{
+    QToolTip::hideText();
+    const QPoint at(x, 10);
+    QHelpEvent hover(QEvent::ToolTip, at, widget->mapToGlobal(at));
+    QApplication::sendEvent(widget, &hover);
+    return QToolTip::text();
+}
+
 } // namespace
 
 class TestOverview : public QObject
@@ -46,6 +66,7 @@ private slots:
     void keyPicturesThenEveryPicture();
     void newStartCancelsTheOldReader();
     void axisSteps();
+    void wheelZoom();
 
 private:
     FilmOverview *overview() const { return window->overview(); }
@@ -54,7 +75,7 @@ private:
 
     QTemporaryDir dir;
     QString halves; // red, then blue, a key picture every 8
-    QString green;  // every picture a key picture
+    QString green;  // every picture a key picture, 800 of them
     std::unique_ptr<MainWindow> window;
 };
 
@@ -72,7 +93,7 @@ void TestOverview::initTestCase()
     QVERIFY2(testvideo::writeVideo(halves, stream, &error), qPrintable(error));
     green = dir.filePath(QStringLiteral("green.mkv"));
     testvideo::VideoStream greens = testvideo::uniformColours({64, 48}, {0xff20c020});
-    greens.pictureCount = 400;
+    greens.pictureCount = 800;
     greens.picture = [](int) { return testvideo::uniformPicture({64, 48}, 0xff20c020); };
     QVERIFY2(testvideo::writeVideo(green, greens, &error), qPrintable(error));
 }
@@ -163,6 +184,46 @@ void TestOverview::axisSteps()
     QCOMPARE(axisTicks(0.5, 7.0, 2.0), (std::vector<double>{2.0, 4.0, 6.0}));
     QCOMPARE(formatDuration(754, true), QStringLiteral("0:12:34"));
     QCOMPARE(formatDuration(754), QStringLiteral("12:34"));
+}
+
+void TestOverview::wheelZoom()
+{
+    // More pictures than columns; the run stopped a little way in.
+    window->resize(400, 700);
+    window->startRun(green);
+    windowRun.tickTimer->stop();
+    for (int i = 0; i < 100; ++i)
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "timerDone"));
+    QTest::mouseClick(window->form()->pushButton_2, Qt::LeftButton);
+    QTRY_VERIFY(overview()->isComplete());
+    const int width = overview()->width();
+
+    // A notch keeps the time under the pointer; the part the run read is
+    // drawn from its pictures, the rest from the key pictures.
+    const double x = width * 0.3, under = overview()->timeAt(x);
+    turnWheel(overview(), x, {0, 120});
+    QVERIFY(overview()->isZoomed());
+    QVERIFY(std::abs(overview()->timeAt(x) - under) < 1e-9);
+    QVERIFY2(tipAt(overview(), 1).startsWith(QStringLiteral("Picture ")),
+             qPrintable(tipAt(overview(), 1)));
+    QVERIFY(tipAt(overview(), width - 2).startsWith(QStringLiteral("Key picture at ")));
+
+    // Shift pans later; all the way in, a column is a picture.
+    const double before = overview()->viewStart();
+    turnWheel(overview(), x, {0, -120}, Qt::ShiftModifier);
+    QVERIFY(overview()->viewStart() > before);
+    turnWheel(overview(), x, {0, 20 * 120}, Qt::ShiftModifier);
+    for (int i = 0; i < 30; ++i)
+        turnWheel(overview(), 0, {0, 120});
+    QCOMPARE(overview()->viewStart(), 0.0);
+    QVERIFY(std::abs((overview()->viewEnd() - overview()->viewStart()) / width - 0.04) < 1e-6);
+    for (int column = 10; column < 13; ++column)
+        QCOMPARE(tipAt(overview(), column), QStringLiteral("Picture %1 at 0:00:00.%2")
+                                                .arg(column + 1)
+                                                .arg(column * 40, 3, 10, QLatin1Char('0')));
+    // A double click shows the whole film again.
+    QTest::mouseDClick(overview(), Qt::LeftButton, {}, QPoint(5, 10));
+    QVERIFY(!overview()->isZoomed());
 }
 
 QTEST_MAIN(TestOverview)

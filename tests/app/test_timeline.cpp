@@ -1,6 +1,7 @@
 // The window as a timeline: opened from the command line, resized freely,
 // strips that name the picture under the pointer and show it on a click.
 #include "analysis/analysisstate.h"
+#include "app/filmoverview.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "app/stripview.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolTip>
@@ -36,6 +38,14 @@ int columnX(const QLabel *label, int index, int columns)
     return area.left() + int((index + 0.5) * area.width() / columns);
 }
 
+// What the status bar says of picture index of the test video (25 a second).
+QString shownText(int index)
+{
+    return QStringLiteral("Picture %1 at 0:00:%2.")
+        .arg(index + 1)
+        .arg(QString::number(index * 0.04, 'f', 3).rightJustified(6, u'0'));
+}
+
 } // namespace
 
 class TestTimeline : public QObject
@@ -55,6 +65,7 @@ private slots:
     void toolTipOfSqueezedStrip_data();
     void toolTipOfSqueezedStrip();
     void clickShowsPicture();
+    void keysStepThePlayhead();
     void shortcuts();
     void dialogListsFilesWithoutExtension();
 
@@ -237,16 +248,50 @@ void TestTimeline::clickShowsPicture()
         QTest::mouseClick(strip, Qt::LeftButton, {},
                           QPoint(columnX(strip, picture, pictureCount), strip->height() / 2));
         QCOMPARE(testvideo::nearestPaletteIndex(centreOf(form()->label), 64), picture);
-        QCOMPARE(form()->statusBar->currentMessage(),
-                 QStringLiteral("Picture %1 at 0:00:%2.")
-                     .arg(picture + 1)
-                     .arg(QString::number(picture * 0.04, 'f', 3).rightJustified(6, u'0')));
+        QCOMPARE(form()->statusBar->currentMessage(), shownText(picture));
     }
     // A cancelled Open leaves the strips on screen with their times.
     QVERIFY(startThroughDialog(form(), QString()));
     QTest::mouseClick(strip, Qt::LeftButton, {},
                       QPoint(columnX(strip, 13, pictureCount), strip->height() / 2));
     QCOMPARE(testvideo::nearestPaletteIndex(centreOf(form()->label), 64), 13);
+}
+
+void TestTimeline::keysStepThePlayhead()
+{
+    runToEnd(video);
+    QCOMPARE(window->strips()->playhead(), pictureCount - 1);
+    QLabel *strip = form()->moodDisplay;
+    QTest::mouseClick(strip, Qt::LeftButton, {},
+                      QPoint(columnX(strip, 0, pictureCount), strip->height() / 2));
+    // A focused button leaves the arrows to the window; the last step is clamped.
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int picture;
+    } steps[] = {{Qt::Key_Right, {}, 1},
+                 {Qt::Key_Right, Qt::ShiftModifier, 26},
+                 {Qt::Key_Right, Qt::ShiftModifier, pictureCount - 1},
+                 {Qt::Key_Left, Qt::ShiftModifier, 4},
+                 {Qt::Key_Left, {}, 3}};
+    for (const auto &step : steps) {
+        QTest::keyClick(form()->saveButton, step.key, step.modifiers);
+        QCOMPARE(testvideo::nearestPaletteIndex(centreOf(form()->label), 64), step.picture);
+        QCOMPARE(form()->statusBar->currentMessage(), shownText(step.picture));
+        // A white line over the picture's column, on the strip and the overview.
+        QCOMPARE(window->strips()->playhead(), step.picture);
+        QCOMPARE(strip->grab().toImage().pixel(columnX(strip, step.picture, pictureCount), 2),
+                 qRgb(255, 255, 255));
+        FilmOverview *overview = window->overview();
+        const double x = (overview->playhead() - overview->viewStart()) * overview->width() /
+                         (overview->viewEnd() - overview->viewStart());
+        QCOMPARE(overview->playhead(), analysisState.pictureTimes[size_t(step.picture)]);
+        QCOMPARE(overview->grab().toImage().pixel(int(x), 2), qRgb(255, 255, 255));
+    }
+    // A focused spin box keeps the arrows for its text.
+    form()->spinBox->setFocus();
+    QTest::keyClick(form()->spinBox, Qt::Key_Right);
+    QCOMPARE(window->strips()->playhead(), 3);
 }
 
 void TestTimeline::shortcuts()
