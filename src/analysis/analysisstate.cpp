@@ -28,6 +28,8 @@ void resetForNewRun(AnalysisState &state)
     state.moodHistory.clear();
     state.linearMeans.clear();
     state.grids.clear();
+    state.motion.clear();
+    state.motionTracker.reset();
 }
 
 bool isOddCount(double count)
@@ -49,8 +51,10 @@ void reserveForPictures(AnalysisState &state, int count)
     state.pictureTimes.reserve(size_t(count));
     if (state.perceptual)
         state.linearMeans.reserve(size_t(count));
-    if (state.shotGrids)
+    if (state.shotGrids) {
         state.grids.reserve(size_t(count));
+        state.motion.reserve(size_t(count));
+    }
     for (Strip *strip : {&state.strips.average, &state.strips.quadrant, &state.strips.brightness,
                          &state.strips.difference, &state.strips.mood})
         strip->reserve(count);
@@ -94,6 +98,7 @@ void recordPicture(AnalysisState &state, const QImage &frame, double time, const
     if (state.shotGrids) {
         state.grids.emplace_back();
         measureGrid(frame, state.grids.back());
+        state.motion.push_back(state.motionTracker.add(frame));
     }
 
     if (state.frameCount == 1.0)

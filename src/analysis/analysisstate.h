@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/measure.h"
+#include "analysis/motion.h"
 #include "analysis/shots.h"
 #include "analysis/strip.h"
 
@@ -49,6 +50,9 @@ struct AnalysisState {
     std::vector<std::array<double, 3>> linearMeans;
     bool shotGrids = false;
     std::vector<PictureGrid> grids;
+    // With the grids: how far each picture is the ones before it moved.
+    std::vector<PictureMotion> motion;
+    MotionTracker motionTracker;
 };
 
 // The window's state: exists before the window and outlives it.

@@ -52,6 +52,26 @@ float distance(const Normalised &a, const Normalised &b)
     return cells + levelWeight * level;
 }
 
+// How far the colours of two pictures differ wherever they are: the mean
+// difference of their cells' colours, each channel's sorted.
+float colourChange(const PictureGrid &a, const PictureGrid &b)
+{
+    float total = 0;
+    for (size_t k = 0; k < 3; ++k) {
+        std::array<uint8_t, PictureGrid::cellCount> x;
+        std::array<uint8_t, PictureGrid::cellCount> y;
+        for (size_t c = 0; c < x.size(); ++c) {
+            x[c] = a.means[c][k];
+            y[c] = b.means[c][k];
+        }
+        std::sort(x.begin(), x.end());
+        std::sort(y.begin(), y.end());
+        for (size_t c = 0; c < x.size(); ++c)
+            total += float(std::abs(int(x[c]) - int(y[c])));
+    }
+    return total / float(3 * PictureGrid::cellCount);
+}
+
 // The largest change of pictures first to last - 1; 0 for none.
 float largest(const std::vector<float> &change, int first, int last)
 {
@@ -61,7 +81,7 @@ float largest(const std::vector<float> &change, int first, int last)
 // Changes below this never cut: still shots with a little noise.
 constexpr float smallestCut = 0.08f;
 // A cut stands out from the changes of the shots on either side by this.
-constexpr float standOut = 3.0f;
+constexpr float standOut = 2.5f;
 constexpr float standOutMargin = 0.04f;
 constexpr int window = 12;
 // A picture this much closer to the one before a change than the change
@@ -69,6 +89,30 @@ constexpr int window = 12;
 constexpr float flashReturn = 0.5f;
 constexpr int flashLength = 4;
 constexpr int shortestShot = 3;
+// A change of the pictures next to a cut larger than this share of it is a
+// large one.
+constexpr float burstShare = 0.5f;
+// The least moved change (PictureMotion) across a cut, and how far it
+// stands out from the moved changes around it.
+constexpr float smallestMovedCut = 0.12f;
+constexpr float explained = 0.7f;
+constexpr float movedStandOut = 1.1f;
+// Gradual transitions: each picture changes by at least gradualStep, in all
+// from first to last by at least smallestCut, at least this long and at most
+// longestGradual pictures; moves explain less than movedShare of the change;
+// the shots either side change less than calmShare of it a picture.
+constexpr float gradualStep = 0.012f;
+constexpr int shortestGradual = 3;
+constexpr int longestGradual = 75;
+constexpr float movedShare = 0.6f;
+// Mean difference of sorted cell colours (0..255) that makes other colours.
+constexpr float otherColours = 20.0f;
+constexpr float calmShare = 0.5f;
+constexpr int calmLength = 6;
+// From first to last the pictures go at least this share of the way they
+// take, and no picture takes more than largestStep of it.
+constexpr float directness = 0.35f;
+constexpr float largestStep = 0.5f;
 // Mean level (0..255) below which a picture counts as black.
 constexpr float blackLevel = 12.0f;
 
@@ -113,16 +157,17 @@ void measureGrid(const QImage &frame, PictureGrid &grid)
     }
 }
 
-std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
+std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
+                                   const std::vector<PictureMotion> &motion)
 {
     const int n = int(grids.size());
-    std::vector<int> starts;
+    std::vector<ShotStart> starts;
     if (n == 0)
         return starts;
-    starts.push_back(0);
-    // Two numbers a picture rather than its normalised grid, which would take
-    // a long film hundreds of bytes a picture; the few candidates for a cut
-    // normalise the pictures around them again.
+    starts.push_back({0, 0});
+    // A few numbers a picture rather than its normalised grid, which would
+    // take a long film hundreds of bytes a picture; the few candidates for a
+    // cut normalise the pictures around them again.
     // change[t]: from picture t - 1 to t.
     std::vector<float> change(size_t(n), 0.0f);
     std::vector<float> level(static_cast<size_t>(n));
@@ -137,29 +182,99 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
     const auto distanceOf = [&grids](int a, int b) {
         return distance(normalised(grids[size_t(a)]), normalised(grids[size_t(b)]));
     };
+    // moved(t, k): from picture t - k to t, k = 1..3. Without motions (grids
+    // gathered elsewhere) the tests that use them are left out.
+    const bool withMotion = int(motion.size()) == n;
+    const auto moved = [&](int t, int k) {
+        return withMotion ? motion[size_t(t)].moved[size_t(k - 1)] : 0.0f;
+    };
+    // A picture unlike both neighbours, which are alike: a flash, a damaged
+    // picture. Comparisons across a cut skip it.
+    std::vector<char> isLone(size_t(n), 0);
+    for (int p = 1; p + 1 < n; ++p) {
+        const float across = withMotion ? moved(p + 1, 2) : -1.0f;
+        isLone[size_t(p)] =
+            (across >= 0 && across < flashReturn * std::min(moved(p, 1), moved(p + 1, 1))) ||
+            (std::min(change[size_t(p)], change[size_t(p + 1)]) >= smallestCut &&
+             distanceOf(p - 1, p + 1) <
+                 flashReturn * std::min(change[size_t(p)], change[size_t(p + 1)]));
+    }
+    const auto lone = [&](int p) { return p >= 0 && p < n && isLone[size_t(p)] != 0; };
+    // The least moved change from a picture before t to one from t on, within
+    // three pictures.
+    const auto crossing = [&](int t) {
+        float least = 1e9f;
+        for (int a = std::max(0, t - 3); a < t; ++a)
+            for (int b = t; b < std::min(n, a + 4); ++b)
+                if (!lone(a) && !lone(b))
+                    least = std::min(least, moved(b, b - a));
+        return least;
+    };
+    // The changes a shot makes of itself, for telling a cut from them: those
+    // into and out of a lone picture left out.
+    std::vector<float> calmChange(size_t(n), 0.0f);
+    std::vector<float> movedChange(size_t(n), 0.0f);
+    for (int t = 1; t < n; ++t) {
+        const bool skip = lone(t) || lone(t - 1);
+        calmChange[size_t(t)] = skip ? 0.0f : change[size_t(t)];
+        movedChange[size_t(t)] = skip ? 0.0f : moved(t, 1);
+    }
 
+    std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
-        // A cut to or from black is the middle of a fade, and a change that
-        // grows over pictures is no cut.
+        // A change that grows over pictures is no cut.
         if (d < smallestCut || change[size_t(t - 1)] >= d ||
-            std::min(level[size_t(t - 1)], level[size_t(t)]) < blackLevel)
+            (t + 1 < n && change[size_t(t + 1)] > d))
             continue;
         // A shot is at least a few pictures long: of two cuts closer than
         // that, the larger change stays.
-        const bool tooClose = starts.back() > 0 && t - starts.back() < shortestShot;
-        if (tooClose && d <= change[size_t(starts.back())])
+        const bool tooClose = cuts.back() > 0 && t - cuts.back() < shortestShot;
+        if (tooClose && d <= change[size_t(cuts.back())])
             continue;
         // The shot this picture is in, should it be no cut.
-        const int shotStart = tooClose ? starts[starts.size() - 2] : starts.back();
-        const float before = largest(change, std::max(shotStart + 1, t - window), t);
-        const float after = largest(change, t + 1, std::min(n, t + 1 + window));
+        const int shotStart = tooClose ? cuts[cuts.size() - 2] : cuts.back();
+        const int from = std::max(shotStart + 1, t - window);
+        const int to = std::min(n, t + 1 + window);
         // A busy shot on either side may be where a cut goes to or comes from;
         // near the end of the video, where the shot after is seen only in
         // part, both sides count.
         const bool wholeAfter = t + window < n;
-        const float activity = wholeAfter ? std::min(before, after) : std::max(before, after);
-        if (d < standOut * activity + standOutMargin)
+        const auto activity = [&](const std::vector<float> &changes, int gap) {
+            // Two cuts too close are one event (a cut beside damaged
+            // pictures): the first's change is no activity of the second.
+            const int until = tooClose ? std::min(t - gap + 1, cuts.back()) : t - gap + 1;
+            const float before = largest(changes, from, std::max(from, until));
+            const float after = largest(changes, std::min(to, t + gap), to);
+            return wholeAfter ? std::min(before, after) : std::max(before, after);
+        };
+        if (d < standOut * activity(calmChange, 2) + standOutMargin)
+            continue;
+        // Beside a cut, one neighbour may change as much (a blended picture,
+        // a flash); more is a burst of movement, as a whip pan makes.
+        // Two beside it on one side are a burst too, unless that shot is
+        // as busy all along.
+        const auto isLarge = [&](int k) {
+            return k >= 1 && k < n && change[size_t(k)] > burstShare * d;
+        };
+        const int largeBefore = int(isLarge(t - 1)) + int(isLarge(t - 2));
+        const int largeAfter = int(isLarge(t + 1)) + int(isLarge(t + 2));
+        const auto busy = [&](int a, int b) {
+            return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) > burstShare * d;
+        };
+        const bool busyBefore = busy(t - window, t - 3);
+        const bool busyAfter = busy(t + 4, t + window);
+        if ((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
+            (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter))
+            continue;
+        // No move of the pictures just before explains the ones just after.
+        const float across = crossing(t);
+        // A small moved change counts only where moving explained much of
+        // what the thumbnails saw change: pictures of flat colour all look
+        // alike to them.
+        if (withMotion &&
+            (across < movedStandOut * activity(movedChange, 2) ||
+             (across < smallestMovedCut && across < explained * motion[size_t(t)].still)))
             continue;
         // A flash: the pictures soon after it are like the one before it, or
         // the end of one: the picture after it is like those before it.
@@ -167,13 +282,79 @@ std::vector<int> detectCuts(const std::vector<PictureGrid> &grids)
         for (int k = 1; k <= flashLength && t + k < n && !flash; ++k)
             flash = distanceOf(t - 1, t + k) < flashReturn * d;
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
-            flash = distanceOf(t - k, t) < flashReturn * d;
+            flash = distanceOf(t - k, t) < flashReturn * d && !lone(t - 1);
         if (flash)
             continue;
         if (tooClose)
-            starts.back() = t;
+            cuts.back() = t;
         else
-            starts.push_back(t);
+            cuts.push_back(t);
+    }
+    cuts.push_back(n);
+
+    // Gradual transitions between the cuts: runs of pictures each changing
+    // more than gradualStep (near-black pictures joining a fade out to a fade
+    // in), between calmer stretches, that end far from where they began and
+    // go there fairly directly, with no step a large share of the way and
+    // no move that explains them.
+    for (size_t c = 0; c + 1 < cuts.size(); ++c) {
+        const int first = cuts[c];
+        const int end = cuts[c + 1];
+        if (c > 0)
+            starts.push_back({first, 0});
+        int t = first + 1;
+        while (t < end) {
+            const auto changing = [&](int p) {
+                return change[size_t(p)] >= gradualStep || level[size_t(p)] < blackLevel;
+            };
+            if (!changing(t)) {
+                ++t;
+                continue;
+            }
+            int last = t;
+            while (last + 1 < end && changing(last + 1) && last + 1 - t < longestGradual)
+                ++last;
+            const int next = last + 1;
+            const int length = next - t;
+            if (length < shortestGradual || length >= longestGradual || t - 1 <= first ||
+                next >= end) {
+                t = next;
+                continue;
+            }
+            float sum = 0;
+            float step = 0;
+            float movedSum = 0;
+            float stillSum = 0;
+            for (int p = t; p <= last; ++p) {
+                sum += change[size_t(p)];
+                step = std::max(step, change[size_t(p)]);
+                if (withMotion) {
+                    movedSum += motion[size_t(p)].moved[0];
+                    stillSum += motion[size_t(p)].still;
+                }
+            }
+            const auto meanOf = [&](int from, int to) {
+                from = std::max(from, first + 1);
+                to = std::min(to, end);
+                float total = 0;
+                for (int p = from; p < to; ++p)
+                    total += change[size_t(p)];
+                return to > from ? total / float(to - from) : 0.0f;
+            };
+            const float inside = sum / float(length);
+            const float calm = std::max(meanOf(t - calmLength, t), meanOf(next, next + calmLength));
+            const float net = distanceOf(t - 1, next);
+            // A move that explains the change (a slide, a pan, a zoom) is a
+            // transition only when it ends on other colours.
+            const bool moves = withMotion && movedSum < movedShare * stillSum;
+            const bool ends =
+                moves ? colourChange(grids[size_t(t - 1)], grids[size_t(next)]) >= otherColours
+                      : net >= directness * sum;
+            if (net >= smallestCut && ends && step <= largestStep * net &&
+                calm < calmShare * inside)
+                starts.push_back({t, length});
+            t = next;
+        }
     }
     return starts;
 }
@@ -312,12 +493,13 @@ std::vector<Shot> shotsOf(const AnalysisState &state)
     const int n = int(state.grids.size());
     const bool perceptual = state.linearMeans.size() == state.grids.size();
     std::vector<Shot> shots;
-    std::vector<int> starts = detectCuts(state.grids);
-    starts.push_back(n);
+    std::vector<ShotStart> starts = detectShots(state.grids, state.motion);
+    starts.push_back({n, 0});
     for (size_t s = 0; s + 1 < starts.size(); ++s) {
         Shot shot;
-        shot.first = starts[s];
-        shot.last = starts[s + 1] - 1;
+        shot.first = starts[s].first;
+        shot.last = starts[s + 1].first - 1;
+        shot.gradual = starts[s].gradual;
         const double count = shot.last - shot.first + 1;
         double rgb[3] = {};
         std::array<double, 3> linear{};

@@ -2,6 +2,7 @@
 // colours (its average and a palette of its dominant colours).
 #pragma once
 
+#include "analysis/motion.h"
 #include "analysis/perceptual.h"
 #include "analysis/strip.h"
 
@@ -26,12 +27,30 @@ struct PictureGrid {
 // Reads frame's grid: about 130 rows and columns of it, whatever its size.
 void measureGrid(const QImage &frame, PictureGrid &grid);
 
-// The pictures (indices into grids) that begin a shot: 0, then each picture
-// after a hard cut. A cut is a change between two pictures that stands out
-// from the changes around it (so busy, noisy or flickering shots do not cut
-// themselves) and that lasts (so a flash of a few pictures is no cut); fades
-// and dissolves change gradually and are not cuts either.
-std::vector<int> detectCuts(const std::vector<PictureGrid> &grids);
+// Where a shot begins: its first picture and, when a gradual transition
+// (a fade, dissolve, wipe or slide) leads into it, the transition's length in
+// pictures, the shot starting with the transition; 0 for a cut.
+struct ShotStart {
+    int first = 0;
+    int gradual = 0;
+    bool operator==(const ShotStart &other) const
+    {
+        return first == other.first && gradual == other.gradual;
+    }
+};
+
+// The shots of pictures with these grids and motions (one each): the first
+// at picture 0, then each after a hard cut or a gradual transition.
+//
+// A cut is a change between two pictures that stands out from the changes
+// around it (so busy, noisy or flickering shots do not cut themselves), that
+// lasts (so a flash of a few pictures is no cut) and that no picture of the
+// three before explains when moved or zoomed, even skipping one picture (so
+// a pan, zoom, shake, blur or passing object is no cut). A gradual transition
+// is a run of pictures changing steadily, beyond any move, from one calm
+// shot into another.
+std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
+                                   const std::vector<PictureMotion> &motion);
 
 struct PaletteColour {
     QRgb colour = 0;
@@ -51,6 +70,7 @@ struct AnalysisState;
 struct Shot {
     int first = 0;
     int last = 0;
+    int gradual = 0; // see ShotStart
     QColor average;
     LabColour lab;
     std::vector<PaletteColour> palette;

@@ -97,7 +97,8 @@ void OverviewRun::work()
     last.end = result.end;
     for (size_t s = 1; s < result.shots.size(); ++s) {
         const size_t first = size_t(result.shots[s].first);
-        if (first < result.times.size())
+        // Marks for hard cuts only; a gradual transition has no one picture.
+        if (first < result.times.size() && result.shots[s].gradual == 0)
             last.cuts.push_back(result.times[first]);
     }
     // The file is closed by the time the last batch arrives.

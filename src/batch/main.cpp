@@ -108,7 +108,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption shotsOption(
         QStringLiteral("shots"),
         QStringLiteral("Also find the shots and write VIDEO-shots.csv: one row per shot with its "
-                       "pictures, times, average colour and palette."));
+                       "pictures, times, average colour, palette and transition."));
     const QCommandLineOption outputOption(
         {QStringLiteral("o"), QStringLiteral("output-dir")},
         QStringLiteral("Write into DIR, named after each video's file name."),

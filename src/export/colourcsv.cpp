@@ -92,7 +92,8 @@ QByteArray shotsCsv(const std::vector<Shot> &shots, const std::vector<double> &t
     for (int k = 1; k <= 5; ++k)
         for (const char *field : {"_red", "_green", "_blue", "_share"})
             csv += ",colour" + QByteArray::number(k) + field;
-    csv += '\n';
+    // Last, so the columns before keep their places.
+    csv += ",transition\n";
     for (size_t s = 0; s < shots.size(); ++s) {
         const Shot &shot = shots[s];
         csv += QByteArray::number(qulonglong(s + 1)) + ',' + QByteArray::number(shot.first + 1) +
@@ -109,7 +110,13 @@ QByteArray shotsCsv(const std::vector<Shot> &shots, const std::vector<double> &t
                 csv += ",,,,";
             }
         }
-        csv += '\n';
+        // How the shot begins; the first shot begins the video.
+        if (s == 0)
+            csv += ",\n";
+        else if (shot.gradual > 0)
+            csv += ",gradual " + QByteArray::number(shot.gradual) + '\n';
+        else
+            csv += ",cut\n";
     }
     return csv;
 }

@@ -69,14 +69,79 @@ QImage dissolved(const QImage &from, const QImage &to, double t)
     return picture;
 }
 
-// The cuts in pictures first + 1 .. last: the changes within that stretch.
-std::vector<int> cutsWithin(const std::vector<int> &cuts, int first, int last)
+// Pictures recorded as a run with shots does: grids and motions.
+struct ShotRecorder {
+    AnalysisState state;
+    ShotRecorder() { state.shotGrids = true; }
+    void add(const QImage &picture) { recordPicture(state, picture); }
+    int count() const { return int(state.grids.size()); }
+    std::vector<ShotStart> starts() const { return detectShots(state.grids, state.motion); }
+    std::vector<int> cuts() const
+    {
+        std::vector<int> cuts;
+        for (const ShotStart &start : starts())
+            if (start.gradual == 0)
+                cuts.push_back(start.first);
+        return cuts;
+    }
+};
+
+// A large still scene of its own colours (shapes at random of hues near
+// scene's), which a camera looks at a part of.
+QImage scenePicture(int scene, QSize size)
 {
-    std::vector<int> within;
-    for (int cut : cuts)
-        if (cut > first && cut <= last)
-            within.push_back(cut);
-    return within;
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(QColor::fromHsv(scene * 71 % 360, 90, 60 + scene * 23 % 90));
+    QPainter painter(&picture);
+    QRandomGenerator random(quint32(scene) + 7);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 160; ++i) {
+        painter.setBrush(QColor::fromHsv((scene * 71 + random.bounded(60)) % 360,
+                                         80 + random.bounded(170), 40 + random.bounded(215)));
+        const QRect shape(random.bounded(size.width()), random.bounded(size.height()),
+                          10 + random.bounded(70), 10 + random.bounded(50));
+        if (i % 2)
+            painter.drawEllipse(shape);
+        else
+            painter.drawRect(shape);
+    }
+    return picture;
+}
+
+// What a camera of size view sees of scene: centred at centre, magnified by
+// zoom, blurred along a move over the pictures from blurFrom to centre,
+// with a little noise.
+QImage cameraView(const QImage &scene, QPointF centre, double zoom, QPointF blurFrom, quint32 seed,
+                  QSize view)
+{
+    constexpr int steps = 4;
+    std::vector<int> sums(size_t(view.width() * view.height() * 3), 0);
+    for (int s = 0; s < steps; ++s) {
+        const QPointF at = blurFrom + (centre - blurFrom) * (s + 1.0) / steps;
+        const QSizeF seen = QSizeF(view) / zoom;
+        const QImage part =
+            scene.copy(QRectF(at - QPointF(seen.width(), seen.height()) / 2, seen).toRect())
+                .scaled(view, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        for (int y = 0; y < view.height(); ++y)
+            for (int x = 0; x < view.width(); ++x) {
+                const QRgb c = part.pixel(x, y);
+                int *sum = &sums[size_t((y * view.width() + x) * 3)];
+                sum[0] += qRed(c);
+                sum[1] += qGreen(c);
+                sum[2] += qBlue(c);
+            }
+    }
+    QImage picture(view, QImage::Format_RGB32);
+    QRandomGenerator noise(seed);
+    for (int y = 0; y < view.height(); ++y)
+        for (int x = 0; x < view.width(); ++x) {
+            const int *sum = &sums[size_t((y * view.width() + x) * 3)];
+            const auto channel = [&](int v) {
+                return std::clamp(v / steps + int(noise.bounded(13)) - 6, 0, 255);
+            };
+            picture.setPixel(x, y, qRgb(channel(sum[0]), channel(sum[1]), channel(sum[2])));
+        }
+    return picture;
 }
 
 } // namespace
@@ -90,6 +155,7 @@ private slots:
     void labOfKnownColours();
     void meanIsTakenInLinearLight();
     void cutsAtTheKnownPictures();
+    void movesAreNoCutsAndTransitionsAreGradual();
     void paletteOfTwoColoursIsDeterministic();
 };
 
@@ -142,15 +208,12 @@ void TestShots::cutsAtTheKnownPictures()
     // into an eighth over a second, and a cut leads to a ninth.
     const QList<int> lengths = {30, 40, 25, 35, 30};
     constexpr int second = 25;
-    std::vector<PictureGrid> grids;
+    ShotRecorder shots;
     std::vector<int> expected;
-    const auto add = [&grids](const QImage &picture) {
-        grids.emplace_back();
-        measureGrid(picture, grids.back());
-    };
-    const auto seed = [&grids] { return quint32(grids.size()); };
+    const auto add = [&shots](const QImage &picture) { shots.add(picture); };
+    const auto seed = [&shots] { return quint32(shots.count()); };
     for (int shot = 0; shot < lengths.size(); ++shot) {
-        expected.push_back(int(grids.size()));
+        expected.push_back(shots.count());
         for (int i = 0; i < lengths[shot]; ++i) {
             QImage picture = shotPicture(shot == 2 ? 0 : shot, i, shot == 1, seed());
             if (shot == 2)
@@ -161,32 +224,98 @@ void TestShots::cutsAtTheKnownPictures()
         }
     }
 
-    expected.push_back(int(grids.size()));
+    expected.push_back(shots.count());
     for (int i = 0; i < 10; ++i)
         add(shotPicture(5, i, false, seed()));
-    const int fadeFirst = int(grids.size());
+    const int fadeFirst = shots.count();
     for (int i = 0; i < second; ++i)
         add(faded(shotPicture(5, 10 + i, false, seed()), double(second - 1 - i) / second));
     for (int i = 0; i < second; ++i)
         add(faded(shotPicture(6, i, false, seed()), double(i + 1) / second));
-    const int fadeLast = int(grids.size()) - 1;
+    const int fadeLast = shots.count() - 1;
     for (int i = second; i < second + 10; ++i)
         add(shotPicture(6, i, false, seed()));
-    const int dissolveFirst = int(grids.size());
+    const int dissolveFirst = shots.count();
     for (int i = 0; i < second; ++i)
         add(dissolved(shotPicture(6, second + 10 + i, false, seed()),
                       shotPicture(7, i, false, seed() + 1000), double(i + 1) / (second + 1)));
-    const int dissolveLast = int(grids.size()) - 1;
+    const int dissolveLast = shots.count() - 1;
     for (int i = second; i < second + 10; ++i)
         add(shotPicture(7, i, false, seed()));
-    expected.push_back(int(grids.size()));
+    expected.push_back(shots.count());
     for (int i = 0; i < 30; ++i)
         add(shotPicture(8, i, false, seed()));
 
-    const std::vector<int> cuts = detectCuts(grids);
-    QCOMPARE(cutsWithin(cuts, fadeFirst - 1, fadeLast + 1), std::vector<int>());
-    QCOMPARE(cutsWithin(cuts, dissolveFirst - 1, dissolveLast + 1), std::vector<int>());
-    QCOMPARE(cuts, expected);
+    // The fades and the dissolve are no cuts, but begin shots of their own.
+    QCOMPARE(shots.cuts(), expected);
+    for (const ShotStart &start : shots.starts())
+        if (start.gradual > 0)
+            QVERIFY((start.first >= fadeFirst - 1 && start.first <= fadeLast) ||
+                    (start.first >= dissolveFirst - 1 && start.first <= dissolveLast));
+}
+
+void TestShots::movesAreNoCutsAndTransitionsAreGradual()
+{
+    // A camera over still scenes: a whip pan across two widths in four
+    // blurred pictures, a cut, a zoom to twice the size in six, a slide of
+    // twelve pictures into another scene, a cut, and a dissolve of fifteen.
+    const QSize view(192, 108);
+    std::vector<QImage> scenes;
+    for (int scene = 0; scene < 5; ++scene)
+        scenes.push_back(scenePicture(scene, view * 3));
+    const QPointF left(view.width() * 0.6, view.height() * 1.5);
+    const QPointF right = left + QPointF(view.width() * 1.8, 0);
+    ShotRecorder shots;
+    const auto seen = [&](int scene, QPointF at, double zoom = 1.0, QPointF from = {}) {
+        return cameraView(scenes[size_t(scene)], at, zoom, from.isNull() ? at : from,
+                          quint32(shots.count()), view);
+    };
+    for (int i = 0; i < 20; ++i)
+        shots.add(seen(0, left));
+    for (int i = 1; i <= 4; ++i)
+        shots.add(seen(0, left + (right - left) * i / 4, 1.0, left + (right - left) * (i - 1) / 4));
+    for (int i = 0; i < 20; ++i)
+        shots.add(seen(0, right));
+    const int cut1 = shots.count();
+    const QPointF middle(view.width() * 1.5, view.height() * 1.5);
+    for (int i = 0; i < 15; ++i)
+        shots.add(seen(1, middle));
+    for (int i = 1; i <= 6; ++i)
+        shots.add(seen(1, middle, 1.0 + i / 6.0));
+    for (int i = 0; i < 15; ++i)
+        shots.add(seen(1, middle, 2.0));
+    const int slide = shots.count();
+    for (int i = 1; i <= 12; ++i) {
+        QImage picture = seen(1, middle, 2.0);
+        const int offset = view.width() * i / 12;
+        QPainter painter(&picture);
+        painter.drawImage(-offset, 0, picture.copy());
+        painter.drawImage(view.width() - offset, 0, seen(2, middle));
+        painter.end();
+        shots.add(picture);
+    }
+    for (int i = 0; i < 20; ++i)
+        shots.add(seen(2, middle));
+    const int cut2 = shots.count();
+    for (int i = 0; i < 20; ++i)
+        shots.add(seen(3, middle + QPointF(i, 0)));
+    const int dissolve = shots.count();
+    for (int i = 1; i <= 15; ++i)
+        shots.add(dissolved(seen(3, middle + QPointF(20, 0)), seen(4, middle), i / 16.0));
+    for (int i = 0; i < 20; ++i)
+        shots.add(seen(4, middle));
+
+    QCOMPARE(shots.cuts(), std::vector<int>({0, cut1, cut2}));
+    std::vector<ShotStart> gradual;
+    for (const ShotStart &start : shots.starts())
+        if (start.gradual > 0)
+            gradual.push_back(start);
+    QCOMPARE(gradual.size(), size_t(2));
+    // Each found within a picture or two of where it is.
+    QVERIFY2(std::abs(gradual[0].first - slide) <= 2 && std::abs(gradual[0].gradual - 12) <= 3,
+             qPrintable(QStringLiteral("%1 %2").arg(gradual[0].first).arg(gradual[0].gradual)));
+    QVERIFY2(std::abs(gradual[1].first - dissolve) <= 2 && std::abs(gradual[1].gradual - 15) <= 3,
+             qPrintable(QStringLiteral("%1 %2").arg(gradual[1].first).arg(gradual[1].gradual)));
 }
 
 void TestShots::paletteOfTwoColoursIsDeterministic()

@@ -433,6 +433,7 @@ void TestBatch::shotsOfThreeFlatShots()
     const QList<QByteArray> rows = contentsOf(film + shotsSuffix()).trimmed().split('\n');
     QCOMPARE(rows.size(), 4);
     QVERIFY(rows[0].startsWith("shot,first,last,start,end,red,green,blue,L,a,b,colour1_red"));
+    QVERIFY(rows[0].endsWith(",colour5_share,transition"));
     const QImage shots = readBack(film + stripSuffix(StripKind::Shots));
     const QImage palette = readBack(film + stripSuffix(StripKind::Palette));
     for (int s = 0; s < 3; ++s) {
@@ -450,6 +451,7 @@ void TestBatch::shotsOfThreeFlatShots()
                      rows[s + 1].constData());
         }
         QCOMPARE(fields[14], QByteArray("1.0000")); // one colour, all of the shot
+        QCOMPARE(fields.last(), s == 0 ? QByteArray() : QByteArray("cut"));
     }
 }
 
