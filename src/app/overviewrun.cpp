@@ -1,6 +1,7 @@
 #include "app/overviewrun.h"
 
 #include "analysis/analysisstate.h"
+#include "analysis/keycuts.h"
 #include "analysis/videorun.h"
 
 #include <QElapsedTimer>
@@ -101,6 +102,12 @@ void OverviewRun::work()
         if (first < result.times.size() && result.shots[s].gradual == 0)
             last.cuts.push_back(result.times[first]);
     }
+    // Key pictures seconds apart all differ: where the encoder placed one
+    // tells more.
+    const std::vector<double> early = earlyKeyPictures(result.times);
+    last.cuts.insert(last.cuts.end(), early.begin(), early.end());
+    std::sort(last.cuts.begin(), last.cuts.end());
+    last.cuts.erase(std::unique(last.cuts.begin(), last.cuts.end()), last.cuts.end());
     // The file is closed by the time the last batch arrives.
     run.reset();
     deliver(std::move(last));

@@ -1,6 +1,7 @@
 // Perceptual colour and shots: L*a*b* against values computed by hand, and
 // cuts, flicker and palettes on pictures made here.
 #include "analysis/analysisstate.h"
+#include "analysis/keycuts.h"
 #include "analysis/perceptual.h"
 #include "analysis/shots.h"
 
@@ -156,6 +157,7 @@ private slots:
     void meanIsTakenInLinearLight();
     void cutsAtTheKnownPictures();
     void movesAreNoCutsAndTransitionsAreGradual();
+    void keyPicturesPlacedEarlyAreCuts();
     void paletteOfTwoColoursIsDeterministic();
 };
 
@@ -335,6 +337,16 @@ void TestShots::paletteOfTwoColoursIsDeterministic()
     QCOMPARE(again.size(), palette.size());
     for (size_t i = 0; i < again.size(); ++i)
         QVERIFY(again[i].colour == palette[i].colour && again[i].share == palette[i].share);
+}
+
+void TestShots::keyPicturesPlacedEarlyAreCuts()
+{
+    // Every 10 s, a picture late once, and two placed at changes of scene.
+    QCOMPARE(earlyKeyPictures({0, 10, 13.5, 23.5, 33.46, 36, 46, 56}),
+             (std::vector<double>{13.5, 36}));
+    // A fixed group of pictures, and a long gap seen once, tell no interval.
+    QVERIFY(earlyKeyPictures({0, 0.5, 1, 1.5, 2, 2.5}).empty());
+    QVERIFY(earlyKeyPictures({0, 2, 3, 13, 15, 16.5}).empty());
 }
 
 QTEST_GUILESS_MAIN(TestShots)
