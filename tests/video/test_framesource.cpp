@@ -614,6 +614,10 @@ private slots:
         QTest::newRow("mpeg4, no B-frames, mp4") << "p.mp4" << int(Codec::Mpeg4) << 0;
         QTest::newRow("h264, 3 B-frames, mp4") << "b.mp4" << int(Codec::H264) << 3;
         QTest::newRow("mjpeg, avi") << "j.avi" << int(Codec::Mjpeg) << 0;
+        // No timestamps at all, and in AVI none for the last pictures the
+        // decoder gives: each is placed after the one before.
+        QTest::newRow("h264, 3 B-frames, raw stream") << "b.h264" << int(Codec::H264) << 3;
+        QTest::newRow("mpeg4, 2 B-frames, raw stream") << "b.m4v" << int(Codec::Mpeg4) << 2;
     }
     void deliversEveryDelayedPictureInOrder()
     {
