@@ -45,11 +45,13 @@ FrameStatus readPicture(FrameSource *source)
     return status;
 }
 
-FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why)
+FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why,
+                             bool exactColours)
 {
     std::string reason;
     FrameSourcePtr source =
-        openFrameSource(fileNameBytes(path).constData(), {.maxPixels = maxPixels}, &reason);
+        openFrameSource(fileNameBytes(path).constData(),
+                        {.maxPixels = maxPixels, .exactColours = exactColours}, &reason);
     if (!source && why)
         *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
     return source;

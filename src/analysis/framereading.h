@@ -29,6 +29,7 @@ void gatherRowSums(FrameSource *source, RowSums &sums, const QRect &crop = QRect
 FrameStatus readPicture(FrameSource *source);
 
 // Opens path (a file name as the user sees it) as RGB32 at the stream's own
-// size; on failure *why (when given) gets the reason as a sentence.
+// size, with exact colours when asked (FrameSourceOptions::exactColours); on
+// failure *why (when given) gets the reason as a sentence.
 FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels = defaultMaxPixels,
-                             QString *why = nullptr);
+                             QString *why = nullptr, bool exactColours = false);

@@ -47,6 +47,11 @@ struct FrameSourceOptions {
     int pixelFormat = rgb32PixelFormat(); // an AVPixelFormat code
     // Streams whose pictures have more pixels are refused (at least 1).
     int64_t maxPixels = defaultMaxPixels;
+    // Exact colours: YUV pictures converted with accurate rounding and full
+    // chroma interpolation (what a float conversion with the stream's matrix
+    // and range gives), and untagged ones of HD size read as BT.709, as
+    // players do. Slower; the default keeps the fast conversion and BT.601.
+    bool exactColours = false;
 };
 
 // Opens path (in the file system's encoding) on its first video stream.

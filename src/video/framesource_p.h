@@ -45,6 +45,7 @@ struct FrameSource {
     bool draining = false; // the container is exhausted and the decoder was flushed
     bool ended = false;    // the decoder gave its last picture, and was released
     int64_t maxPixels = defaultMaxPixels;
+    bool exactColours = false; // see FrameSourceOptions
     // When the current open or read is given up: FFmpeg's interrupt callback
     // asks, so that nothing waits forever.
     std::chrono::steady_clock::time_point deadline;
