@@ -45,12 +45,14 @@ FrameStatus readPicture(FrameSource *source)
     return status;
 }
 
-FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why, int glanceWidth)
+FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why,
+                             bool exactColours, int glanceWidth)
 {
     std::string reason;
-    FrameSourcePtr source =
-        openFrameSource(fileNameBytes(path).constData(),
-                        {.maxPixels = maxPixels, .glanceWidth = glanceWidth}, &reason);
+    FrameSourcePtr source = openFrameSource(
+        fileNameBytes(path).constData(),
+        {.maxPixels = maxPixels, .glanceWidth = glanceWidth, .exactColours = exactColours},
+        &reason);
     if (!source && why)
         *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
     return source;

@@ -29,7 +29,9 @@ void gatherRowSums(FrameSource *source, RowSums &sums, const QRect &crop = QRect
 FrameStatus readPicture(FrameSource *source);
 
 // Opens path (a file name as the user sees it) as RGB32 at the stream's own
-// size (see FrameSourceOptions::glanceWidth for a quick look); on failure
-// *why (when given) gets the reason as a sentence.
+// size, with exact colours when asked (FrameSourceOptions::exactColours) or
+// as a quick look (FrameSourceOptions::glanceWidth); on failure *why (when
+// given) gets the reason as a sentence.
 FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels = defaultMaxPixels,
-                             QString *why = nullptr, int glanceWidth = 0);
+                             QString *why = nullptr, bool exactColours = false,
+                             int glanceWidth = 0);

@@ -19,9 +19,9 @@ constexpr int cropSamples = 32;
 // activeArea) of key pictures sampled across the whole video, found by
 // jumping, or of every key picture where jumping fails; the whole picture
 // when they are all black. Null when the video cannot be read.
-QRect activeCrop(const QString &path, int64_t maxPixels, QString *why)
+QRect activeCrop(const QString &path, int64_t maxPixels, bool exactColours, QString *why)
 {
-    FrameSourcePtr source = openRgbSource(path, maxPixels, why);
+    FrameSourcePtr source = openRgbSource(path, maxPixels, why, exactColours);
     if (!source)
         return {};
     const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));
@@ -40,7 +40,7 @@ QRect activeCrop(const QString &path, int64_t maxPixels, QString *why)
     }
     if (seen == 0) {
         // No jumping: every key picture from the start.
-        source = openRgbSource(path, maxPixels, why);
+        source = openRgbSource(path, maxPixels, why, exactColours);
         if (!source)
             return {};
         setKeyPicturesOnly(source.get(), true);
@@ -153,13 +153,14 @@ std::unique_ptr<VideoRun> VideoRun::open(const QString &path, const RunOptions &
         *refused = false;
     QRect crop;
     if (options.crop.mode == Crop::Auto) {
-        crop = activeCrop(path, options.maxPixels, why);
+        crop = activeCrop(path, options.maxPixels, options.exactColours, why);
         if (crop.isNull())
             return nullptr;
     }
     // A crop is given in the picture's own pixels.
-    FrameSourcePtr source = openRgbSource(
-        path, options.maxPixels, why, options.crop.mode == Crop::None ? options.glanceWidth : 0);
+    FrameSourcePtr source =
+        openRgbSource(path, options.maxPixels, why, options.exactColours,
+                      options.crop.mode == Crop::None ? options.glanceWidth : 0);
     if (!source)
         return nullptr;
     const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));

@@ -62,6 +62,7 @@ struct RunOptions {
     Sampling sampling;
     Crop crop;
     int64_t maxPixels = defaultMaxPixels; // larger pictures are refused
+    bool exactColours = false;            // see FrameSourceOptions::exactColours
     int framesHeight = 0;                 // rows of the squeezed-pictures strip; 0: none
     bool perceptual = false;              // linear means, for L*a*b*
     bool shotGrids = false;               // grids, for the shots

@@ -77,8 +77,10 @@ bool windowRunHolds(const QString &video, const OutputChoice &choice)
         QFileInfo(windowRun.videoPath).absoluteFilePath() != QFileInfo(video).absoluteFilePath() ||
         videoStamp(video) != windowRun.stamp)
         return false;
+    // The window converts its pictures the default way.
     if (choice.layout.poster() || choice.colours || choice.shots ||
-        choice.sampling.mode != Sampling::All || choice.crop.mode != Crop::None)
+        choice.sampling.mode != Sampling::All || choice.crop.mode != Crop::None ||
+        choice.colour != ColourConversion::Default)
         return false;
     return std::all_of(choice.kinds.begin(), choice.kinds.end(), [](StripKind kind) {
         return kind == StripKind::Average || kind == StripKind::Quadrant ||
@@ -180,6 +182,11 @@ void ExportDialog::buildForm(const QString &videoPath)
     cropRow->addWidget(m_rectangle);
     form->addRow(tr("Crop:"), cropRow);
 
+    // In ColourConversion's order.
+    m_colour = comboBox(QStringLiteral("colourBox"),
+                        {tr("Default (fast)"), tr("Exact (accurate rounding, slower)")}, this);
+    form->addRow(tr("Colours:"), m_colour);
+
     m_csv = new QCheckBox(tr("Colours of every picture (-colours.csv)"), this);
     m_csv->setObjectName(QStringLiteral("csvBox"));
     m_shotsCsv = new QCheckBox(tr("Shots (-shots.csv)"), this);
@@ -226,8 +233,8 @@ void ExportDialog::buildForm(const QString &videoPath)
     layout->addWidget(m_timeLeft);
     layout->addWidget(m_buttons);
 
-    m_settings = {m_video, chooseVideo, m_size,       m_format, m_sampling,  m_crop,
-                  m_csv,   m_shotsCsv,  chooseFolder, m_folder, exportButton};
+    m_settings = {m_video, chooseVideo, m_size,       m_format, m_sampling,   m_crop,
+                  m_csv,   m_shotsCsv,  chooseFolder, m_folder, exportButton, m_colour};
     for (QCheckBox *box : m_strips)
         m_settings << box;
 }
@@ -282,6 +289,7 @@ std::optional<OutputChoice> ExportDialog::choice(QString *why) const
         return fail(tr("The crop \"%1\" is not a rectangle W:H:X:Y.").arg(crop));
     choice.colours = m_csv->isChecked();
     choice.shots = m_shotsCsv->isChecked();
+    choice.colour = static_cast<ColourConversion>(m_colour->currentIndex());
     return choice;
 }
 

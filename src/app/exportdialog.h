@@ -68,6 +68,7 @@ private:
     QLineEdit *m_seconds;
     QComboBox *m_crop;
     QLineEdit *m_rectangle;
+    QComboBox *m_colour;
     QCheckBox *m_csv;
     QCheckBox *m_shotsCsv;
     QLineEdit *m_folder;

@@ -17,6 +17,7 @@ VideoOutcome processVideo(const QString &videoPath, const BatchOptions &options,
     QElapsedTimer clock;
     clock.start();
     VideoOutcome outcome;
+    outcome.colour = colourConversionText(options.output.colour);
     const auto done = [&outcome, &clock] {
         outcome.seconds = clock.nsecsElapsed() / 1e9;
         return outcome;

@@ -176,10 +176,16 @@ int main(int argc, char *argv[])
                        "filter takes it (default none). The rectangle used is shown and written "
                        "to VIDEO-crop.txt."),
         QStringLiteral("CROP"), QStringLiteral("none"));
+    const QCommandLineOption colourOption(
+        QStringLiteral("colour"),
+        QStringLiteral("How pictures become RGB: default (fast, as the window shows them) or exact "
+                       "(accurate rounding and full chroma interpolation, untagged HD video read "
+                       "as BT.709; slower)."),
+        QStringLiteral("CONVERSION"), QStringLiteral("default"));
     parser.addOptions({stripsOption, csvOption, shotsOption, outputOption, jobsOption, quietOption,
                        widthOption, heightOption, formatOption, sampleOption, maxPixelsOption,
-                       cropOption, fromOption, fromNulOption, shardOption, skipOption, reportOption,
-                       compareOption});
+                       cropOption, colourOption, fromOption, fromNulOption, shardOption, skipOption,
+                       reportOption, compareOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -244,6 +250,11 @@ int main(int argc, char *argv[])
     else
         return failUsage(QStringLiteral("Unknown crop \"%1\": none, auto or W:H:X:Y.")
                              .arg(parser.value(cropOption)));
+    if (const auto colour = parseColourConversion(parser.value(colourOption)))
+        output.colour = *colour;
+    else
+        return failUsage(QStringLiteral("Unknown colour conversion \"%1\": default or exact.")
+                             .arg(parser.value(colourOption)));
     bool jobsValid = false;
     const int jobs = parser.value(jobsOption).toInt(&jobsValid);
     if (!jobsValid || jobs < 1)

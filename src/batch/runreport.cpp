@@ -74,6 +74,7 @@ QByteArray reportLine(const QString &path, const VideoOutcome &outcome)
         {QStringLiteral("pictures"), qint64(outcome.pictures)},
         {QStringLiteral("seconds"), std::round(outcome.seconds * 1000) / 1000},
         {QStringLiteral("outputs"), QJsonArray::fromStringList(outcome.outputs)},
+        {QStringLiteral("colour"), outcome.colour},
     };
     if (outcome.status == VideoOutcome::Failed)
         line.insert(QStringLiteral("error"), outcome.error);

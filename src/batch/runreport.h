@@ -13,17 +13,19 @@
 // What became of one video.
 struct VideoOutcome {
     enum Status { Written, Skipped, Failed } status = Failed;
-    int64_t pictures = 0; // measured
-    double seconds = 0;   // wall-clock time spent on it
-    QStringList outputs;  // files it has (written, or found up to date)
-    QString error;        // Failed: why
+    int64_t pictures = 0;                       // measured
+    double seconds = 0;                         // wall-clock time spent on it
+    QStringList outputs;                        // files it has (written, or found up to date)
+    QString error;                              // Failed: why
+    QString colour = QStringLiteral("default"); // the conversion that made the files
     // Failed as the crop asked for lies outside its pictures, or the sampling
     // is finer than its pictures.
     bool usageError = false;
 };
 
 // {"path": ..., "status": "written", "pictures": ..., "seconds": ...,
-// "outputs": [...]} and "error" when failed, on one line with its newline.
+// "outputs": [...], "colour": "default"} and "error" when failed, on one line
+// with its newline.
 QByteArray reportLine(const QString &path, const VideoOutcome &outcome);
 
 class RunReport

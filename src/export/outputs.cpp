@@ -37,11 +37,16 @@ constexpr int recordVersion = 1;
 
 QJsonObject recordSettings(const OutputChoice &choice)
 {
-    return {{QStringLiteral("sampling"), samplingText(choice.sampling)},
-            {QStringLiteral("crop"), cropSetting(choice.crop)},
-            {QStringLiteral("width"), choice.layout.width},
-            {QStringLiteral("height"), choice.layout.height},
-            {QStringLiteral("format"), choice.layout.format}};
+    QJsonObject settings{{QStringLiteral("sampling"), samplingText(choice.sampling)},
+                         {QStringLiteral("crop"), cropSetting(choice.crop)},
+                         {QStringLiteral("width"), choice.layout.width},
+                         {QStringLiteral("height"), choice.layout.height},
+                         {QStringLiteral("format"), choice.layout.format}};
+    // Only when not the default: records written before the choice existed
+    // (and default ones) stay as they were, and mean the default.
+    if (choice.colour != ColourConversion::Default)
+        settings.insert(QStringLiteral("colour"), colourConversionText(choice.colour));
+    return settings;
 }
 
 QJsonObject recordVideo(const VideoStamp &video)
@@ -126,11 +131,26 @@ QString recordSuffix()
     return QStringLiteral(".reelmeter.json");
 }
 
+QString colourConversionText(ColourConversion conversion)
+{
+    return conversion == ColourConversion::Exact ? QStringLiteral("exact")
+                                                 : QStringLiteral("default");
+}
+
+std::optional<ColourConversion> parseColourConversion(const QString &text)
+{
+    for (ColourConversion conversion : {ColourConversion::Default, ColourConversion::Exact})
+        if (text == colourConversionText(conversion))
+            return conversion;
+    return std::nullopt;
+}
+
 RunOptions runOptionsFor(const OutputChoice &choice)
 {
     RunOptions run;
     run.sampling = choice.sampling;
     run.crop = choice.crop;
+    run.exactColours = choice.colour == ColourConversion::Exact;
     const StripLayout &layout = choice.layout;
     if (choice.kinds.contains(StripKind::Frames))
         run.framesHeight = layout.rows(StripKind::Frames);

@@ -14,6 +14,13 @@
 #include <cstdint>
 #include <optional>
 
+// How pictures become RGB: Default is the fast conversion the window uses;
+// Exact rounds accurately (see FrameSourceOptions::exactColours).
+enum class ColourConversion { Default, Exact };
+// "default" and "exact", as --colour takes them.
+QString colourConversionText(ColourConversion conversion);
+std::optional<ColourConversion> parseColourConversion(const QString &text);
+
 // Which files are asked for, and the run settings that shape them.
 struct OutputChoice {
     QList<StripKind> kinds = savedStripKinds();
@@ -23,6 +30,7 @@ struct OutputChoice {
     Sampling sampling;
     Crop crop;           // any but None also writes -crop.txt, "crop=W:H:X:Y"
     bool record = false; // .reelmeter.json: what the files were made from
+    ColourConversion colour = ColourConversion::Default;
 };
 
 // The run options that gather what choice writes (its sampling and crop,

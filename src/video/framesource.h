@@ -53,6 +53,11 @@ struct FrameSourceOptions {
     // filter, which changes a picture's colours by far less than a level on
     // average.
     int glanceWidth = 0;
+    // Exact colours: YUV pictures converted with accurate rounding and full
+    // chroma interpolation (what a float conversion with the stream's matrix
+    // and range gives), and untagged ones of HD size read as BT.709, as
+    // players do. Slower; the default keeps the fast conversion and BT.601.
+    bool exactColours = false;
 };
 
 // Opens path (in the file system's encoding) on its first video stream.

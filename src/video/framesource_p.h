@@ -46,6 +46,7 @@ struct FrameSource {
     bool draining = false; // the container is exhausted and the decoder was flushed
     bool ended = false;    // the decoder gave its last picture, and was released
     int64_t maxPixels = defaultMaxPixels;
+    bool exactColours = false; // see FrameSourceOptions
     // When the current open or read is given up: FFmpeg's interrupt callback
     // asks, so that nothing waits forever.
     std::chrono::steady_clock::time_point deadline;
@@ -59,6 +60,7 @@ struct FrameSource {
     std::vector<int64_t> pendingTimes;
     bool decodeOrderTimes = false;
     int64_t lastTime = AV_NOPTS_VALUE; // of the last decoded picture, delivered or not
+    int64_t lastDuration = 0;          // of the same picture; 0 when unknown
     // Pictures stored turned (a display matrix) are scaled into storedPicture,
     // stored way round, which the first scaler allocates, and turned from
     // there into the output.
@@ -82,9 +84,11 @@ bool convertPicture(FrameSource &source, const AVFrame *picture);
 // time for the picture it will give.
 int sendPacket(FrameSource &source, const AVPacket *packet);
 // The time of a picture the decoder just gave, in the stream's time base:
-// its own, or in a container of decoding times the earliest time noted; one
-// picture interval after the last picture when it has none or would not come
-// after it. Called once for every picture the decoder gives.
+// its own, or in a container of decoding times the earliest time noted; the
+// last picture's time plus its duration (else one picture interval) when it
+// has none or would not come after it, and the start of the file when the
+// first picture has none. Never AV_NOPTS_VALUE. Called once for every picture
+// the decoder gives.
 int64_t takePictureTime(FrameSource &source, const AVFrame &picture);
 // After the decoder was flushed: the times noted belong to no picture.
 void forgetPictureTimes(FrameSource &source);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -97,6 +98,15 @@ int64_t pictureInterval(const AVStream &stream, const AVFrame &picture)
     if (rate.num > 0)
         return std::clamp<int64_t>(av_rescale_q(1, av_inv_q(rate), stream.time_base), 1, INT_MAX);
     return std::clamp<int64_t>(picture.pkt_duration, 1, INT_MAX);
+}
+
+// Where the file starts, in the stream's time base: a first picture without
+// a time is placed there.
+int64_t fileStartTimestamp(const FrameSource &source)
+{
+    const double ticks =
+        fileStart(source) / av_q2d(source.container->streams[source.videoStream]->time_base);
+    return std::isfinite(ticks) && std::abs(ticks) < 1e18 ? std::llround(ticks) : 0;
 }
 
 // time + step, but no further than the largest time.
@@ -229,9 +239,17 @@ int64_t takePictureTime(FrameSource &source, const AVFrame &picture)
         pending.pop_back();
     }
     int64_t time = source.decodeOrderTimes ? earliest : picture.best_effort_timestamp;
-    if (source.lastTime != AV_NOPTS_VALUE && (time == AV_NOPTS_VALUE || time <= source.lastTime))
-        time = stepped(source.lastTime, pictureInterval(stream, picture));
+    if (source.lastTime != AV_NOPTS_VALUE && (time == AV_NOPTS_VALUE || time <= source.lastTime)) {
+        // A last picture drained from the decoder often has none (AVI).
+        const int64_t step = source.lastDuration > 0
+                                 ? std::min<int64_t>(source.lastDuration, INT_MAX)
+                                 : pictureInterval(stream, picture);
+        time = stepped(source.lastTime, step);
+    } else if (time == AV_NOPTS_VALUE) {
+        time = fileStartTimestamp(source);
+    }
     source.lastTime = time;
+    source.lastDuration = picture.pkt_duration;
     return time;
 }
 
@@ -239,4 +257,5 @@ void forgetPictureTimes(FrameSource &source)
 {
     source.pendingTimes.clear();
     source.lastTime = AV_NOPTS_VALUE;
+    source.lastDuration = 0;
 }

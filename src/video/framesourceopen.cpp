@@ -330,6 +330,7 @@ FrameSourcePtr openFrameSource(const char *path, const FrameSourceOptions &optio
     FrameSourcePtr source(std::make_unique<FrameSource>().release());
     source->outputFormat = options.pixelFormat;
     source->maxPixels = std::max<int64_t>(options.maxPixels, 1);
+    source->exactColours = options.exactColours;
 
     std::string reason = openContainer(*source, url, false);
     // The first look ends after 5 seconds of any stream: a video that starts

@@ -153,15 +153,20 @@ void TestExportDialog::exportAfterTheWindowsRun_data()
 {
     QTest::addColumn<QStringList>("strips");
     QTest::addColumn<bool>("fromWindow");
-    QTest::addRow("strips the window drew") << QStringList{"average", "brightness", "mood"} << true;
+    QTest::addColumn<bool>("exact"); // colours
+    QTest::addRow("strips the window drew")
+        << QStringList{"average", "brightness", "mood"} << true << false;
     // The window's first difference is against the previous video's last picture.
-    QTest::addRow("with the difference") << QStringList{"average", "difference"} << false;
+    QTest::addRow("with the difference") << QStringList{"average", "difference"} << false << false;
+    // The window converts the default way.
+    QTest::addRow("exact colours") << QStringList{"average", "mood"} << false << true;
 }
 
 void TestExportDialog::exportAfterTheWindowsRun()
 {
     QFETCH(QStringList, strips);
     QFETCH(bool, fromWindow);
+    QFETCH(bool, exact);
     QVERIFY(startThroughDialog(window->form(), video));
     QTRY_COMPARE_WITH_TIMEOUT(window->form()->pushButton_2->text(),
                               QStringLiteral("Start Analysis"), 60000);
@@ -177,13 +182,15 @@ void TestExportDialog::exportAfterTheWindowsRun()
     dialog->findChild<QComboBox *>(QStringLiteral("sizeBox"))->setCurrentIndex(3);
     dialog->findChild<QLineEdit *>(QStringLiteral("widthEdit"))->clear();
     dialog->findChild<QLineEdit *>(QStringLiteral("heightEdit"))->clear();
+    dialog->findChild<QComboBox *>(QStringLiteral("colourBox"))->setCurrentIndex(exact ? 1 : 0);
     QTest::keyClick(dialog, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
     QCOMPARE(window->form()->statusBar->currentMessage().contains(QStringLiteral("window's run")),
              fromWindow);
     sameAsBatch(suffixes << QStringLiteral(".reelmeter.json"),
                 {QStringLiteral("--strips"), strips.join(QLatin1Char(',')),
-                 QStringLiteral("--format"), QStringLiteral("png")});
+                 QStringLiteral("--format"), QStringLiteral("png"), QStringLiteral("--colour"),
+                 exact ? QStringLiteral("exact") : QStringLiteral("default")});
 }
 
 void TestExportDialog::cancelledOrClosedExportWritesNothing()

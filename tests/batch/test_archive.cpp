@@ -387,6 +387,8 @@ void TestArchive::outputsAreUpToDateOnlyWhenNothingChanged_data()
                                   << false;
     QTest::addRow("other sampling")
         << QString() << QStringList{QStringLiteral("--sample=0.5")} << false;
+    QTest::addRow("exact colours")
+        << QString() << QStringList{QStringLiteral("--colour=exact")} << false;
     QTest::addRow("video touched") << QStringLiteral("touch") << QStringList() << false;
     QTest::addRow("record from elsewhere") << QStringLiteral("record") << QStringList() << false;
 }

@@ -869,6 +869,8 @@ void TestBatch::usageErrors_data()
     QTest::addRow("pixel limit not a number")
         << QStringList{QStringLiteral("--max-pixels=8k"), input};
     QTest::addRow("unknown option") << QStringList{QStringLiteral("--fast"), input};
+    QTest::addRow("unknown colour conversion")
+        << QStringList{QStringLiteral("--colour=vivid"), input};
     QTest::addRow("unknown crop") << QStringList{QStringLiteral("--crop=bars"), input};
     QTest::addRow("crop of three numbers") << QStringList{QStringLiteral("--crop=40:30:2"), input};
     QTest::addRow("crop of no width") << QStringList{QStringLiteral("--crop=0:30:2:2"), input};

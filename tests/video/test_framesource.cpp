@@ -614,6 +614,10 @@ private slots:
         QTest::newRow("mpeg4, no B-frames, mp4") << "p.mp4" << int(Codec::Mpeg4) << 0;
         QTest::newRow("h264, 3 B-frames, mp4") << "b.mp4" << int(Codec::H264) << 3;
         QTest::newRow("mjpeg, avi") << "j.avi" << int(Codec::Mjpeg) << 0;
+        // No timestamps at all, and in AVI none for the last pictures the
+        // decoder gives: each is placed after the one before.
+        QTest::newRow("h264, 3 B-frames, raw stream") << "b.h264" << int(Codec::H264) << 3;
+        QTest::newRow("mpeg4, 2 B-frames, raw stream") << "b.m4v" << int(Codec::Mpeg4) << 2;
     }
     void deliversEveryDelayedPictureInOrder()
     {
@@ -810,6 +814,65 @@ private slots:
                                     .arg(i)
                                     .arg(got, 8, 16)
                                     .arg(expected, 8, 16)));
+        }
+    }
+
+    void exactColoursMatchAFloatConversion_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("matrix"); // the stream's tag
+        QTest::newRow("BT.709, limited range") << QSize(64, 48) << "bt709";
+        // Players read untagged HD video as BT.709; so do exact colours.
+        QTest::newRow("untagged HD") << QSize(1280, 720) << "unknown";
+    }
+    void exactColoursMatchAFloatConversion()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QString, matrix);
+        // Saturated, dark and light colours, where rounding shows most.
+        const QList<QRgb> colours = {0xff20c040, 0xffd02060, 0xff3050e0,
+                                     0xff9baa04, 0xff101418, 0xffe8e0d0};
+        const QString rgb = dir.filePath(QStringLiteral("exact-%1.mkv").arg(matrix));
+        QVERIFY(writeVideo(rgb, uniformColours(size, colours)));
+        const QString yuv = dir.filePath(QStringLiteral("exact-%1-yuv.mkv").arg(matrix));
+        QString failed = runFfmpeg({"-i", rgb, "-vf",
+                                    "scale=out_color_matrix=bt709:out_range=tv:flags=accurate_rnd",
+                                    "-pix_fmt", "yuv420p", "-colorspace", matrix, "-color_range",
+                                    "tv", "-c:v", "ffv1", yuv});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        const QString planes = dir.filePath(QStringLiteral("exact-%1.yuv").arg(matrix));
+        failed = runFfmpeg({"-i", yuv, "-f", "rawvideo", planes});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QFile file(planes);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray samples = file.readAll();
+        const qsizetype lumaBytes = qsizetype(size.width()) * size.height();
+        QCOMPARE(samples.size(), lumaBytes * 3 / 2 * colours.size());
+
+        FrameSourcePtr source = openFrameSource(QFile::encodeName(yuv), {.exactColours = true});
+        QVERIFY(source);
+        const Reading reading = readAll(source.get());
+        QCOMPARE(reading.pictures.size(), colours.size());
+        for (int i = 0; i < colours.size(); ++i) {
+            // Every pixel holds the same samples: the exact colour is their
+            // BT.709 limited-range conversion, in floating point.
+            const char *picture = samples.constData() + i * lumaBytes * 3 / 2;
+            const double y = (quint8(picture[0]) - 16) / 219.0;
+            const double cb = (quint8(picture[lumaBytes]) - 128) / 224.0;
+            const double cr = (quint8(picture[lumaBytes * 5 / 4]) - 128) / 224.0;
+            const double exact[3] = {y + 1.5748 * cr, y - 0.187324 * cb - 0.468124 * cr,
+                                     y + 1.8556 * cb};
+            const QColor average = measurePixels(reading.pictures[i], nullptr).average;
+            const int got[3] = {average.red(), average.green(), average.blue()};
+            for (int c = 0; c < 3; ++c) {
+                const double expected = std::clamp(exact[c] * 255, 0.0, 255.0);
+                QVERIFY2(qAbs(got[c] - expected) <= 0.5,
+                         qPrintable(QStringLiteral("picture %1, channel %2: %3, exact %4")
+                                        .arg(i)
+                                        .arg(c)
+                                        .arg(got[c])
+                                        .arg(expected)));
+            }
         }
     }
 
