@@ -267,7 +267,7 @@ py::dict infoOf(const VideoInfo &video, const QRect &crop)
     info["duration"] = video.duration >= 0 ? py::object(py::float_(video.duration)) : py::none();
     info["frame_rate"] = video.frameRate > 0 ? py::object(py::float_(video.frameRate)) : py::none();
     info["codec"] = video.codec;
-    info["transfer"] = video.transfer;
+    info["transfer"] = video.transfer.empty() ? py::object(py::none()) : py::str(video.transfer);
     info["hdr"] = video.hdr;
     info["rotation"] = video.rotation;
     info["crop"] =

@@ -49,7 +49,7 @@ def assert_table(table, path):
 
 
 def test_tables_and_strips_equal_the_batch_files(film, tmp_path):
-    base = batch(film, tmp_path, "--csv", "--shots", "--strips", "average,quadrant,palette",
+    base = batch(film, tmp_path, "--csv", "--shots", "--strips", "average,quadrant,frames,palette",
                  "--format", "png")
     run = reelmeter.analyse(film, shots=True)
     arrays = run.pictures_arrays()
@@ -58,7 +58,7 @@ def test_tables_and_strips_equal_the_batch_files(film, tmp_path):
     assert_table(run.shots, f"{base}-shots.csv")
     assert len(run.shots) >= 2  # the cut
     for kind, suffix in (("average", "average"), ("quadrant", "averageQuad"),
-                         ("palette", "palette")):
+                         ("frames", "frames"), ("palette", "palette")):
         written = matplotlib.image.imread(f"{base}-{suffix}Display.png")
         strip = run.strip(kind)
         assert strip.dtype == numpy.uint8 and strip.shape == written.shape[:2] + (3,)
@@ -66,6 +66,11 @@ def test_tables_and_strips_equal_the_batch_files(film, tmp_path):
     info = run.info
     assert (info["width"], info["height"], info["codec"], info["rotation"]) == (160, 90, "h264", 0)
     assert info["frame_rate"] == 25 and abs(info["duration"] - 4) < 0.1 and not info["hdr"]
+    turned = tmp_path / "turned.mov"
+    subprocess.run(["ffmpeg", "-v", "error", "-i", str(film), "-c", "copy",
+                    "-metadata:s:v:0", "rotate=90", str(turned)], check=True)
+    info = reelmeter.analyse(turned, sample="key").info
+    assert (info["width"], info["height"], info["rotation"]) == (90, 160, 90)
 
 
 def test_posters_and_sampling_equal_the_batch_files(film, tmp_path):
