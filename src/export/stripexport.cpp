@@ -103,13 +103,12 @@ bool writeImageFile(QImage image, const QString &fileName, const QString &format
     return writeImageAtomically(image, fileName, name.constData(), jpeg ? 95 : -1, why);
 }
 
-bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
-                const StripLayout &layout, QString *why)
+QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout, QString *why)
 {
     const auto fail = [why](const QString &reason) {
         if (why)
             *why = reason;
-        return false;
+        return QImage();
     };
     const bool poster = layout.poster();
     const qsizetype columns = layout.width > 0 ? layout.width : strip.width();
@@ -124,7 +123,14 @@ bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
     }
     if (image.isNull())
         return fail(QStringLiteral("There is not enough memory for the strip."));
-    return writeImageFile(image, fileName, layout.format, why);
+    return image;
+}
+
+bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
+                const StripLayout &layout, QString *why)
+{
+    const QImage image = stripImage(strip, kind, layout, why);
+    return !image.isNull() && writeImageFile(image, fileName, layout.format, why);
 }
 
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,

@@ -52,6 +52,12 @@ int defaultHeight(StripKind kind);
 bool writeImageFile(QImage image, const QString &fileName, const QString &format,
                     QString *why = nullptr);
 
+// The picture writeStrip writes of strip, of kind, as layout says (its
+// format aside); null with the reason in why, also for a strip too large to
+// draw. A view of the strip's pixels when it is not a poster.
+QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout,
+                  QString *why = nullptr);
+
 // Writes strip, of kind, to fileName as layout says, as writeImageFile does;
 // false with the reason in why (also for a strip too large to draw).
 bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
