@@ -60,8 +60,8 @@ py::handle cancelledError;
 }
 
 // A CSV table (the batch tool's, unquoted) as named NumPy columns: a column
-// of whole numbers throughout as int64, any other as float64 with NaN for an
-// empty field, as pandas reads the file.
+// of whole numbers throughout as int64, other numbers as float64 with NaN for
+// an empty field, as pandas reads the file, and words as strings.
 py::dict parseTable(const QByteArray &csv)
 {
     const QList<QByteArray> lines = csv.split('\n');
@@ -81,10 +81,25 @@ py::dict parseTable(const QByteArray &csv)
     for (size_t c = 0; c < fields.size(); ++c) {
         const auto &column = fields[c];
         bool whole = true;
-        for (QByteArrayView field : column)
+        bool number = true;
+        for (QByteArrayView field : column) {
             whole = whole && !field.isEmpty() && !field.contains('.');
+            double value = 0;
+            const auto [end, error] =
+                std::from_chars(field.data(), field.data() + field.size(), value);
+            number = number && (field.isEmpty() ||
+                                (error == std::errc() && end == field.data() + field.size()));
+        }
         const py::str name(names[qsizetype(c)].toStdString());
-        if (whole) {
+        if (!number) {
+            // Words ("cut", "gradual 12"): strings, None where empty.
+            py::list values;
+            for (QByteArrayView field : column)
+                values.append(field.isEmpty()
+                                  ? py::object(py::none())
+                                  : py::object(py::str(field.toByteArray().toStdString())));
+            table[name] = py::module_::import("numpy").attr("array")(values, "object");
+        } else if (whole) {
             py::array_t<int64_t> values(py::ssize_t(column.size()));
             auto out = values.mutable_unchecked<1>();
             for (size_t r = 0; r < column.size(); ++r)

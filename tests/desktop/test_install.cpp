@@ -81,6 +81,9 @@ void TestInstall::installsExactlyTheExpectedFiles()
 {
     QStringList expected = {QStringLiteral("bin/reelmeter"), QStringLiteral("bin/reelmeter-batch"),
                             entryPath, iconPath};
+#ifdef REELMETER_PYTHON_MODULE
+    expected << QStringLiteral(REELMETER_PYTHON_MODULE);
+#endif
     expected.sort();
 
     QStringList found;
