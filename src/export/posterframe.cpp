@@ -118,8 +118,10 @@ QImage framedPoster(const QImage &strip, const PictureSpan &span, int columns, b
         const int labelWidth = metrics.horizontalAdvance(label);
         // Centred on its tick, kept inside the poster; one that would touch
         // the label before it is left out.
+        if (labelWidth > width)
+            continue;
         const int left = std::clamp(mark.column - labelWidth / 2, 0, width - labelWidth);
-        if (left < labelsEnd + gap / 2 || labelWidth > width)
+        if (left < labelsEnd + gap / 2)
             continue;
         painter.drawText(QRect(left, axisTop + tickLength + 1, labelWidth, metrics.height()),
                          Qt::AlignLeft | Qt::AlignTop, label);

@@ -380,9 +380,10 @@ void TestBatch::axisAndTitleAroundPosters()
                             QStringLiteral("300"), QStringLiteral("--format"),
                             QStringLiteral("png"), QStringLiteral("--report"), QStringLiteral("-"),
                             QStringLiteral("--skip-existing"), QStringLiteral("-o"),
-                            work.filePath(options.join('_'))} +
+                            work.filePath("out" + options.join('_'))} +
                 options + QStringList{file});
-        const QString base = work.filePath(options.join('_') + '/' + QFileInfo(file).fileName());
+        const QString base =
+            work.filePath("out" + options.join('_') + '/' + QFileInfo(file).fileName());
         return std::pair(contentsOf(base + stripSuffix(StripKind::Average, "png")),
                          result.output.contains(QStringLiteral("\"skipped\"")));
     };
@@ -403,7 +404,7 @@ void TestBatch::axisAndTitleAroundPosters()
             poster(tagged, {QStringLiteral("--title"), QStringLiteral("tagged.mkv")}).first);
     // A record of another title or axis does not vouch for these files.
     QVERIFY(poster(video, {QStringLiteral("--axis")}).second);
-    const QString axisDir = work.filePath(QStringLiteral("--axis"));
+    const QString axisDir = work.filePath(QStringLiteral("out--axis"));
     const auto retitled =
         run({QStringLiteral("-q"), QStringLiteral("--strips"), QStringLiteral("average"),
              QStringLiteral("--width"), QStringLiteral("300"), QStringLiteral("--format"),
