@@ -290,6 +290,7 @@ RunResult VideoRun::finish()
 {
     RunResult result;
     result.crop = m_crop;
+    result.title = QString::fromStdString(streamTitle(m_source.get()));
     const std::vector<double> &times = m_state.pictureTimes;
     if (times.empty())
         return result;

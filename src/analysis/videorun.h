@@ -85,6 +85,7 @@ struct RunResult {
     double end = 0;          // where the last picture ends
     std::vector<Shot> shots; // with shot grids only
     QRect crop;              // the rectangle measured; null: the whole picture
+    QString title;           // the file's title tag; empty: none
 };
 
 class VideoRun

@@ -78,7 +78,7 @@ bool windowRunHolds(const QString &video, const OutputChoice &choice)
         videoStamp(video) != windowRun.stamp)
         return false;
     // The window converts its pictures the default way.
-    if (choice.layout.poster() || choice.colours || choice.shots ||
+    if (choice.layout.poster() || choice.layout.framed() || choice.colours || choice.shots ||
         choice.sampling.mode != Sampling::All || choice.crop.mode != Crop::None ||
         choice.colour != ColourConversion::Default)
         return false;
@@ -159,6 +159,13 @@ void ExportDialog::buildForm(const QString &videoPath)
     m_format = comboBox(QStringLiteral("formatBox"), {tr("PNG"), tr("JPEG"), tr("BMP")}, this);
     form->addRow(tr("Format:"), m_format);
 
+    m_axis = new QCheckBox(tr("Time axis under each strip"), this);
+    m_axis->setObjectName(QStringLiteral("axisBox"));
+    form->addRow(tr("Axis:"), m_axis);
+    m_title =
+        lineEdit(QStringLiteral("titleEdit"), tr("none; auto: the video's title or name"), this);
+    form->addRow(tr("Title:"), m_title);
+
     m_sampling =
         comboBox(QStringLiteral("samplingBox"),
                  {tr("Every picture"), tr("Key pictures"), tr("One every N seconds")}, this);
@@ -233,8 +240,9 @@ void ExportDialog::buildForm(const QString &videoPath)
     layout->addWidget(m_timeLeft);
     layout->addWidget(m_buttons);
 
-    m_settings = {m_video, chooseVideo, m_size,       m_format, m_sampling,   m_crop,
-                  m_csv,   m_shotsCsv,  chooseFolder, m_folder, exportButton, m_colour};
+    m_settings = {m_video,      chooseVideo, m_size,       m_format, m_axis,
+                  m_title,      m_sampling,  m_crop,       m_csv,    m_shotsCsv,
+                  chooseFolder, m_folder,    exportButton, m_colour};
     for (QCheckBox *box : m_strips)
         m_settings << box;
 }
@@ -268,9 +276,11 @@ std::optional<OutputChoice> ExportDialog::choice(QString *why) const
                             .arg(name)
                             .arg(largestStripSide));
     }
+    choice.layout.format = QString::fromLatin1(formats[m_format->currentIndex()]);
     if (const auto oversized = oversizedStrip(choice.kinds, choice.layout))
         return fail(*oversized);
-    choice.layout.format = QString::fromLatin1(formats[m_format->currentIndex()]);
+    choice.layout.axis = m_axis->isChecked();
+    choice.layout.title = m_title->text();
     const QString sampling = m_sampling->currentIndex() == 0   ? QStringLiteral("all")
                              : m_sampling->currentIndex() == 1 ? QStringLiteral("key")
                                                                : m_seconds->text().trimmed();

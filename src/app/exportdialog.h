@@ -64,6 +64,8 @@ private:
     QLineEdit *m_width;
     QLineEdit *m_height;
     QComboBox *m_format;
+    QCheckBox *m_axis;
+    QLineEdit *m_title;
     QComboBox *m_sampling;
     QLineEdit *m_seconds;
     QComboBox *m_crop;

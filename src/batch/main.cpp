@@ -41,13 +41,18 @@ int failFile(const QString &file, const QString &reason)
     return 1;
 }
 
-// Only a comparison draws text, and text needs a QGuiApplication; it gets
-// the offscreen platform, so no display is needed either way.
-bool drawsComparison(int argc, char *argv[])
+// Only a comparison, an axis and a title draw text, and text needs a
+// QGuiApplication; it gets the offscreen platform, so no display is needed
+// either way.
+bool drawsText(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--compare") == 0 || qstrncmp(argv[i], "--compare=", 10) == 0)
-            return true;
+        for (const char *option : {"--compare", "--axis", "--title"}) {
+            const size_t length = qstrlen(option);
+            if (qstrncmp(argv[i], option, length) == 0 &&
+                (argv[i][length] == '\0' || argv[i][length] == '='))
+                return true;
+        }
     }
     return false;
 }
@@ -78,7 +83,7 @@ int main(int argc, char *argv[])
         }
     }
     const std::unique_ptr<QCoreApplication> application =
-        displayFreeApplication(argc, argv, drawsComparison(argc, argv));
+        displayFreeApplication(argc, argv, drawsText(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("reelmeter-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(REELMETER_VERSION));
 
@@ -182,10 +187,18 @@ int main(int argc, char *argv[])
                        "(accurate rounding and full chroma interpolation, untagged HD video read "
                        "as BT.709; slower)."),
         QStringLiteral("CONVERSION"), QStringLiteral("default"));
-    parser.addOptions({stripsOption, csvOption, shotsOption, outputOption, jobsOption, quietOption,
-                       widthOption, heightOption, formatOption, sampleOption, maxPixelsOption,
-                       cropOption, colourOption, fromOption, fromNulOption, shardOption, skipOption,
-                       reportOption, compareOption});
+    const QCommandLineOption axisOption(
+        QStringLiteral("axis"), QStringLiteral("Draw a time axis (h:mm:ss) under each strip."));
+    const QCommandLineOption titleOption(
+        QStringLiteral("title"),
+        QStringLiteral("Draw TEXT above each strip; auto: the video's title tag, else its file "
+                       "name."),
+        QStringLiteral("TEXT"));
+    parser.addOptions({stripsOption,    csvOption,   shotsOption,  outputOption,  jobsOption,
+                       quietOption,     widthOption, heightOption, formatOption,  sampleOption,
+                       maxPixelsOption, cropOption,  colourOption, fromOption,    fromNulOption,
+                       shardOption,     skipOption,  reportOption, compareOption, axisOption,
+                       titleOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -231,13 +244,15 @@ int main(int argc, char *argv[])
                                  .arg(option->names().constFirst())
                                  .arg(largestStripSide));
     }
-    if (const auto oversized = oversizedStrip(output.kinds, output.layout))
-        return failUsage(*oversized);
     output.layout.format = parser.value(formatOption);
     if (!QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg")}.contains(
             output.layout.format))
         return failUsage(
             QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(output.layout.format));
+    if (const auto oversized = oversizedStrip(output.kinds, output.layout))
+        return failUsage(*oversized);
+    output.layout.axis = parser.isSet(axisOption);
+    output.layout.title = parser.value(titleOption);
     if (const auto sampling = parseSampling(parser.value(sampleOption)))
         output.sampling = *sampling;
     else

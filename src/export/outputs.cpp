@@ -4,6 +4,7 @@
 #include "export/colourcsv.h"
 #include "export/filename.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -46,6 +47,11 @@ QJsonObject recordSettings(const OutputChoice &choice)
     // (and default ones) stay as they were, and mean the default.
     if (choice.colour != ColourConversion::Default)
         settings.insert(QStringLiteral("colour"), colourConversionText(choice.colour));
+    // Only when set, so that records of plain strips stay as they were.
+    if (choice.layout.axis)
+        settings.insert(QStringLiteral("axis"), true);
+    if (!choice.layout.title.isEmpty())
+        settings.insert(QStringLiteral("title"), choice.layout.title);
     return settings;
 }
 
@@ -58,17 +64,27 @@ QJsonObject recordVideo(const VideoStamp &video)
                                              .arg(video.nanoseconds, 9, 10, QLatin1Char('0'))}};
 }
 
+// --title auto: the file's title tag, else the video's file name (the base
+// is named after it).
+QString autoTitle(const QString &tag, const QString &base)
+{
+    return tag.isEmpty() ? QFileInfo(base).fileName() : tag;
+}
+
 // The table itself, for one choice.
 QList<OutputFile> outputFiles(const OutputChoice &choice)
 {
     QList<OutputFile> files;
     for (StripKind kind : choice.kinds) {
+        const QString suffix = stripSuffix(kind, choice.layout.format);
         files << OutputFile{
-            stripSuffix(kind, choice.layout.format),
-            [kind, &choice](const QString &name, const Finished &run, QString *why) {
+            suffix,
+            [kind, suffix, &choice](const QString &name, const Finished &run, QString *why) {
                 const Strip &strip = stripOf(run.state.strips, kind);
                 StripLayout layout = choice.layout;
                 layout.span = {run.result.times, run.result.end};
+                if (layout.title == QLatin1String("auto"))
+                    layout.title = autoTitle(run.result.title, name.chopped(suffix.size()));
                 return strip.width() == 0 || writeStrip(strip, kind, name, layout, why);
             }};
     }

@@ -1,6 +1,7 @@
 #include "export/stripexport.h"
 
 #include "export/atomicfile.h"
+#include "export/posterframe.h"
 
 #include <algorithm>
 #include <new>
@@ -21,6 +22,12 @@ bool writeImageAtomically(const QImage &image, const QString &fileName, const ch
     return writeFileAtomically(
         fileName, [&](QIODevice &file) { return image.save(&file, format, quality); },
         QStringLiteral("The picture could not be encoded."), why);
+}
+
+// "JPEG", "PNG", "BMP": the format as its users call it.
+QString formatName(const QString &format)
+{
+    return format == QLatin1String("jpg") ? QStringLiteral("JPEG") : format.toUpper();
 }
 
 } // namespace
@@ -113,13 +120,26 @@ QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout,
     const bool poster = layout.poster();
     const qsizetype columns = layout.width > 0 ? layout.width : strip.width();
     const qsizetype rows = poster ? layout.rows(kind) : strip.height();
-    if (strip.overflowed() || columns * rows > Strip::largestPixels)
+    const qsizetype frame = (layout.axis ? axisRows(int(columns)) : 0) +
+                            (layout.title.isEmpty() ? 0 : titleRows(int(columns)));
+    if (strip.overflowed() || columns * (rows + frame) > Strip::largestPixels)
         return fail(
             QStringLiteral("The strip would be larger than %1 pixels.").arg(Strip::largestPixels));
+    if (const auto tooWide = tooWideFor(layout.format, columns))
+        return fail(*tooWide);
+    if (rows + frame > largestSideOf(layout.format))
+        return fail(QStringLiteral("The strip would be %1 pixels high, more than the %2 format "
+                                   "holds (%3).")
+                        .arg(rows + frame)
+                        .arg(formatName(layout.format))
+                        .arg(largestSideOf(layout.format)));
     QImage image;
     try {
         image = poster ? posterImage(strip, layout.span, layout.width, int(rows)) : strip.view();
+        if (!image.isNull() && layout.framed())
+            image = framedPoster(image, layout.span, layout.width, layout.axis, layout.title);
     } catch (const std::bad_alloc &) {
+        image = QImage();
     }
     if (image.isNull())
         return fail(QStringLiteral("There is not enough memory for the strip."));
@@ -177,10 +197,36 @@ QString stripName(StripKind kind)
     return QString();
 }
 
+int largestSideOf(const QString &format)
+{
+    // libjpeg's JPEG_MAX_DIMENSION; PNG and BMP hold more than the tool draws.
+    return format == QLatin1String("jpg") ? 65500 : largestStripSide;
+}
+
+std::optional<QString> tooWideFor(const QString &format, int64_t columns, bool estimated)
+{
+    const int largest = largestSideOf(format);
+    if (columns <= largest)
+        return std::nullopt;
+    return QStringLiteral("The strips would be %1%2 pixels wide, more than the %3 format holds "
+                          "(%4); a width of %4 or less (--width %4) fits.")
+        .arg(estimated ? QStringLiteral("about ") : QString())
+        .arg(columns)
+        .arg(formatName(format))
+        .arg(largest);
+}
+
 std::optional<QString> oversizedStrip(const QList<StripKind> &kinds, const StripLayout &layout)
 {
+    if (layout.height > largestSideOf(layout.format))
+        return QStringLiteral("A height of %1 is more than the %2 format holds (%3).")
+            .arg(layout.height)
+            .arg(formatName(layout.format))
+            .arg(largestSideOf(layout.format));
     if (layout.width <= 0)
         return std::nullopt;
+    if (const auto tooWide = tooWideFor(layout.format, layout.width))
+        return tooWide;
     for (StripKind kind : kinds) {
         if (int64_t(layout.width) * layout.rows(kind) > largestStripPixels)
             return QStringLiteral("The %1 strip of %2 x %3 pixels is larger than the limit of "

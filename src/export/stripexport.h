@@ -36,12 +36,18 @@ struct StripLayout {
     QString format = QStringLiteral("bmp"); // bmp, png (lossless) or jpg (quality 95)
     int width = 0;                          // columns; 0: one per picture
     int height = 0;                         // rows; 0: each kind's own (defaultHeight)
-    PictureSpan span;                       // the pictures' times, when a size is set
+    PictureSpan span;                       // the pictures' times, for a poster or an axis
+    bool axis = false;                      // a time axis under each strip
+    // Above each strip when not empty. "auto" is a setting: the writer puts
+    // the video's title tag, else its file name, in its place (see outputs).
+    QString title;
 
     // Rows of kind's strip: height, or the kind's own when none is set.
     int rows(StripKind kind) const;
     // A size is set: the strips are laid out as posters (see posterImage).
     bool poster() const { return width > 0 || height > 0; }
+    // A title or an axis is drawn around the strips (see framedPoster).
+    bool framed() const { return axis || !title.isEmpty(); }
 };
 
 // Rows of a strip kind in a poster without a height of its own.
@@ -79,7 +85,13 @@ QString stripName(StripKind kind);
 // The largest strips the tool draws: a side of 2^20 and 2^28 pixels (1 GiB).
 constexpr int largestStripSide = 1 << 20;
 constexpr int64_t largestStripPixels = Strip::largestPixels;
+// The longest side layout's format holds: JPEG (libjpeg) stops at 65,500.
+int largestSideOf(const QString &format);
 // Says which of kinds would make a strip larger than largestStripPixels
-// ("The average strip of W x H pixels is larger than..."); nothing when all
-// fit or the width is one column per picture.
+// ("The average strip of W x H pixels is larger than...") or a side longer
+// than the format holds; nothing when all fit or the width is one column per
+// picture.
 std::optional<QString> oversizedStrip(const QList<StripKind> &kinds, const StripLayout &layout);
+// Why a strip columns wide (about so many, when estimated) cannot be written
+// in format, with a width that fits; nothing when it can.
+std::optional<QString> tooWideFor(const QString &format, int64_t columns, bool estimated = false);

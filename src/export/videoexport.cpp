@@ -3,6 +3,28 @@
 #include <algorithm>
 #include <memory>
 
+namespace {
+
+// One column per picture: the pictures the container announces, so that
+// strips the format cannot hold are refused before the film is read.
+std::optional<QString> tooWideAhead(const OutputChoice &choice, const FrameSource *source)
+{
+    if (choice.layout.width > 0 || choice.kinds.isEmpty())
+        return std::nullopt;
+    double columns = -1;
+    if (choice.sampling.mode == Sampling::All)
+        columns = double(estimatedPictureCount(source));
+    else if (choice.sampling.mode == Sampling::Every && streamDuration(source) > 0)
+        columns = streamDuration(source) / choice.sampling.seconds;
+    // Only an estimate (key pictures are not counted at all): one near the
+    // limit is left to the check when the strips are written.
+    if (columns <= largestSideOf(choice.layout.format) * 1.05)
+        return std::nullopt;
+    return tooWideFor(choice.layout.format, int64_t(columns), true);
+}
+
+} // namespace
+
 VideoExport exportVideo(const QString &videoPath, const QString &base, const OutputChoice &choice,
                         int64_t maxPixels, const std::function<bool(const ReadProgress &)> &told)
 {
@@ -20,6 +42,11 @@ VideoExport exportVideo(const QString &videoPath, const QString &base, const Out
         VideoRun::open(videoPath, run, analysis, &outcome.error, &refused);
     if (!video) {
         outcome.status = refused ? VideoExport::Refused : VideoExport::Unread;
+        return outcome;
+    }
+    if (const auto tooWide = tooWideAhead(choice, video->source())) {
+        outcome.status = VideoExport::Refused;
+        outcome.error = *tooWide;
         return outcome;
     }
     bool stopped = false;

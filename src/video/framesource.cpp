@@ -124,6 +124,19 @@ int64_t estimatedPictureCount(const FrameSource *source)
     return count < double(INT64_MAX / 2) ? int64_t(count) : -1;
 }
 
+std::string streamTitle(const FrameSource *source)
+{
+    // The file's own tag first (Matroska and MP4 keep it there), else the
+    // video stream's.
+    for (AVDictionary *tags :
+         {source->container->metadata, source->container->streams[source->videoStream]->metadata}) {
+        const AVDictionaryEntry *entry = av_dict_get(tags, "title", nullptr, 0);
+        if (entry && entry->value && entry->value[0])
+            return entry->value;
+    }
+    return {};
+}
+
 int64_t readPosition(const FrameSource *source)
 {
     AVIOContext *io = source->container->pb;

@@ -128,6 +128,9 @@ double streamDuration(const FrameSource *source);
 // estimate for planning memory, never a promise (a damaged file may claim
 // anything).
 int64_t estimatedPictureCount(const FrameSource *source);
+// The file's title tag (else its video stream's), as UTF-8; empty when
+// neither has one.
+std::string streamTitle(const FrameSource *source);
 // Byte offset the demuxer has read up to, and the file size in bytes;
 // negative when unknown (e.g. a pipe).
 int64_t readPosition(const FrameSource *source);

@@ -153,13 +153,16 @@ void TestExportDialog::exportAfterTheWindowsRun_data()
 {
     QTest::addColumn<QStringList>("strips");
     QTest::addColumn<bool>("fromWindow");
-    QTest::addColumn<bool>("exact"); // colours
+    QTest::addColumn<bool>("exact");  // colours
+    QTest::addColumn<bool>("framed"); // with an axis and the title auto
     QTest::addRow("strips the window drew")
-        << QStringList{"average", "brightness", "mood"} << true << false;
+        << QStringList{"average", "brightness", "mood"} << true << false << false;
     // The window's first difference is against the previous video's last picture.
-    QTest::addRow("with the difference") << QStringList{"average", "difference"} << false << false;
+    QTest::addRow("with the difference")
+        << QStringList{"average", "difference"} << false << false << false;
     // The window converts the default way.
-    QTest::addRow("exact colours") << QStringList{"average", "mood"} << false << true;
+    QTest::addRow("exact colours") << QStringList{"average", "mood"} << false << true << false;
+    QTest::addRow("with an axis and a title") << QStringList{"average"} << false << false << true;
 }
 
 void TestExportDialog::exportAfterTheWindowsRun()
@@ -167,6 +170,7 @@ void TestExportDialog::exportAfterTheWindowsRun()
     QFETCH(QStringList, strips);
     QFETCH(bool, fromWindow);
     QFETCH(bool, exact);
+    QFETCH(bool, framed);
     QVERIFY(startThroughDialog(window->form(), video));
     QTRY_COMPARE_WITH_TIMEOUT(window->form()->pushButton_2->text(),
                               QStringLiteral("Start Analysis"), 60000);
@@ -183,14 +187,20 @@ void TestExportDialog::exportAfterTheWindowsRun()
     dialog->findChild<QLineEdit *>(QStringLiteral("widthEdit"))->clear();
     dialog->findChild<QLineEdit *>(QStringLiteral("heightEdit"))->clear();
     dialog->findChild<QComboBox *>(QStringLiteral("colourBox"))->setCurrentIndex(exact ? 1 : 0);
+    dialog->findChild<QCheckBox *>(QStringLiteral("axisBox"))->setChecked(framed);
+    dialog->findChild<QLineEdit *>(QStringLiteral("titleEdit"))->setText(framed ? "auto" : "");
     QTest::keyClick(dialog, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
     QCOMPARE(window->form()->statusBar->currentMessage().contains(QStringLiteral("window's run")),
              fromWindow);
+    const QStringList frame = {QStringLiteral("--axis"), QStringLiteral("--title"),
+                               QStringLiteral("auto")};
     sameAsBatch(suffixes << QStringLiteral(".reelmeter.json"),
-                {QStringLiteral("--strips"), strips.join(QLatin1Char(',')),
-                 QStringLiteral("--format"), QStringLiteral("png"), QStringLiteral("--colour"),
-                 exact ? QStringLiteral("exact") : QStringLiteral("default")});
+                QStringList{QStringLiteral("--strips"), strips.join(QLatin1Char(',')),
+                            QStringLiteral("--format"), QStringLiteral("png"),
+                            QStringLiteral("--colour"),
+                            exact ? QStringLiteral("exact") : QStringLiteral("default")} +
+                    (framed ? frame : QStringList()));
 }
 
 void TestExportDialog::cancelledOrClosedExportWritesNothing()

@@ -120,6 +120,8 @@ private slots:
     void severalVideosWithOneUnreadable();
     void failedOpensSayWhy();
     void postersOfChosenSizeAndFormat();
+    void axisAndTitleAroundPosters();
+    void jpegTooWideIsRefusedBeforeReading();
     void sampledPictures_data();
     void sampledPictures();
     void shotsOfThreeFlatShots();
@@ -361,6 +363,82 @@ void TestBatch::postersOfChosenSizeAndFormat()
              posterImage(expected.strips.quadrant, span, 7, 9));
     QCOMPARE(readBack(QDir(out).filePath("quadrants.mkv-framesDisplay.png")),
              posterImage(expected.strips.frames, span, 7, 9));
+}
+
+void TestBatch::axisAndTitleAroundPosters()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString tagged = work.filePath(QStringLiteral("tagged.mkv"));
+    const QString failed =
+        runFfmpeg({"-i", video, "-c", "copy", "-metadata", "title=Dawn"}, tagged);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    const auto poster = [&](const QString &file, const QStringList &options) {
+        const auto result =
+            run(QStringList{QStringLiteral("-q"), QStringLiteral("--strips"),
+                            QStringLiteral("average"), QStringLiteral("--width"),
+                            QStringLiteral("300"), QStringLiteral("--format"),
+                            QStringLiteral("png"), QStringLiteral("--report"), QStringLiteral("-"),
+                            QStringLiteral("--skip-existing"), QStringLiteral("-o"),
+                            work.filePath("out" + options.join('_'))} +
+                options + QStringList{file});
+        const QString base =
+            work.filePath("out" + options.join('_') + '/' + QFileInfo(file).fileName());
+        return std::pair(contentsOf(base + stripSuffix(StripKind::Average, "png")),
+                         result.output.contains(QStringLiteral("\"skipped\"")));
+    };
+    const auto [plain, plainSkipped] = poster(video, {});
+    const auto [axis, axisSkipped] = poster(video, {QStringLiteral("--axis")});
+    QVERIFY(!plain.isEmpty() && !axis.isEmpty() && !plainSkipped && !axisSkipped);
+    const QImage axisImage = QImage::fromData(axis);
+    QCOMPARE(axisImage.width(), 300);
+    QVERIFY(axisImage.height() > stripHeight);
+    // The strip itself is untouched above its axis.
+    QCOMPARE(axisImage.copy(0, 0, 300, stripHeight), QImage::fromData(plain));
+    // auto: the title tag, else the file's name.
+    QCOMPARE(poster(tagged, {QStringLiteral("--title"), QStringLiteral("auto")}).first,
+             poster(tagged, {QStringLiteral("--title"), QStringLiteral("Dawn")}).first);
+    QCOMPARE(poster(video, {QStringLiteral("--title"), QStringLiteral("auto")}).first,
+             poster(video, {QStringLiteral("--title"), QStringLiteral("quadrants.mkv")}).first);
+    QVERIFY(poster(tagged, {QStringLiteral("--title"), QStringLiteral("auto")}).first !=
+            poster(tagged, {QStringLiteral("--title"), QStringLiteral("tagged.mkv")}).first);
+    // A record of another title or axis does not vouch for these files.
+    QVERIFY(poster(video, {QStringLiteral("--axis")}).second);
+    const QString axisDir = work.filePath(QStringLiteral("out--axis"));
+    const auto retitled =
+        run({QStringLiteral("-q"), QStringLiteral("--strips"), QStringLiteral("average"),
+             QStringLiteral("--width"), QStringLiteral("300"), QStringLiteral("--format"),
+             QStringLiteral("png"), QStringLiteral("--skip-existing"), QStringLiteral("--report"),
+             QStringLiteral("-"), QStringLiteral("--title"), QStringLiteral("x"),
+             QStringLiteral("--axis"), QStringLiteral("-o"), axisDir, video});
+    QVERIFY(retitled.output.contains(QStringLiteral("\"written\"")));
+}
+
+void TestBatch::jpegTooWideIsRefusedBeforeReading()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    // 70,000 tiny pictures: one column each is more than JPEG holds.
+    const QString many = work.filePath(QStringLiteral("many.mkv"));
+    const QString failed = runFfmpeg(
+        {"-f", "lavfi", "-i", "color=c=teal:size=16x16:rate=100", "-t", "700", "-c:v", "mpeg4"},
+        many);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    const auto result = run({QStringLiteral("--format"), QStringLiteral("jpg"),
+                             QStringLiteral("--report"), QStringLiteral("-"), many});
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.errorLines.join('\n').contains(QStringLiteral("(65500); a width of 65500 or "
+                                                                  "less (--width 65500) fits.")),
+             qPrintable(result.errorLines.join('\n')));
+    // Refused before reading: not a picture measured, no file written.
+    QVERIFY(result.output.contains(QStringLiteral("\"pictures\":0")));
+    QCOMPARE(filesIn(work.path()), QStringList{QStringLiteral("many.mkv")});
+    // A width that fits is written.
+    QCOMPARE(run({QStringLiteral("-q"), QStringLiteral("--format"), QStringLiteral("jpg"),
+                  QStringLiteral("--width"), QStringLiteral("65500"), QStringLiteral("--height"),
+                  QStringLiteral("2"), QStringLiteral("--strips"), QStringLiteral("average"), many})
+                 .exitCode,
+             0);
 }
 
 void TestBatch::sampledPictures_data()

@@ -1,6 +1,7 @@
 // The files as written and the names they are known by, apart from the
 // window and the batch tool.
 #include "export/filename.h"
+#include "export/posterframe.h"
 #include "export/stripexport.h"
 
 #include <QTemporaryDir>
@@ -16,6 +17,8 @@ private slots:
     void stripListNames();
     void printableNames_data();
     void printableNames();
+    void axisTicksSitInTheirColumns();
+    void sidesTheFormatCannotHold();
 
 private:
     QTemporaryDir dir;
@@ -87,6 +90,45 @@ void TestExport::printableNames()
     QFETCH(QString, name);
     QFETCH(QString, printed);
     QCOMPARE(printableName(name), printed);
+}
+
+void TestExport::axisTicksSitInTheirColumns()
+{
+    // Ten minutes at 25 pictures a second, a poster 1,200 columns wide.
+    std::vector<double> times(15000);
+    for (size_t i = 0; i < times.size(); ++i)
+        times[i] = double(i) / 25;
+    const PictureSpan span{times, 600};
+    const std::vector<AxisMark> marks = axisMarks(span, 1200, 100);
+    QCOMPARE(marks.front().seconds, 0.0);
+    QCOMPARE(marks.back().seconds, 540.0); // a minute apart; none at the end itself
+    const auto fiveMinutes = std::find_if(marks.begin(), marks.end(),
+                                          [](const AxisMark &mark) { return mark.seconds == 300; });
+    QVERIFY(fiveMinutes != marks.end());
+    QVERIFY(std::abs(fiveMinutes->column - 600) <= 1);
+    // One column per picture: the picture showing at that time.
+    const double sparse[] = {0, 1.5, 4, 9};
+    QCOMPARE(axisColumn({sparse, 12}, 0, 5), 2);
+    QCOMPARE(axisColumn({sparse, 12}, 0, 1.5), 1);
+    QCOMPARE(axisColumn({sparse, 12}, 0, 11.9), 3);
+}
+
+void TestExport::sidesTheFormatCannotHold()
+{
+    StripLayout layout;
+    layout.format = QStringLiteral("jpg");
+    layout.height = 65501;
+    QVERIFY(oversizedStrip({StripKind::Average}, layout));
+    layout.height = 2;
+    layout.width = 65501;
+    QVERIFY(oversizedStrip({StripKind::Average}, layout));
+    layout.format = QStringLiteral("png");
+    QVERIFY(!oversizedStrip({StripKind::Average}, layout));
+    QVERIFY(!tooWideFor(QStringLiteral("jpg"), 65500));
+    QCOMPARE(*tooWideFor(QStringLiteral("jpg"), 172800, true),
+             QStringLiteral("The strips would be about 172800 pixels wide, more than the JPEG "
+                            "format holds (65500); a width of 65500 or less (--width 65500) "
+                            "fits."));
 }
 
 QTEST_GUILESS_MAIN(TestExport)
