@@ -293,7 +293,7 @@ py::dict infoOf(const VideoInfo &video, const QRect &crop)
 
 std::unique_ptr<Run> analyse(const py::object &path, const py::object &sample,
                              const py::object &crop, bool shots, bool perceptual, int64_t maxPixels,
-                             const py::object &progress)
+                             const py::object &progress, const std::string &colour)
 {
     // os.fsencode: str or bytes or any path-like, to the bytes the file
     // system holds.
@@ -314,6 +314,11 @@ std::unique_ptr<Run> analyse(const py::object &path, const py::object &sample,
     choice.shots = shots;
     choice.sampling = samplingArgument(sample);
     choice.crop = cropArgument(crop);
+    const std::optional<ColourConversion> conversion =
+        parseColourConversion(QString::fromStdString(colour));
+    if (!conversion)
+        raise(PyExc_ValueError, QStringLiteral("colour: default or exact."));
+    choice.colour = *conversion;
     RunOptions options = runOptionsFor(choice);
     options.maxPixels = maxPixels;
     options.perceptual = perceptual || shots; // the shots' L*a*b* come from them
@@ -403,5 +408,6 @@ PYBIND11_MODULE(reelmeter, module)
     module.def("analyse", &analyse, py::arg("path"), py::arg("sample") = "all",
                py::arg("crop") = "none", py::arg("shots") = false, py::arg("perceptual") = true,
                py::arg("max_pixels") = defaultMaxPixels, py::arg("progress") = py::none(),
+               py::arg("colour") = "default",
                "Reads a video picture by picture and measures its colours.");
 }

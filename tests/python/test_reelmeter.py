@@ -79,8 +79,10 @@ def test_tables_and_strips_equal_the_batch_files(film, tmp_path):
 def test_posters_and_sampling_equal_the_batch_files(film, tmp_path):
     # A poster's run gathers one-row bands: the full strips must give the same.
     base = batch(film, tmp_path, "--csv", "--strips", "average,quadrant", "--format", "png",
-                 "--width", "37", "--height", "9", "--sample", "0.3", "--crop", "120:60:20:10")
-    run = reelmeter.analyse(str(film), sample=0.3, crop=(120, 60, 20, 10), perceptual=False)
+                 "--width", "37", "--height", "9", "--sample", "0.3", "--crop", "120:60:20:10",
+                 "--colour", "exact")
+    run = reelmeter.analyse(str(film), sample=0.3, crop=(120, 60, 20, 10), perceptual=False,
+                            colour="exact")
     assert "L" not in run.pictures_arrays()
     names, rows = read_csv(f"{base}-colours.csv")
     numpy.testing.assert_array_equal(run.pictures_arrays()["mood_blue"],
@@ -129,7 +131,8 @@ def test_errors_name_the_reason_or_argument(film, tmp_path):
                                        ({"sample": None}, TypeError, "sample"),
                                        ({"crop": (1, 2, 3)}, ValueError, "crop"),
                                        ({"crop": (500, 90, 0, 0)}, ValueError, "crop"),
-                                       ({"max_pixels": 0}, ValueError, "max_pixels")):
+                                       ({"max_pixels": 0}, ValueError, "max_pixels"),
+                                       ({"colour": "true"}, ValueError, "colour")):
         with pytest.raises(error, match=argument):
             reelmeter.analyse(film, **arguments)
     run = reelmeter.analyse(film, sample="key")
