@@ -126,7 +126,7 @@ void TestOverview::keyPicturesThenEveryPicture()
     window->startRun(halves);
     // The window's run waits, so that the key pictures' overview shows alone.
     windowRun.tickTimer->stop();
-    QTRY_VERIFY(overview()->isComplete());
+    QTRY_VERIFY_WITH_TIMEOUT(overview()->isComplete(), 60000);
     QVERIFY(!overview()->isExact());
     QCOMPARE(overview()->pictureCount(), 6);
     verifyHalves();
@@ -139,7 +139,7 @@ void TestOverview::keyPicturesThenEveryPicture()
                  qPrintable(QToolTip::text()));
 
     windowRun.tickTimer->start(10);
-    QTRY_VERIFY(!window->isRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isRunning(), 60000);
     QVERIFY(overview()->isExact());
     QCOMPARE(overview()->pictureCount(), 2 * halfCount);
     verifyHalves();
@@ -165,7 +165,7 @@ void TestOverview::newStartCancelsTheOldReader()
     // The first film's reader is stopped wherever it is.
     window->startRun(green);
     window->startRun(halves);
-    QTRY_VERIFY(overview()->isComplete());
+    QTRY_VERIFY_WITH_TIMEOUT(overview()->isComplete(), 60000);
     QCOMPARE(overview()->videoPath(), halves);
     verifyHalves();
 
@@ -195,7 +195,7 @@ void TestOverview::wheelZoom()
     for (int i = 0; i < 100; ++i)
         QVERIFY(QMetaObject::invokeMethod(window.get(), "timerDone"));
     QTest::mouseClick(window->form()->pushButton_2, Qt::LeftButton);
-    QTRY_VERIFY(overview()->isComplete());
+    QTRY_VERIFY_WITH_TIMEOUT(overview()->isComplete(), 60000);
     const int width = overview()->width();
 
     // A notch keeps the time under the pointer; the part the run read is
