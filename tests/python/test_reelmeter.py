@@ -1,8 +1,10 @@
 # The Python module against the batch tool's own files: same numbers, same
 # pixels, and the module's own behaviour (progress, errors, threads).
+import concurrent.futures
 import csv
 import math
 import os
+import signal
 import subprocess
 import threading
 
@@ -117,6 +119,22 @@ def test_progress_cancels_and_other_threads_run(film):
     assert seen[-1] == (1.0, 100) and run.info["pictures"] == 100
     with pytest.raises(reelmeter.CancelledError):
         reelmeter.analyse(film, progress=lambda f, n: False)
+    with pytest.raises(KeyboardInterrupt):
+        reelmeter.analyse(film, progress=lambda f, n: signal.raise_signal(signal.SIGINT))
+
+
+def test_two_threads_give_what_one_at_a_time_gives(film, tmp_path):
+    other = tmp_path / "other.mp4"
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", str(film), "-vf", "hue=h=120,vflip",
+                    "-c:v", "libx264", str(other)], check=True)
+    alone = [reelmeter.analyse(video, shots=True) for video in (film, other)]
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        together = list(pool.map(lambda video: reelmeter.analyse(video, shots=True),
+                                 (film, other)))
+    for one, two in zip(alone, together):
+        for name, column in one.pictures_arrays().items():
+            numpy.testing.assert_array_equal(column, two.pictures_arrays()[name])
+        numpy.testing.assert_array_equal(one.strip("palette"), two.strip("palette"))
 
 
 def test_errors_name_the_reason_or_argument(film, tmp_path):
