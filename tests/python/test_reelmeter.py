@@ -90,6 +90,9 @@ def test_posters_and_sampling_equal_the_batch_files(film, tmp_path):
     numpy.testing.assert_array_equal(run.pictures_arrays()["mood_blue"],
                                      [int(row[names.index("mood_blue")]) for row in rows])
     assert run.info["crop"] == (120, 60, 20, 10)
+    key = batch(film, tmp_path / "key", "--csv", "--sample", "key", "--crop", "auto")
+    assert_table(reelmeter.analyse(film, sample="key", crop="auto").pictures_arrays(),
+                 f"{key}-colours.csv")
     for kind, suffix in (("average", "average"), ("quadrant", "averageQuad")):
         written = matplotlib.image.imread(f"{base}-{suffix}Display.png")
         numpy.testing.assert_array_equal(run.strip(kind, 37, 9),
