@@ -23,13 +23,6 @@ struct SegmentSums {
     uint64_t grey = 0; // sum of the per-pixel (r + g + b) / 3
 };
 
-inline void addPixel(ChannelSums &sums, uint32_t pixel)
-{
-    sums.red += (pixel >> 16) & 0xff;
-    sums.green += (pixel >> 8) & 0xff;
-    sums.blue += pixel & 0xff;
-}
-
 inline void addPixel(SegmentSums &sums, uint32_t pixel)
 {
     const uint32_t r = (pixel >> 16) & 0xff;
