@@ -47,7 +47,7 @@ int failFile(const QString &file, const QString &reason)
 bool drawsText(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char *option : {"--compare", "--axis", "--title"}) {
+        for (const char *option : {"--compare", "--axis", "--title", "--poster"}) {
             const size_t length = qstrlen(option);
             if (qstrncmp(argv[i], option, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '='))
@@ -67,6 +67,27 @@ QString shardFileName(const QString &fileName, const std::optional<Shard> &shard
     const QString stem = info.completeBaseName() +
                          QStringLiteral("-shard-%1-of-%2").arg(shard->index).arg(shard->count);
     return info.dir().filePath(stem + QLatin1Char('.') + info.suffix());
+}
+
+// --poster stands for the options it names, in its place, so that an option
+// given after it wins (the parser keeps an option's last value).
+QStringList withPosterExpanded(const QStringList &arguments)
+{
+    QStringList expanded;
+    bool optionsEnded = false;
+    for (const QString &argument : arguments) {
+        if (!optionsEnded && argument == QLatin1String("--poster"))
+            expanded << QStringLiteral("--strips") << QStringLiteral("frames,average")
+                     << QStringLiteral("--width") << QStringLiteral("3840")
+                     << QStringLiteral("--height") << QStringLiteral("2160")
+                     << QStringLiteral("--format") << QStringLiteral("png")
+                     << QStringLiteral("--axis") << QStringLiteral("--title")
+                     << QStringLiteral("auto");
+        else
+            expanded << argument;
+        optionsEnded = optionsEnded || argument == QLatin1String("--");
+    }
+    return expanded;
 }
 
 } // namespace
@@ -100,6 +121,14 @@ int main(int argc, char *argv[])
         "or file failed, 2 for a usage error."));
     parser.addHelpOption();
     parser.addVersionOption();
+    // First in --help: the one option a newcomer needs.
+    const QCommandLineOption posterOption(
+        QStringLiteral("poster"),
+        QStringLiteral("A poster to print: the frames and average strips at 3840 x 2160 as PNG, "
+                       "with a time axis and the video's title (--strips frames,average --width "
+                       "3840 --height 2160 --format png --axis --title auto). Options after it "
+                       "override it, e.g. reelmeter-batch --poster --width 1920 film.mp4"));
+    parser.addOption(posterOption);
     const QCommandLineOption stripsOption(
         QStringLiteral("strips"),
         QStringLiteral("Strips to write, comma-separated: average, quadrant, brightness, "
@@ -207,6 +236,7 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << fileNameFromBytes(argv[i]);
+    arguments = withPosterExpanded(arguments);
     if (!parser.parse(arguments))
         return failUsage(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))

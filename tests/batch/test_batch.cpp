@@ -121,6 +121,7 @@ private slots:
     void failedOpensSayWhy();
     void postersOfChosenSizeAndFormat();
     void axisAndTitleAroundPosters();
+    void posterOptionIsAPresetLaterOptionsOverride();
     void jpegTooWideIsRefusedBeforeReading();
     void sampledPictures_data();
     void sampledPictures();
@@ -363,6 +364,22 @@ void TestBatch::postersOfChosenSizeAndFormat()
              posterImage(expected.strips.quadrant, span, 7, 9));
     QCOMPARE(readBack(QDir(out).filePath("quadrants.mkv-framesDisplay.png")),
              posterImage(expected.strips.frames, span, 7, 9));
+}
+
+void TestBatch::posterOptionIsAPresetLaterOptionsOverride()
+{
+    const QString out = dir.filePath(QStringLiteral("preset"));
+    const auto result = run({QStringLiteral("-q"), QStringLiteral("--height"), QStringLiteral("5"),
+                             QStringLiteral("--poster"), QStringLiteral("--width"),
+                             QStringLiteral("320"), QStringLiteral("-o"), out, video});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(QDir(out).entryList({QStringLiteral("*.png")}),
+             (QStringList{QStringLiteral("quadrants.mkv-averageDisplay.png"),
+                          QStringLiteral("quadrants.mkv-framesDisplay.png")}));
+    // The preset's height replaces the one before it; the width after it stays.
+    const QImage poster = readBack(QDir(out).filePath("quadrants.mkv-averageDisplay.png"));
+    QCOMPARE(poster.width(), 320);
+    QVERIFY2(poster.height() > 2160, "the axis and the title add rows");
 }
 
 void TestBatch::axisAndTitleAroundPosters()
