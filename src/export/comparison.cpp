@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -100,13 +101,13 @@ bool writeComparison(const QString &fileName, const QStringList &videos,
                      const std::function<bool(qsizetype)> &hasStrips, const OutputChoice &choice,
                      const QString &outputDir, QString *why)
 {
-    const QImage comparison = comparisonOf(videos, hasStrips, choice, outputDir);
+    QImage comparison = comparisonOf(videos, hasStrips, choice, outputDir);
     if (comparison.isNull()) {
         *why = QStringLiteral("The comparison would be larger than %1 pixels.")
                    .arg(Strip::largestPixels);
         return false;
     }
-    return writeImageFile(comparison, fileName, comparisonFormat(fileName), why);
+    return writeImageFile(std::move(comparison), fileName, comparisonFormat(fileName), why);
 }
 
 std::unique_ptr<QCoreApplication> displayFreeApplication(int &argc, char **argv, bool drawsText)

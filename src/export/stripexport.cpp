@@ -149,8 +149,8 @@ QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout,
 bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
                 const StripLayout &layout, QString *why)
 {
-    const QImage image = stripImage(strip, kind, layout, why);
-    return !image.isNull() && writeImageFile(image, fileName, layout.format, why);
+    QImage image = stripImage(strip, kind, layout, why);
+    return !image.isNull() && writeImageFile(std::move(image), fileName, layout.format, why);
 }
 
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
