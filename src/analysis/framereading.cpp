@@ -45,14 +45,12 @@ FrameStatus readPicture(FrameSource *source)
     return status;
 }
 
-FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels, QString *why,
-                             bool exactColours, int glanceWidth)
+FrameSourcePtr openRgbSource(const QString &path, const FrameSourceOptions &options, QString *why)
 {
     std::string reason;
-    FrameSourcePtr source = openFrameSource(
-        fileNameBytes(path).constData(),
-        {.maxPixels = maxPixels, .glanceWidth = glanceWidth, .exactColours = exactColours},
-        &reason);
+    FrameSourceOptions rgb = options;
+    rgb.pixelFormat = rgb32PixelFormat();
+    FrameSourcePtr source = openFrameSource(fileNameBytes(path).constData(), rgb, &reason);
     if (!source && why)
         *why = QString::fromLocal8Bit(reason.data(), qsizetype(reason.size()));
     return source;

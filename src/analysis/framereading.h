@@ -28,10 +28,8 @@ void gatherRowSums(FrameSource *source, RowSums &sums, const QRect &crop = QRect
 // (EndOfStream).
 FrameStatus readPicture(FrameSource *source);
 
-// Opens path (a file name as the user sees it) as RGB32 at the stream's own
-// size, with exact colours when asked (FrameSourceOptions::exactColours) or
-// as a quick look (FrameSourceOptions::glanceWidth); on failure *why (when
-// given) gets the reason as a sentence.
-FrameSourcePtr openRgbSource(const QString &path, int64_t maxPixels = defaultMaxPixels,
-                             QString *why = nullptr, bool exactColours = false,
-                             int glanceWidth = 0);
+// Opens path (a file name as the user sees it) with options (pixels RGB32
+// whatever they say); on failure *why (when given) gets the reason as a
+// sentence.
+FrameSourcePtr openRgbSource(const QString &path, const FrameSourceOptions &options = {},
+                             QString *why = nullptr);

@@ -19,9 +19,9 @@ constexpr int cropSamples = 32;
 // activeArea) of key pictures sampled across the whole video, found by
 // jumping, or of every key picture where jumping fails; the whole picture
 // when they are all black. Null when the video cannot be read.
-QRect activeCrop(const QString &path, int64_t maxPixels, bool exactColours, QString *why)
+QRect activeCrop(const QString &path, const FrameSourceOptions &reading, QString *why)
 {
-    FrameSourcePtr source = openRgbSource(path, maxPixels, why, exactColours);
+    FrameSourcePtr source = openRgbSource(path, reading, why);
     if (!source)
         return {};
     const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));
@@ -40,7 +40,7 @@ QRect activeCrop(const QString &path, int64_t maxPixels, bool exactColours, QStr
     }
     if (seen == 0) {
         // No jumping: every key picture from the start.
-        source = openRgbSource(path, maxPixels, why, exactColours);
+        source = openRgbSource(path, reading, why);
         if (!source)
             return {};
         setKeyPicturesOnly(source.get(), true);
@@ -151,16 +151,18 @@ std::unique_ptr<VideoRun> VideoRun::open(const QString &path, const RunOptions &
 {
     if (refused)
         *refused = false;
+    // A crop is given in the picture's own pixels: no quick look with one.
+    const FrameSourceOptions reading{.maxPixels = options.maxPixels,
+                                     .glanceWidth =
+                                         options.crop.mode == Crop::None ? options.glanceWidth : 0,
+                                     .exactColours = options.exactColours};
     QRect crop;
     if (options.crop.mode == Crop::Auto) {
-        crop = activeCrop(path, options.maxPixels, options.exactColours, why);
+        crop = activeCrop(path, reading, why);
         if (crop.isNull())
             return nullptr;
     }
-    // A crop is given in the picture's own pixels.
-    FrameSourcePtr source =
-        openRgbSource(path, options.maxPixels, why, options.exactColours,
-                      options.crop.mode == Crop::None ? options.glanceWidth : 0);
+    FrameSourcePtr source = openRgbSource(path, reading, why);
     if (!source)
         return nullptr;
     const QRect whole(0, 0, outputWidth(source.get()), outputHeight(source.get()));
