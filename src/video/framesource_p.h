@@ -7,6 +7,8 @@
 #include "video/rotation.h"
 #include "video/tonemapper.h"
 
+#include "video/exactyuv.h"
+
 #include <chrono>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct ScalerKey {
     int format = AV_PIX_FMT_NONE;
     int range = AVCOL_RANGE_UNSPECIFIED;
     int colorspace = AVCOL_SPC_UNSPECIFIED;
+    int chromaLocation = AVCHROMA_LOC_UNSPECIFIED;
     bool operator==(const ScalerKey &) const = default;
 };
 
@@ -31,6 +34,7 @@ struct FrameSource {
     AVFramePtr decodedPicture;        // planes belong to the decoder until the next receive
     AVPacketPtr packet;               // reused by every read; unreferenced before it returns
     SwsContextPtr scaler;             // made for scalerKey
+    ExactYuvConverter exactYuv;       // takes over from the scaler where it fits
     RowObserver rowObserver;
     PictureFilter pictureFilter;         // decoded pictures it refuses are not converted
     bool keyPicturesOnly = false;        // other packets never reach the decoder

@@ -31,8 +31,12 @@ constexpr int bandBytes = 256 * 1024;
 
 ScalerKey keyOf(const AVFrame &picture)
 {
-    return {picture.width, picture.height, picture.format, rawCode(picture.color_range),
-            rawCode(picture.colorspace)};
+    return {picture.width,
+            picture.height,
+            picture.format,
+            rawCode(picture.color_range),
+            rawCode(picture.colorspace),
+            rawCode(picture.chroma_location)};
 }
 
 // The size the scaler writes: the output's, or its mirror image when a
@@ -62,6 +66,23 @@ bool fitStoredPicture(FrameSource &source)
         return false;
     source.storedPicture = std::move(stored);
     return true;
+}
+
+// Exact colours of the common 8-bit 4:2:0 pictures at their own size come
+// from our own converter, about three times faster than swscale's accurate
+// path; everything else keeps the scaler.
+void fitExactConverter(FrameSource &source, const ScalerKey &key)
+{
+    source.exactYuv.reset();
+    if (!source.exactColours || source.glance || source.orientation.turns() ||
+        source.outputFormat != rgb32PixelFormat() || key.width != source.outputWidth ||
+        key.height != source.outputHeight)
+        return;
+    const int colorspace = key.colorspace == AVCOL_SPC_UNSPECIFIED && hdSize(key)
+                               ? int(AVCOL_SPC_BT709)
+                               : key.colorspace;
+    source.exactYuv.fit(key.width, key.height, key.format, key.range, colorspace,
+                        key.chromaLocation);
 }
 
 } // namespace
@@ -115,6 +136,7 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
                                      brightness, contrast, saturation);
         }
     }
+    fitExactConverter(source, key);
     return true;
 }
 
@@ -146,12 +168,24 @@ bool convert(FrameSource &source, const AVFrame *picture)
 {
     if (source.orientation.turns())
         return convertTurned(source, picture);
+    const int height = source.outputHeight;
+    const int band = source.rowObserver ? source.bandRows : height;
+    if (source.exactYuv.fitted()) {
+        AVFrame *output = source.outputPicture.get();
+        for (int y = 0; y < height; y += band) {
+            const int rows = std::min(band, height - y);
+            source.exactYuv.convertRows(*picture, y, rows,
+                                        output->data[0] + ptrdiff_t(output->linesize[0]) * y,
+                                        output->linesize[0]);
+            if (source.rowObserver)
+                source.rowObserver(y, rows);
+        }
+        return true;
+    }
     SwsContext *scaler = source.scaler.get();
     // sws_frame_end releases whatever a failed start took hold of.
     bool converted = sws_frame_start(scaler, source.outputPicture.get(), picture) >= 0 &&
                      sws_send_slice(scaler, 0, static_cast<unsigned>(picture->height)) >= 0;
-    const int height = source.outputHeight;
-    const int band = source.rowObserver ? source.bandRows : height;
     for (int y = 0; converted && y < height; y += band) {
         const int rows = std::min(band, height - y);
         converted =

@@ -876,6 +876,92 @@ private slots:
         }
     }
 
+    void exactConverterMatchesAFloatReference_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<int>("colorspace");
+        QTest::addColumn<double>("kr");
+        QTest::addColumn<double>("kb");
+        QTest::addColumn<bool>("centred"); // chroma between two luma columns
+        QTest::newRow("BT.709, limited, sited left")
+            << int(AV_PIX_FMT_YUV420P) << false << int(AVCOL_SPC_BT709) << 0.2126 << 0.0722
+            << false;
+        QTest::newRow("JPEG: BT.601, full, centred")
+            << int(AV_PIX_FMT_YUVJ420P) << true << int(AVCOL_SPC_BT470BG) << 0.299 << 0.114 << true;
+    }
+    void exactConverterMatchesAFloatReference()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, full);
+        QFETCH(int, colorspace);
+        QFETCH(double, kr);
+        QFETCH(double, kb);
+        QFETCH(bool, centred);
+        // Odd sizes, so the last chroma column and row serve one luma column and row.
+        const int width = 37, height = 23;
+        AVFramePtr picture(av_frame_alloc());
+        QVERIFY(picture);
+        picture->width = width;
+        picture->height = height;
+        picture->format = format;
+        QVERIFY(av_frame_get_buffer(picture.get(), 0) >= 0);
+        QRandomGenerator random(27);
+        for (int plane = 0; plane < 3; ++plane)
+            for (int y = 0; y < (plane ? (height + 1) / 2 : height); ++y)
+                for (int x = 0; x < (plane ? (width + 1) / 2 : width); ++x)
+                    picture->data[plane][y * picture->linesize[plane] + x] =
+                        uint8_t(random.bounded(256));
+        ExactYuvConverter converter;
+        QVERIFY(converter.fit(width, height, format, full ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG,
+                              colorspace, centred ? AVCHROMA_LOC_CENTER : AVCHROMA_LOC_LEFT));
+        std::vector<uint32_t> rgb(size_t(width) * height);
+        converter.convertRows(*picture, 0, height, reinterpret_cast<uint8_t *>(rgb.data()),
+                              width * 4);
+
+        // Chroma at a luma pixel, interpolated bilinearly from where it is sited.
+        auto chroma = [&](int plane, int x, int y) {
+            const double cx = centred ? x / 2.0 - 0.25 : x / 2.0, cy = y / 2.0 - 0.25;
+            const int x0 = int(std::floor(cx)), y0 = int(std::floor(cy));
+            auto at = [&](int i, int j) {
+                i = std::clamp(i, 0, (width - 1) / 2);
+                j = std::clamp(j, 0, (height - 1) / 2);
+                return double(picture->data[plane][j * picture->linesize[plane] + i]);
+            };
+            const double fx = cx - x0, fy = cy - y0;
+            return (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x0 + 1, y0)) +
+                   fy * ((1 - fx) * at(x0, y0 + 1) + fx * at(x0 + 1, y0 + 1));
+        };
+        double bias = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const int luma = picture->data[0][y * picture->linesize[0] + x];
+                const double l = full ? luma / 255.0 : (luma - 16) / 219.0;
+                const double cb = (chroma(1, x, y) - 128) / (full ? 255.0 : 224.0);
+                const double cr = (chroma(2, x, y) - 128) / (full ? 255.0 : 224.0);
+                const double kg = 1 - kr - kb;
+                const double exact[3] = {l + 2 * (1 - kr) * cr,
+                                         l - 2 * kb * (1 - kb) / kg * cb -
+                                             2 * kr * (1 - kr) / kg * cr,
+                                         l + 2 * (1 - kb) * cb};
+                const QRgb got = rgb[size_t(y) * width + x];
+                const int channels[3] = {qRed(got), qGreen(got), qBlue(got)};
+                for (int c = 0; c < 3; ++c) {
+                    const double expected = std::clamp(exact[c] * 255, 0.0, 255.0);
+                    QVERIFY2(qAbs(channels[c] - expected) < 1,
+                             qPrintable(QStringLiteral("(%1, %2) channel %3: %4, exact %5")
+                                            .arg(x)
+                                            .arg(y)
+                                            .arg(c)
+                                            .arg(channels[c])
+                                            .arg(expected)));
+                    bias += channels[c] - expected;
+                }
+            }
+        }
+        QVERIFY2(qAbs(bias / (3.0 * width * height)) < 0.02, qPrintable(QString::number(bias)));
+    }
+
     void toneMapsHdrPictures_data()
     {
         QTest::addColumn<QString>("transfer"); // zscale's name
@@ -1042,12 +1128,15 @@ private slots:
     void observedBandsGiveTheSamePictures_data()
     {
         QTest::addColumn<QSize>("output");
-        QTest::newRow("own size") << QSize(0, 0);
-        QTest::newRow("scaled") << QSize(3001, 57);
+        QTest::addColumn<bool>("exact");
+        QTest::newRow("own size") << QSize(0, 0) << false;
+        QTest::newRow("scaled") << QSize(3001, 57) << false;
+        QTest::newRow("own size, exact colours") << QSize(0, 0) << true;
     }
     void observedBandsGiveTheSamePictures()
     {
         QFETCH(QSize, output);
+        QFETCH(bool, exact);
         // Wide enough for several bands; 4:2:0, so a band starting on the
         // wrong chroma row would show. Every row differs from the next.
         const QSize size(4096, 72);
@@ -1068,10 +1157,10 @@ private slots:
         QVERIFY2(writeVideo(path, video, &error), qPrintable(error));
 
         const QByteArray name = QFile::encodeName(path);
-        FrameSourcePtr plain =
-            openFrameSource(name, {.width = output.width(), .height = output.height()});
-        FrameSourcePtr observed =
-            openFrameSource(name, {.width = output.width(), .height = output.height()});
+        const FrameSourceOptions options{
+            .width = output.width(), .height = output.height(), .exactColours = exact};
+        FrameSourcePtr plain = openFrameSource(name, options);
+        FrameSourcePtr observed = openFrameSource(name, options);
         QVERIFY(plain && observed);
         const Reading expected = readAll(plain.get());
         QCOMPARE(expected.pictures.size(), 3);
