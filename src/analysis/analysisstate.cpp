@@ -71,8 +71,8 @@ void recordPicture(AnalysisState &state, const QImage &frame, double time, const
     const bool odd = isOddCount(state.frameCount);
     PictureSums own;
     state.frameRows.resize(size_t(std::max(state.framesHeight, 0)));
-    FrameColours colours =
-        measurePicture(frame, sums, odd ? state.previous : PictureSums(), own, state.frameRows);
+    FrameColours colours = measurePicture(frame, sums, odd ? state.previous : PictureSums(), own,
+                                          state.frameRows, state.mean);
 
     // The stored colour is updated channel by channel, never renewed.
     state.differenceColour.setRed(colours.difference.red());

@@ -43,6 +43,9 @@ struct AnalysisState {
     int framesHeight = 0;
     // One squeezed picture, reused from picture to picture.
     std::vector<QColor> frameRows;
+    // How the average, quadrant and frames colours are averaged (and the
+    // shots' colours and posters' columns after them).
+    ColourMean mean = ColourMean::Srgb;
     // Gathered only when a run asks for them, one entry per recorded
     // picture: its mean colour in linear light (linearMean), and its grid
     // for finding shots.

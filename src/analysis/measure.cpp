@@ -355,6 +355,32 @@ void addLinear(const uint32_t *pixels, int n, std::array<uint64_t, 3> &linear, K
     linear[2] += blue;
 }
 
+// Row y's linear-light sums, also by quadrant and kept per row, split as
+// addRows splits the row for the quadrants.
+void addLinearParts(RowSums &sums, const uint32_t *line, int y, Kernels kernels)
+{
+    const int halfW = sums.width / 2;
+    const int halfH = sums.height / 2;
+    std::array<uint64_t, 3> left{};
+    std::array<uint64_t, 3> right{};
+    std::array<uint64_t, 3> &whole = sums.rowLinear[size_t(y)];
+    whole = {};
+    addLinear(line, halfW, left, kernels);
+    addLinear(line + halfW + 1, sums.width - halfW - 1, right, kernels);
+    addLinear(line + halfW, 1, whole, kernels);
+    for (size_t c = 0; c < 3; ++c) {
+        whole[c] += left[c] + right[c];
+        sums.linear[c] += whole[c];
+        if (y < halfH) {
+            sums.linearQuadrants[TopLeft][c] += left[c];
+            sums.linearQuadrants[TopRight][c] += right[c];
+        } else if (y > halfH) {
+            sums.linearQuadrants[BottomLeft][c] += left[c];
+            sums.linearQuadrants[BottomRight][c] += right[c];
+        }
+    }
+}
+
 // The pass reads 32-bit words in place; only unusual formats pay for a copy.
 bool readableInPlace(const QImage &image)
 {
@@ -465,12 +491,13 @@ FrameColours coloursOf(const RowSums &sums, const ChannelSums &previousSums)
     return colours;
 }
 
-// The sums of all of frame's rows.
-RowSums rowSumsOf(const QImage &frameImage)
+// The sums of all of frame's rows, with the linear parts when asked.
+RowSums rowSumsOf(const QImage &frameImage, bool linearParts = false)
 {
     QImage copy;
     const QImage &frame = readable(frameImage, copy);
     RowSums sums;
+    sums.withLinear = sums.linearParts = linearParts;
     addRows(sums, frame.constBits(), frame.bytesPerLine(), frame.width(), frame.height(), 0,
             frame.height());
     return sums;
@@ -506,6 +533,32 @@ void squeezeRows(const RowSums &sums, std::span<QColor> rows)
     }
 }
 
+QColor linearColour(const std::array<uint64_t, 3> &sum, uint64_t count)
+{
+    return makeColour(srgbLevelOfSum(sum[0], count), srgbLevelOfSum(sum[1], count),
+                      srgbLevelOfSum(sum[2], count));
+}
+
+// measurePicture's colours for ColourMean::Linear, over the sRGB ones.
+void useLinearMeans(const RowSums &sums, FrameColours &colours, std::span<QColor> rows)
+{
+    const uint64_t w = uint64_t(std::max(sums.width, 0));
+    const uint64_t h = uint64_t(std::max(sums.height, 0));
+    colours.average = linearColour(sums.linear, w * h);
+    for (int q = 0; q < 4; ++q)
+        colours.quadrants[q] = linearColour(sums.linearQuadrants[q], (w / 2) * (h / 2));
+    const uint64_t count = rows.size();
+    for (uint64_t j = 0; j < count && h > 0 && w > 0; ++j) {
+        const uint64_t first = j * h / count;
+        const uint64_t last = std::max((j + 1) * h / count, first + 1);
+        std::array<uint64_t, 3> total{};
+        for (uint64_t y = first; y < last; ++y)
+            for (size_t c = 0; c < 3; ++c)
+                total[c] += sums.rowLinear[y][c];
+        rows[j] = linearColour(total, (last - first) * w);
+    }
+}
+
 } // namespace
 
 void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int width, int height,
@@ -513,13 +566,19 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
 {
     if (firstRow == 0) {
         std::vector<ChannelSums> kept = std::move(sums.rowChannels);
+        std::vector<std::array<uint64_t, 3>> keptLinear = std::move(sums.rowLinear);
         const bool withLinear = sums.withLinear;
+        const bool linearParts = sums.linearParts;
         sums = RowSums();
         sums.width = width;
         sums.height = height;
         sums.rowChannels = std::move(kept);
+        sums.rowLinear = std::move(keptLinear);
         sums.withLinear = withLinear;
+        sums.linearParts = linearParts;
         sums.rowChannels.resize(size_t(std::max(height, 0)));
+        if (withLinear && linearParts)
+            sums.rowLinear.resize(size_t(std::max(height, 0)));
     }
     // A band out of order leaves the sums incomplete, never wrong.
     if (firstRow != sums.rows || width != sums.width || height != sums.height ||
@@ -561,7 +620,9 @@ void addRows(RowSums &sums, const uchar *pixels, qsizetype bytesPerLine, int wid
             sums.middle += whole.channels.blue;
         else
             sums.lower += whole.channels.green;
-        if (sums.withLinear)
+        if (sums.withLinear && sums.linearParts)
+            addLinearParts(sums, line, y, kernels);
+        else if (sums.withLinear)
             addLinear(line, width, sums.linear, kernels);
     }
     sums.rows = firstRow + rowCount;
@@ -586,14 +647,19 @@ std::array<double, 3> linearMean(const QImage &frameImage, const RowSums &sums)
 }
 
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
-                            PictureSums &own, std::span<QColor> frameRows)
+                            PictureSums &own, std::span<QColor> frameRows, ColourMean mean)
 {
-    const bool complete = coversFrame(sums, frame);
-    const RowSums taken = complete ? RowSums() : rowSumsOf(frame);
+    const bool linear = mean == ColourMean::Linear;
+    const bool complete =
+        coversFrame(sums, frame) && (!linear || (sums.withLinear && sums.linearParts));
+    const RowSums taken = complete ? RowSums() : rowSumsOf(frame, linear);
     const RowSums &gathered = complete ? sums : taken;
     own = toPictureSums(gathered.whole, frame);
     squeezeRows(gathered, frameRows);
-    return coloursOf(gathered, comparedSums(previous, frame.size()));
+    FrameColours colours = coloursOf(gathered, comparedSums(previous, frame.size()));
+    if (linear)
+        useLinearMeans(gathered, colours, frameRows);
+    return colours;
 }
 
 bool forceMeasureKernel(MeasureKernel kernel)

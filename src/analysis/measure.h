@@ -14,6 +14,11 @@
 
 enum Quadrant { TopLeft = 0, TopRight = 1, BottomLeft = 2, BottomRight = 3 };
 
+// How colours are averaged: the sRGB values themselves (the default), or the
+// light they stand for, with the sRGB transfer function undone, averaged and
+// applied again (so half black, half white gives 188, not 128).
+enum class ColourMean { Srgb, Linear };
+
 struct FrameColours {
     QColor average;
     std::array<QColor, 4> quadrants; // indexed by Quadrant
@@ -59,6 +64,11 @@ struct RowSums {
     // withLinear is set; it stays set from picture to picture.
     bool withLinear = false;
     std::array<uint64_t, 3> linear{};
+    // With withLinear, also per quadrant and per row (rowLinear keeps its
+    // capacity), for ColourMean::Linear; it stays set like withLinear.
+    bool linearParts = false;
+    std::array<std::array<uint64_t, 3>, 4> linearQuadrants{};
+    std::vector<std::array<uint64_t, 3>> rowLinear;
 };
 
 // Adds rows firstRow .. firstRow + rowCount - 1 of a width x height picture
@@ -96,8 +106,14 @@ std::array<double, 3> linearMean(const QImage &frame, const RowSums &sums);
 // frameRows.size() rows (H): row j is the average colour of the picture's
 // rows j * h / H to (j + 1) * h / H - 1, or of row j * h / H alone when that
 // range is empty, rounded to nearest (halves up).
+//
+// With ColourMean::Linear the average, the quadrants and frameRows are the
+// means of the light (see linearTable), encoded back to sRGB and rounded to
+// nearest; sums are then trusted only with linearParts. The grey level, the
+// difference and the mood are the same either way.
 FrameColours measurePicture(const QImage &frame, const RowSums &sums, const PictureSums &previous,
-                            PictureSums &own, std::span<QColor> frameRows = {});
+                            PictureSums &own, std::span<QColor> frameRows = {},
+                            ColourMean mean = ColourMean::Srgb);
 
 // The loops that sum pixels. Scalar: plain C++; Sse2: 8 pixels at a time;
 // Avx2: 16 at a time; Avx512: Avx2 with the linear-light sums looked up by

@@ -139,3 +139,13 @@ QColor srgbFromLab(const LabColour &lab)
     }
     return QColor(channels[0], channels[1], channels[2]);
 }
+
+int srgbLevel(double linear)
+{
+    return int(std::lround(srgbEncoded(linear) * 255.0));
+}
+
+int srgbLevelOfSum(uint64_t sum, uint64_t count)
+{
+    return count == 0 ? 0 : srgbLevel(double(sum) / linearScale / double(count));
+}

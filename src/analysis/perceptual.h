@@ -15,6 +15,13 @@ constexpr double linearScale = double((1 << 24) - 1);
 // linearScale and rounded: summing these over a picture is exact.
 const std::array<uint32_t, 256> &linearTable();
 
+// Linear light (0..1, clipped) as an 8-bit sRGB level, rounded to nearest.
+int srgbLevel(double linear);
+
+// The mean of the light of channel sums of linearTable entries over count
+// values, as an 8-bit sRGB level; 0 when count is 0.
+int srgbLevelOfSum(uint64_t sum, uint64_t count);
+
 struct LabColour {
     double L = 0;
     double a = 0;

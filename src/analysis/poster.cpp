@@ -1,5 +1,7 @@
 #include "analysis/poster.h"
 
+#include "analysis/perceptual.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -16,8 +18,11 @@ int nearestPicture(std::span<const double> times, double t)
     return t - *before <= *after - t ? int(before - times.begin()) : int(after - times.begin());
 }
 
-QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int height)
+QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int height,
+                   ColourMean mean)
 {
+    const bool inLight = mean == ColourMean::Linear;
+    const std::array<uint32_t, 256> &table = linearTable();
     const int pictures = strip.width();
     const int bands = strip.bandCount();
     if (pictures == 0 || height < 1)
@@ -42,6 +47,12 @@ QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int h
             for (int b = 0; b < bands; ++b) {
                 const QRgb pixel = strip.colourAt(i, b);
                 uint64_t *sum = &sums[(size_t(x) * bands + b) * 3];
+                if (inLight) {
+                    sum[0] += table[size_t(qRed(pixel))];
+                    sum[1] += table[size_t(qGreen(pixel))];
+                    sum[2] += table[size_t(qBlue(pixel))];
+                    continue;
+                }
                 sum[0] += uint64_t(qRed(pixel));
                 sum[1] += uint64_t(qGreen(pixel));
                 sum[2] += uint64_t(qBlue(pixel));
@@ -57,6 +68,11 @@ QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int h
                     continue;
                 }
                 const uint64_t *sum = &sums[(size_t(x) * bands + b) * 3];
+                if (inLight) {
+                    colour = qRgb(srgbLevelOfSum(sum[0], count), srgbLevelOfSum(sum[1], count),
+                                  srgbLevelOfSum(sum[2], count));
+                    continue;
+                }
                 colour = qRgb(int((sum[0] + count / 2) / count), int((sum[1] + count / 2) / count),
                               int((sum[2] + count / 2) / count));
             }

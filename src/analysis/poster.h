@@ -29,4 +29,9 @@ int nearestPicture(std::span<const double> times, double t);
 // The result is height rows high: band b of B covers rows b * height / B to
 // (b + 1) * height / B - 1. Null for an empty strip, or when the image's
 // memory cannot be had.
-QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int height);
+//
+// With ColourMean::Linear a column averages its pictures' light (each 8-bit
+// channel through linearTable) and is encoded back to sRGB, rounded to
+// nearest.
+QImage posterImage(const Strip &strip, const PictureSpan &span, int width, int height,
+                   ColourMean mean = ColourMean::Srgb);

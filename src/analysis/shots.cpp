@@ -495,6 +495,9 @@ std::vector<Shot> shotsOf(const AnalysisState &state)
     std::vector<Shot> shots;
     std::vector<ShotStart> starts = detectShots(state.grids, state.motion);
     starts.push_back({n, 0});
+    // With linear means the shot's colour is the mean of its pictures' light.
+    const bool inLight = state.mean == ColourMean::Linear;
+    const std::array<uint32_t, 256> &table = linearTable();
     for (size_t s = 0; s + 1 < starts.size(); ++s) {
         Shot shot;
         shot.first = starts[s].first;
@@ -505,14 +508,20 @@ std::vector<Shot> shotsOf(const AnalysisState &state)
         std::array<double, 3> linear{};
         for (int i = shot.first; i <= shot.last; ++i) {
             const QRgb average = state.strips.average.colourAt(i, 0);
-            rgb[0] += qRed(average);
-            rgb[1] += qGreen(average);
-            rgb[2] += qBlue(average);
+            const int channels[3] = {qRed(average), qGreen(average), qBlue(average)};
+            for (int k = 0; k < 3; ++k)
+                rgb[k] += inLight ? table[size_t(channels[k])] : channels[k];
             for (int k = 0; perceptual && k < 3; ++k)
                 linear[size_t(k)] += state.linearMeans[size_t(i)][size_t(k)] / count;
         }
-        shot.average = QColor(int(std::lround(rgb[0] / count)), int(std::lround(rgb[1] / count)),
-                              int(std::lround(rgb[2] / count)));
+        if (inLight)
+            shot.average = QColor(srgbLevel(rgb[0] / count / linearScale),
+                                  srgbLevel(rgb[1] / count / linearScale),
+                                  srgbLevel(rgb[2] / count / linearScale));
+        else
+            shot.average =
+                QColor(int(std::lround(rgb[0] / count)), int(std::lround(rgb[1] / count)),
+                       int(std::lround(rgb[2] / count)));
         shot.lab = labFromLinear(linear);
         shot.palette = paletteOf(state.grids, shot.first, shot.last);
         shots.push_back(shot);

@@ -189,6 +189,7 @@ VideoRun::VideoRun(FrameSourcePtr source, const RunOptions &options, AnalysisSta
     FrameSource *reader = m_source.get();
     m_state.framesHeight = options.framesHeight;
     m_state.perceptual = options.perceptual;
+    m_state.mean = options.mean;
     m_state.shotGrids = options.shotGrids;
     m_state.keepHistories = options.keepHistories;
     if (options.oneRowBands)
@@ -206,7 +207,8 @@ VideoRun::VideoRun(FrameSourcePtr source, const RunOptions &options, AnalysisSta
                            int(std::min(expected + expected / 64 + 16, largestReservation)));
 
     m_frame = frameView(reader, m_crop);
-    m_sums.withLinear = options.perceptual;
+    m_sums.linearParts = options.mean == ColourMean::Linear;
+    m_sums.withLinear = options.perceptual || m_sums.linearParts;
     gatherRowSums(reader, m_sums, m_crop);
     if (options.sampling.mode == Sampling::Key)
         setKeyPicturesOnly(reader, true);

@@ -65,6 +65,7 @@ struct RunOptions {
     bool exactColours = false;            // see FrameSourceOptions::exactColours
     int framesHeight = 0;                 // rows of the squeezed-pictures strip; 0: none
     bool perceptual = false;              // linear means, for L*a*b*
+    ColourMean mean = ColourMean::Srgb;   // see AnalysisState::mean
     bool shotGrids = false;               // grids, for the shots
     int paletteRows = 40;                 // of the palette strip drawn at the end
     bool oneRowBands = false;             // strips for a poster (see useOneRowBands)

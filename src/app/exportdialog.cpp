@@ -80,7 +80,7 @@ bool windowRunHolds(const QString &video, const OutputChoice &choice)
     // The window converts its pictures the default way.
     if (choice.layout.poster() || choice.layout.framed() || choice.colours || choice.shots ||
         choice.sampling.mode != Sampling::All || choice.crop.mode != Crop::None ||
-        choice.colour != ColourConversion::Default)
+        choice.colour != ColourConversion::Default || choice.layout.mean != ColourMean::Srgb)
         return false;
     return std::all_of(choice.kinds.begin(), choice.kinds.end(), [](StripKind kind) {
         return kind == StripKind::Average || kind == StripKind::Quadrant ||
@@ -193,6 +193,14 @@ void ExportDialog::buildForm(const QString &videoPath)
     m_colour = comboBox(QStringLiteral("colourBox"),
                         {tr("Default (fast)"), tr("Exact (accurate rounding, slower)")}, this);
     form->addRow(tr("Colours:"), m_colour);
+    m_layout =
+        comboBox(QStringLiteral("layoutBox"),
+                 {tr("Linear"), tr("Ring (a disc, the width its side, 2000 when blank)")}, this);
+    form->addRow(tr("Layout:"), m_layout);
+    m_mean =
+        comboBox(QStringLiteral("meanBox"),
+                 {tr("sRGB values (default)"), tr("Linear light (the mean of the light)")}, this);
+    form->addRow(tr("Mean:"), m_mean);
 
     m_csv = new QCheckBox(tr("Colours of every picture (-colours.csv)"), this);
     m_csv->setObjectName(QStringLiteral("csvBox"));
@@ -243,6 +251,7 @@ void ExportDialog::buildForm(const QString &videoPath)
     m_settings = {m_video,      chooseVideo, m_size,       m_format, m_axis,
                   m_title,      m_sampling,  m_crop,       m_csv,    m_shotsCsv,
                   chooseFolder, m_folder,    exportButton, m_colour};
+    m_settings << m_layout << m_mean;
     for (QCheckBox *box : m_strips)
         m_settings << box;
 }
@@ -277,6 +286,8 @@ std::optional<OutputChoice> ExportDialog::choice(QString *why) const
                             .arg(largestStripSide));
     }
     choice.layout.format = QString::fromLatin1(formats[m_format->currentIndex()]);
+    choice.layout.ring = m_layout->currentIndex() == 1;
+    choice.layout.mean = static_cast<ColourMean>(m_mean->currentIndex());
     if (const auto oversized = oversizedStrip(choice.kinds, choice.layout))
         return fail(*oversized);
     choice.layout.axis = m_axis->isChecked();

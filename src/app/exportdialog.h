@@ -71,6 +71,8 @@ private:
     QComboBox *m_crop;
     QLineEdit *m_rectangle;
     QComboBox *m_colour;
+    QComboBox *m_layout; // linear, ring
+    QComboBox *m_mean;   // in ColourMean's order
     QCheckBox *m_csv;
     QCheckBox *m_shotsCsv;
     QLineEdit *m_folder;

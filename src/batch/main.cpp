@@ -228,6 +228,17 @@ int main(int argc, char *argv[])
                        maxPixelsOption, cropOption,  colourOption, fromOption,    fromNulOption,
                        shardOption,     skipOption,  reportOption, compareOption, axisOption,
                        titleOption});
+    const QCommandLineOption layoutOption(
+        QStringLiteral("layout"),
+        QStringLiteral("linear (default) or ring: each strip as a disc, time clockwise from 12 "
+                       "o'clock, --width a side (default 2000), without --height or an axis."),
+        QStringLiteral("LAYOUT"), QStringLiteral("linear"));
+    const QCommandLineOption meanOption(
+        QStringLiteral("mean"),
+        QStringLiteral("How colours are averaged: srgb (default) or linear, the mean of the light, "
+                       "for the average, quadrant, shots and frames strips and the CSV."),
+        QStringLiteral("MEAN"), QStringLiteral("srgb"));
+    parser.addOptions({layoutOption, meanOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -279,6 +290,17 @@ int main(int argc, char *argv[])
             output.layout.format))
         return failUsage(
             QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(output.layout.format));
+    const QString layout = parser.value(layoutOption);
+    const QString mean = parser.value(meanOption);
+    if (layout != QLatin1String("linear") && layout != QLatin1String("ring"))
+        return failUsage(QStringLiteral("Unknown layout \"%1\": linear or ring.").arg(layout));
+    if (mean != QLatin1String("srgb") && mean != QLatin1String("linear"))
+        return failUsage(QStringLiteral("Unknown mean \"%1\": srgb or linear.").arg(mean));
+    output.layout.ring = layout == QLatin1String("ring");
+    output.layout.mean = mean == QLatin1String("linear") ? ColourMean::Linear : ColourMean::Srgb;
+    if (output.layout.ring && parser.isSet(compareOption))
+        return failUsage(QStringLiteral("--compare lays strips side by side: it does not take "
+                                        "--layout ring."));
     if (const auto oversized = oversizedStrip(output.kinds, output.layout))
         return failUsage(*oversized);
     output.layout.axis = parser.isSet(axisOption);

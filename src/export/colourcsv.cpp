@@ -43,12 +43,16 @@ void appendLab(QByteArray &row, const LabColour &lab, bool polar)
 
 } // namespace
 
-QByteArray coloursCsvHeader(bool perceptual)
+QByteArray coloursCsvHeader(bool perceptual, ColourMean mean)
 {
     QByteArray header("picture,time");
-    for (const char *name : columnNames)
+    for (const char *name : columnNames) {
+        // Average and the four quadrants come first.
+        const bool inLight = mean == ColourMean::Linear && name != columnNames[5] &&
+                             name != columnNames[6] && name != columnNames[7];
         for (const char *channel : {"red", "green", "blue"})
-            header += QByteArray(",") + name + '_' + channel;
+            header += QByteArray(",") + name + '_' + channel + (inLight ? "_lin" : "");
+    }
     if (perceptual)
         header += ",L,a,b,chroma,hue";
     return header + '\n';
@@ -62,7 +66,7 @@ QByteArray coloursCsv(const AnalysisState &analysis)
                                     qsizetype(analysis.strips.average.width()));
 
     const bool perceptual = analysis.perceptual && qsizetype(analysis.linearMeans.size()) >= rows;
-    QByteArray csv = coloursCsvHeader(perceptual);
+    QByteArray csv = coloursCsvHeader(perceptual, analysis.mean);
     // About 24 channels of up to 4 characters, the number and the time.
     csv.reserve(csv.size() + rows * 130);
     for (qsizetype i = 0; i < rows; ++i) {

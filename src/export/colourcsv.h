@@ -13,7 +13,9 @@
 // difference, mood),
 // and when the run gathered linear means, "L,a,b,chroma,hue" of each
 // picture's mean colour in linear light (two decimals, hue in degrees).
-QByteArray coloursCsvHeader(bool perceptual = false);
+// With ColourMean::Linear the average and quadrant columns, means of the
+// light, end in "_lin" (average_red_lin...).
+QByteArray coloursCsvHeader(bool perceptual = false, ColourMean mean = ColourMean::Srgb);
 QByteArray coloursCsv(const AnalysisState &analysis);
 
 // Writes coloursCsv(analysis) to fileName as writeFileAtomically does; false

@@ -52,6 +52,10 @@ QJsonObject recordSettings(const OutputChoice &choice)
         settings.insert(QStringLiteral("axis"), true);
     if (!choice.layout.title.isEmpty())
         settings.insert(QStringLiteral("title"), choice.layout.title);
+    if (choice.layout.ring)
+        settings.insert(QStringLiteral("layout"), QStringLiteral("ring"));
+    if (choice.layout.mean != ColourMean::Srgb)
+        settings.insert(QStringLiteral("mean"), QStringLiteral("linear"));
     return settings;
 }
 
@@ -167,6 +171,7 @@ RunOptions runOptionsFor(const OutputChoice &choice)
     run.sampling = choice.sampling;
     run.crop = choice.crop;
     run.exactColours = choice.colour == ColourConversion::Exact;
+    run.mean = choice.layout.mean;
     const StripLayout &layout = choice.layout;
     if (choice.kinds.contains(StripKind::Frames))
         run.framesHeight = layout.rows(StripKind::Frames);

@@ -85,14 +85,18 @@ QImage framedPoster(const QImage &strip, const PictureSpan &span, int columns, b
     const int bottom = axis ? axisRows(width) : 0;
     QImage image;
     try {
-        image = QImage(width, top + strip.height() + bottom, QImage::Format_RGB32);
+        // A ring's transparent corners stay so.
+        image = QImage(width, top + strip.height() + bottom,
+                       strip.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     } catch (const std::bad_alloc &) {
     }
     if (image.isNull())
         return image;
     image.fill(ground);
     QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, top, strip);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setPen(ink);
     if (!title.isEmpty()) {
         const QFont font = posterFont(width, true);

@@ -2,6 +2,7 @@
 
 #include "export/atomicfile.h"
 #include "export/posterframe.h"
+#include "export/ringposter.h"
 
 #include <algorithm>
 #include <new>
@@ -97,7 +98,25 @@ int defaultHeight(StripKind kind)
 
 int StripLayout::rows(StripKind kind) const
 {
-    return height > 0 ? height : defaultHeight(kind);
+    return height > 0 && !ring ? height : defaultHeight(kind);
+}
+
+int StripLayout::ringSide() const
+{
+    return width > 0 ? width : defaultRingSide;
+}
+
+ColourMean StripLayout::meanOf(StripKind kind) const
+{
+    switch (kind) {
+    case StripKind::Average:
+    case StripKind::Quadrant:
+    case StripKind::Frames:
+    case StripKind::Shots:
+        return mean;
+    default:
+        return ColourMean::Srgb;
+    }
 }
 
 bool writeImageFile(QImage image, const QString &fileName, const QString &format, QString *why)
@@ -118,9 +137,11 @@ QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout,
         return QImage();
     };
     const bool poster = layout.poster();
-    const qsizetype columns = layout.width > 0 ? layout.width : strip.width();
-    const qsizetype rows = poster ? layout.rows(kind) : strip.height();
-    const qsizetype frame = (layout.axis ? axisRows(int(columns)) : 0) +
+    const qsizetype columns = layout.ring        ? layout.ringSide()
+                              : layout.width > 0 ? layout.width
+                                                 : strip.width();
+    const qsizetype rows = layout.ring ? columns : poster ? layout.rows(kind) : strip.height();
+    const qsizetype frame = (layout.axis && !layout.ring ? axisRows(int(columns)) : 0) +
                             (layout.title.isEmpty() ? 0 : titleRows(int(columns)));
     if (strip.overflowed() || columns * (rows + frame) > Strip::largestPixels)
         return fail(
@@ -135,9 +156,17 @@ QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout,
                         .arg(largestSideOf(layout.format)));
     QImage image;
     try {
-        image = poster ? posterImage(strip, layout.span, layout.width, int(rows)) : strip.view();
+        if (layout.ring)
+            image = ringImage(posterImage(strip, layout.span, int(columns), strip.bandCount(),
+                                          layout.meanOf(kind)),
+                              int(columns), layout.format == QLatin1String("png"));
+        else if (poster)
+            image = posterImage(strip, layout.span, layout.width, int(rows), layout.meanOf(kind));
+        else
+            image = strip.view();
         if (!image.isNull() && layout.framed())
-            image = framedPoster(image, layout.span, layout.width, layout.axis, layout.title);
+            image = framedPoster(image, layout.span, layout.width, layout.axis && !layout.ring,
+                                 layout.title);
     } catch (const std::bad_alloc &) {
         image = QImage();
     }
@@ -223,6 +252,15 @@ std::optional<QString> oversizedStrip(const QList<StripKind> &kinds, const Strip
             .arg(layout.height)
             .arg(formatName(layout.format))
             .arg(largestSideOf(layout.format));
+    if (layout.ring) {
+        const int64_t side = layout.ringSide();
+        if (side * side > largestStripPixels)
+            return QStringLiteral("A ring of %1 x %1 pixels is larger than the limit of %2 "
+                                  "pixels.")
+                .arg(side)
+                .arg(largestStripPixels);
+        return tooWideFor(layout.format, side);
+    }
     if (layout.width <= 0)
         return std::nullopt;
     if (const auto tooWide = tooWideFor(layout.format, layout.width))

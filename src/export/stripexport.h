@@ -41,11 +41,23 @@ struct StripLayout {
     // Above each strip when not empty. "auto" is a setting: the writer puts
     // the video's title tag, else its file name, in its place (see outputs).
     QString title;
+    // How a poster's column averages its pictures, for the kinds that are
+    // averages of colour (see meanOf).
+    ColourMean mean = ColourMean::Srgb;
+    // Each strip drawn as a disc (see ringImage), width (or defaultRingSide)
+    // a side; the height and the axis are left out.
+    bool ring = false;
 
-    // Rows of kind's strip: height, or the kind's own when none is set.
+    // Rows of kind's strip: height, or the kind's own when none is set (or
+    // for a ring).
     int rows(StripKind kind) const;
     // A size is set: the strips are laid out as posters (see posterImage).
-    bool poster() const { return width > 0 || height > 0; }
+    bool poster() const { return width > 0 || height > 0 || ring; }
+    // The side of a ring.
+    int ringSide() const;
+    // mean for the average, quadrant, shots and frames strips; Srgb for the
+    // others, which are levels, changes and channels rather than colours.
+    ColourMean meanOf(StripKind kind) const;
     // A title or an axis is drawn around the strips (see framedPoster).
     bool framed() const { return axis || !title.isEmpty(); }
 };

@@ -1,6 +1,7 @@
 #include "analysis/activearea.h"
 #include "analysis/analysisstate.h"
 #include "analysis/perceptual.h"
+#include "analysis/poster.h"
 #include "reference.h"
 
 #include <QRandomGenerator>
@@ -228,6 +229,7 @@ private slots:
 
     void squeezedPictureRows_data();
     void squeezedPictureRows();
+    void linearMeansAverageTheLight();
 
     void tinyPicturesGiveZeroForZeroDivisors_data();
     void tinyPicturesGiveZeroForZeroDivisors();
@@ -668,6 +670,73 @@ void TestMeasure::squeezedPictureRows()
             QCOMPARE(frames.colourAt(i, j), expected);
         }
     }
+}
+
+// The sRGB encoding of linear light, written out apart from perceptual.cpp.
+int encoded(double linear)
+{
+    const double v =
+        linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return int(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+}
+
+void TestMeasure::linearMeansAverageTheLight()
+{
+    // A checkerboard of black and white: half the light of white, sRGB 188,
+    // where the mean of the values gives 127.
+    // An odd size leaves every quadrant 32 x 24, half white (the middle
+    // column and row belong to none).
+    const auto checkerboard = [](int w, int h) {
+        QImage board(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                board.setPixel(x, y, (x + y) % 2 ? 0xffffffff : 0xff000000);
+        return board;
+    };
+    const int half = encoded(0.5);
+    QCOMPARE(half, 188);
+    const QImage odd = randomImage(37, 23, QImage::Format_RGB32, 5);
+    for (bool banded : {false, true}) {
+        AnalysisState state;
+        state.mean = ColourMean::Linear;
+        state.framesHeight = 5;
+        recordAll(state, {checkerboard(64, 48), odd, checkerboard(65, 49)}, banded);
+        QCOMPARE(state.averageHistory[0], grey(half));
+        for (const ColourHistory &quadrant : state.quadrantHistories)
+            QCOMPARE(quadrant[2], grey(half));
+        QCOMPARE(state.strips.frames.colourAt(0, 2), qRgb(half, half, half));
+        // Grey level, difference and mood do not change with the mean.
+        QCOMPARE(state.brightnessHistory[0], grey(127));
+
+        // An odd picture's quadrants and rows against a plain pass over its pixels.
+        const std::array<uint32_t, 256> &table = linearTable();
+        const auto expected = [&](QRect area) {
+            double sum[3] = {};
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    const QRgb p = odd.pixel(x, y);
+                    sum[0] += table[size_t(qRed(p))];
+                    sum[1] += table[size_t(qGreen(p))];
+                    sum[2] += table[size_t(qBlue(p))];
+                }
+            const double n = double(area.width()) * area.height() * linearScale;
+            return QColor(encoded(sum[0] / n), encoded(sum[1] / n), encoded(sum[2] / n));
+        };
+        QCOMPARE(state.averageHistory[1], expected(odd.rect()));
+        QCOMPARE(state.quadrantHistories[TopLeft][1], expected(QRect(0, 0, 18, 11)));
+        QCOMPARE(state.quadrantHistories[BottomRight][1], expected(QRect(19, 12, 18, 11)));
+        QCOMPARE(QColor(state.strips.frames.colourAt(1, 4)), expected(QRect(0, 18, 37, 5)));
+    }
+
+    // A poster's column of a black and a white picture.
+    Strip strip;
+    strip.append(QColor(Qt::black));
+    strip.append(QColor(Qt::white));
+    const std::vector<double> times = {0.0, 1.0};
+    const PictureSpan span{times, 2.0};
+    QCOMPARE(posterImage(strip, span, 1, 1, ColourMean::Linear).pixel(0, 0),
+             qRgb(half, half, half));
+    QCOMPARE(posterImage(strip, span, 1, 1).pixel(0, 0), qRgb(128, 128, 128));
 }
 
 void TestMeasure::tinyPicturesGiveZeroForZeroDivisors_data()

@@ -155,14 +155,24 @@ void TestExportDialog::exportAfterTheWindowsRun_data()
     QTest::addColumn<bool>("fromWindow");
     QTest::addColumn<bool>("exact");  // colours
     QTest::addColumn<bool>("framed"); // with an axis and the title auto
+    // --layout and --mean, set in the dialog's boxes of those names.
+    QTest::addColumn<QStringList>("looks");
     QTest::addRow("strips the window drew")
-        << QStringList{"average", "brightness", "mood"} << true << false << false;
+        << QStringList{"average", "brightness", "mood"} << true << false << false << QStringList();
     // The window's first difference is against the previous video's last picture.
     QTest::addRow("with the difference")
-        << QStringList{"average", "difference"} << false << false << false;
+        << QStringList{"average", "difference"} << false << false << false << QStringList();
     // The window converts the default way.
-    QTest::addRow("exact colours") << QStringList{"average", "mood"} << false << true << false;
-    QTest::addRow("with an axis and a title") << QStringList{"average"} << false << false << true;
+    QTest::addRow("exact colours")
+        << QStringList{"average", "mood"} << false << true << false << QStringList();
+    QTest::addRow("with an axis and a title")
+        << QStringList{"average"} << false << false << true << QStringList();
+    // The window averages sRGB values.
+    QTest::addRow("linear mean") << QStringList{"average", "mood"} << false << false << false
+                                 << QStringList{"--mean", "linear"};
+    QTest::addRow("a ring with a title")
+        << QStringList{"average", "frames"} << false << false << true
+        << QStringList{"--layout", "ring", "--mean", "linear"};
 }
 
 void TestExportDialog::exportAfterTheWindowsRun()
@@ -171,6 +181,7 @@ void TestExportDialog::exportAfterTheWindowsRun()
     QFETCH(bool, fromWindow);
     QFETCH(bool, exact);
     QFETCH(bool, framed);
+    QFETCH(QStringList, looks);
     QVERIFY(startThroughDialog(window->form(), video));
     QTRY_COMPARE_WITH_TIMEOUT(window->form()->pushButton_2->text(),
                               QStringLiteral("Start Analysis"), 60000);
@@ -189,6 +200,9 @@ void TestExportDialog::exportAfterTheWindowsRun()
     dialog->findChild<QComboBox *>(QStringLiteral("colourBox"))->setCurrentIndex(exact ? 1 : 0);
     dialog->findChild<QCheckBox *>(QStringLiteral("axisBox"))->setChecked(framed);
     dialog->findChild<QLineEdit *>(QStringLiteral("titleEdit"))->setText(framed ? "auto" : "");
+    for (const char *look : {"layout", "mean"})
+        dialog->findChild<QComboBox *>(QLatin1String(look) + QLatin1String("Box"))
+            ->setCurrentIndex(looks.contains(QLatin1String("--") + QLatin1String(look)) ? 1 : 0);
     QTest::keyClick(dialog, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
     QCOMPARE(window->form()->statusBar->currentMessage().contains(QStringLiteral("window's run")),
@@ -200,7 +214,7 @@ void TestExportDialog::exportAfterTheWindowsRun()
                             QStringLiteral("--format"), QStringLiteral("png"),
                             QStringLiteral("--colour"),
                             exact ? QStringLiteral("exact") : QStringLiteral("default")} +
-                    (framed ? frame : QStringList()));
+                    (framed ? frame : QStringList()) + looks);
 }
 
 void TestExportDialog::cancelledOrClosedExportWritesNothing()

@@ -19,6 +19,7 @@ private slots:
     void printableNames();
     void axisTicksSitInTheirColumns();
     void sidesTheFormatCannotHold();
+    void ringReadsAsTheLinearPoster();
 
 private:
     QTemporaryDir dir;
@@ -129,6 +130,46 @@ void TestExport::sidesTheFormatCannotHold()
              QStringLiteral("The strips would be about 172800 pixels wide, more than the JPEG "
                             "format holds (65500); a width of 65500 or less (--width 65500) "
                             "fits."));
+}
+
+void TestExport::ringReadsAsTheLinearPoster()
+{
+    // Three bands, 400 pictures of distinct colours, two to a column of a
+    // ring 200 pixels a side.
+    Strip strip(3, 1);
+    std::vector<double> times;
+    for (int i = 0; i < 400; ++i) {
+        const QColor bands[3] = {QColor(i % 256, 40, 200), QColor(90, i / 2, 30),
+                                 QColor(255 - i % 256, 160, i % 7 * 30)};
+        strip.append(bands);
+        times.push_back(i * 0.04);
+    }
+    StripLayout layout;
+    layout.ring = true;
+    layout.width = 200;
+    layout.format = QStringLiteral("png");
+    layout.mean = ColourMean::Linear;
+    layout.span = {times, 16.0};
+    const QImage ring = stripImage(strip, StripKind::Frames, layout);
+    QCOMPARE(ring.size(), QSize(200, 200));
+    const QImage linear = posterImage(strip, layout.span, 200, 3, ColourMean::Linear);
+    // 3 o'clock is a quarter into the film; 12 o'clock its start; the bands
+    // run from the centre outwards.
+    QCOMPARE(ring.pixel(190, 100), linear.pixel(50, 2));
+    QCOMPARE(ring.pixel(150, 100), linear.pixel(50, 1));
+    QCOMPARE(ring.pixel(101, 101), linear.pixel(75, 0));
+    QCOMPARE(ring.pixel(100, 10), linear.pixel(0, 2));
+    QCOMPARE(ring.pixel(10, 99), linear.pixel(150, 2));
+    QVERIFY(linear.pixel(50, 2) != linear.pixel(51, 2));
+    QCOMPARE(qAlpha(ring.pixel(0, 0)), 0);
+    // The rim blends: neither outside nor wholly inside.
+    const int rim = qAlpha(ring.pixel(29, 29));
+    QVERIFY2(rim > 0 && rim < 255, qPrintable(QString::number(rim)));
+
+    layout.format = QStringLiteral("jpg");
+    const QImage dark = stripImage(strip, StripKind::Frames, layout);
+    QCOMPARE(dark.pixel(0, 0), qRgb(0, 0, 0));
+    QCOMPARE(dark.pixel(190, 100), linear.pixel(50, 2));
 }
 
 QTEST_GUILESS_MAIN(TestExport)
