@@ -3,6 +3,7 @@
 #include "export/atomicfile.h"
 #include "export/colourcsv.h"
 #include "export/filename.h"
+#include "export/printsize.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -52,6 +53,10 @@ QJsonObject recordSettings(const OutputChoice &choice)
         settings.insert(QStringLiteral("axis"), true);
     if (!choice.layout.title.isEmpty())
         settings.insert(QStringLiteral("title"), choice.layout.title);
+    if (!choice.layout.page.isEmpty())
+        settings.insert(QStringLiteral("page"), pageSizeText(choice.layout.page));
+    if (choice.layout.dpi > 0)
+        settings.insert(QStringLiteral("dpi"), choice.layout.dpi);
     return settings;
 }
 
