@@ -176,6 +176,7 @@ RunOptions runOptionsFor(const OutputChoice &choice)
     if (choice.kinds.contains(StripKind::Frames))
         run.framesHeight = layout.rows(StripKind::Frames);
     run.oneRowBands = layout.poster();
+    run.sampleColumns = layout.width;
     run.shotGrids = choice.shots || choice.kinds.contains(StripKind::Shots) ||
                     choice.kinds.contains(StripKind::Palette);
     run.paletteRows = layout.rows(StripKind::Palette);

@@ -3,6 +3,7 @@
 #include "export/atomicfile.h"
 #include "export/pdfposter.h"
 #include "export/posterframe.h"
+#include "export/printsize.h"
 
 #include <algorithm>
 #include <cmath>
@@ -156,8 +157,8 @@ bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
     if (layout.format == QLatin1String("pdf"))
         return writePdfPoster(strip, kind, fileName, layout, why);
     QImage image = stripImage(strip, kind, layout, why);
-    return !image.isNull() &&
-           writeImageFile(std::move(image), fileName, layout.format, why, layout.dpi);
+    return !image.isNull() && writeImageFile(std::move(image), fileName, layout.format, why,
+                                             layout.page.isEmpty() ? layout.dpi : printDpi(layout));
 }
 
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,
