@@ -253,12 +253,17 @@ int main(int argc, char *argv[])
                        "(default %1 then, else 96).")
             .arg(defaultPrintDpi),
         QStringLiteral("N"));
-    parser.addOptions({pageOption, dpiOption});
+    const QCommandLineOption compareScaleOption(
+        QStringLiteral("compare-scale"),
+        QStringLiteral("Length of each row of --compare: width (all the width, default) or time "
+                       "(in proportion to its video's duration, the longest the width)."),
+        QStringLiteral("SCALE"), QStringLiteral("width"));
     parser.addOptions({stripsOption,    csvOption,   shotsOption,  outputOption,  jobsOption,
                        quietOption,     widthOption, heightOption, formatOption,  sampleOption,
                        maxPixelsOption, cropOption,  colourOption, fromOption,    fromNulOption,
                        shardOption,     skipOption,  reportOption, compareOption, axisOption,
                        titleOption});
+    parser.addOptions({pageOption, dpiOption, compareScaleOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -373,6 +378,10 @@ int main(int argc, char *argv[])
             QStringLiteral("The pixel limit must be a whole number from 1 to %1.").arg(INT_MAX));
     options.skipExisting = parser.isSet(skipOption);
     const QString compareFile = shardFileName(parser.value(compareOption), shard);
+    const auto compareScale = parseComparisonScale(parser.value(compareScaleOption));
+    if (!compareScale)
+        return failUsage(QStringLiteral("Unknown comparison scale \"%1\": width or time.")
+                             .arg(parser.value(compareScaleOption)));
     if (parser.isSet(compareOption)) {
         if (output.layout.width == 0)
             return failUsage(QStringLiteral("--compare needs --width."));
@@ -468,7 +477,7 @@ int main(int argc, char *argv[])
         !writeComparison(
             compareFile, task,
             [&statuses](qsizetype i) { return statuses[i] != VideoOutcome::Failed; }, output,
-            options.outputDir, &why)) {
+            options.outputDir, &why, *compareScale)) {
         report.message(failureLine(compareFile, why));
         allWritten = false;
     }

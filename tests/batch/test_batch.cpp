@@ -1051,6 +1051,8 @@ void TestBatch::usageErrors_data()
         << QStringList{QStringLiteral("--page=A4"), QStringLiteral("--width=9"),
                        QStringLiteral("--format=png"), input};
     QTest::addRow("dpi of 0") << QStringList{QStringLiteral("--dpi=0"), input};
+    QTest::addRow("unknown comparison scale")
+        << QStringList{QStringLiteral("--compare-scale=height"), input};
     QTest::addRow("comparison of PDFs")
         << QStringList{QStringLiteral("--format=pdf"), QStringLiteral("--width=9"),
                        QStringLiteral("--compare=all.png"), input};
