@@ -293,7 +293,7 @@ py::dict infoOf(const VideoInfo &video, const QRect &crop)
 
 std::unique_ptr<Run> analyse(const py::object &path, const py::object &sample,
                              const py::object &crop, bool shots, bool perceptual, int64_t maxPixels,
-                             const py::object &progress, const std::string &colour)
+                             const py::object &progress, const std::string &colour, int posterWidth)
 {
     // os.fsencode: str or bytes or any path-like, to the bytes the file
     // system holds.
@@ -302,6 +302,9 @@ std::unique_ptr<Run> analyse(const py::object &path, const py::object &sample,
     if (maxPixels < 1 || maxPixels > INT_MAX)
         raise(PyExc_ValueError,
               QStringLiteral("max_pixels: a whole number from 1 to %1.").arg(INT_MAX));
+    if (posterWidth < 0 || posterWidth > largestStripSide)
+        raise(PyExc_ValueError,
+              QStringLiteral("poster_width: a whole number from 0 to %1.").arg(largestStripSide));
     if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
         throw py::type_error("progress: a function of (fraction, pictures), or None.");
 
@@ -324,6 +327,8 @@ std::unique_ptr<Run> analyse(const py::object &path, const py::object &sample,
     options.perceptual = perceptual || shots; // the shots' L*a*b* come from them
     options.keepHistories = false;
     options.reserveAhead = true;
+    // Sampled as reelmeter-batch --width samples: at the columns' middles.
+    options.sampleColumns = posterWidth;
 
     auto run = std::make_unique<Run>();
     run->perceptual = perceptual;
@@ -408,6 +413,6 @@ PYBIND11_MODULE(reelmeter, module)
     module.def("analyse", &analyse, py::arg("path"), py::arg("sample") = "all",
                py::arg("crop") = "none", py::arg("shots") = false, py::arg("perceptual") = true,
                py::arg("max_pixels") = defaultMaxPixels, py::arg("progress") = py::none(),
-               py::arg("colour") = "default",
+               py::arg("colour") = "default", py::arg("poster_width") = 0,
                "Reads a video picture by picture and measures its colours.");
 }

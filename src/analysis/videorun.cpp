@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -212,7 +213,11 @@ VideoRun::VideoRun(FrameSourcePtr source, const RunOptions &options, AnalysisSta
     gatherRowSums(reader, m_sums, m_crop);
     if (options.sampling.mode == Sampling::Key)
         setKeyPicturesOnly(reader, true);
-    if (options.sampling.mode == Sampling::Every) {
+    if (options.sampling.mode == Sampling::Every && options.sampleColumns > 0 &&
+        streamDuration(reader) > 0) {
+        m_end = streamDuration(reader);
+        setPictureFilter(reader, [this](double time) { return nearestToAMiddle(time); });
+    } else if (options.sampling.mode == Sampling::Every) {
         setPictureFilter(reader, [this, every = options.sampling.seconds](double time) {
             // Times are sums of picture durations: allow for their rounding.
             constexpr double slack = 1e-9;
@@ -229,6 +234,46 @@ VideoRun::VideoRun(FrameSourcePtr source, const RunOptions &options, AnalysisSta
 }
 
 VideoRun::~VideoRun() = default;
+
+double VideoRun::middle(int64_t index) const
+{
+    const int columns = m_options.sampleColumns;
+    const double length = m_end - m_first;
+    if (!(length > 0))
+        return index == 0 ? m_first : std::numeric_limits<double>::infinity();
+    const double perColumn = length / columns / m_options.sampling.seconds;
+    if (perColumn >= 1) {
+        // Several a column: the middles of its equal parts.
+        const int64_t parts = int64_t(columns) * std::llround(perColumn);
+        return m_first + length * (double(index) + 0.5) / double(parts);
+    }
+    // One every few columns, each in the middle of its group.
+    const int64_t group = std::llround(1 / perColumn);
+    const int64_t column = index * group + group / 2;
+    if (column >= columns)
+        return std::numeric_limits<double>::infinity();
+    return m_first + length * (double(column) + 0.5) / columns;
+}
+
+bool VideoRun::nearestToAMiddle(double time)
+{
+    if (time < 0) // nothing to sample by
+        return true;
+    if (m_first < 0) {
+        m_first = time;
+        if (!(m_end > m_first))
+            m_end = m_first; // every middle at the first picture
+    }
+    // The picture is the nearest to the middle when the next one, as far
+    // after it as this one came after the last, would be farther.
+    const double halfGap = m_previous < 0 ? 0 : (time - m_previous) / 2;
+    m_previous = time;
+    if (time < middle(m_middle) - halfGap)
+        return false;
+    while (middle(m_middle) <= time + halfGap)
+        ++m_middle;
+    return true;
+}
 
 VideoRun::Step VideoRun::step()
 {

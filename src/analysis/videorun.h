@@ -69,7 +69,13 @@ struct RunOptions {
     bool shotGrids = false;               // grids, for the shots
     int paletteRows = 40;                 // of the palette strip drawn at the end
     bool oneRowBands = false;             // strips for a poster (see useOneRowBands)
-    bool keepHistories = true;            // see AnalysisState::keepHistories
+    // With Sampling::Every for a poster this many columns wide: the pictures
+    // nearest the middles of the columns' time spans (several a column when
+    // they are longer than the interval, one every few columns when shorter)
+    // rather than a grid from the first picture. Only when the video's length
+    // is known up front; 0: the grid.
+    int sampleColumns = 0;
+    bool keepHistories = true; // see AnalysisState::keepHistories
     // Set aside room for the pictures the container announces, at the start,
     // rather than doubling as they come.
     bool reserveAhead = false;
@@ -139,6 +145,12 @@ public:
 private:
     VideoRun(FrameSourcePtr source, const RunOptions &options, AnalysisState &state,
              const QRect &crop);
+    // The time of the index-th middle wanted (see RunOptions::sampleColumns);
+    // infinite past the last.
+    double middle(int64_t index) const;
+    // The picture filter of sampling at middles: takes the picture at time
+    // when it is the nearest to the next middle.
+    bool nearestToAMiddle(double time);
 
     FrameSourcePtr m_source;
     RunOptions m_options;
@@ -151,4 +163,9 @@ private:
     // Sampling by time: the first picture's time and the next one wanted.
     double m_first = -1.0;
     double m_next = 0.0;
+    // Sampling at columns' middles: where the video ends, the time of the
+    // last picture offered and the next middle wanted.
+    double m_end = -1.0;
+    double m_previous = -1.0;
+    int64_t m_middle = 0;
 };

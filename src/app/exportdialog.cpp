@@ -2,6 +2,7 @@
 
 #include "app/windowrun.h"
 #include "export/outputcheck.h"
+#include "export/printsize.h"
 #include "export/stripexport.h"
 
 #include <QCheckBox>
@@ -37,7 +38,10 @@ constexpr SizePreset sizePresets[] = {{"1920 x 1080", 1920, 1080},
                                       {"7016 x 4961 (A2 at 300 dpi)", 7016, 4961},
                                       {"Custom", 0, 0}};
 
-const char *const formats[] = {"png", "jpg", "bmp"};
+const char *const formats[] = {"png", "jpg", "bmp", "pdf"};
+constexpr int pdfFormat = 3;
+// Then "Custom", whose size the page field gives.
+const char *const pages[] = {"None", "A4", "A3", "A2", "A1", "A0"};
 
 // "h:mm:ss" or "m:ss".
 QString duration(qint64 seconds)
@@ -121,6 +125,13 @@ void ExportDialog::buildForm(const QString &videoPath)
     videoRow->addWidget(chooseVideo);
     form->addRow(tr("Video:"), videoRow);
 
+    auto *poster = new QPushButton(tr("Poster"), this);
+    poster->setObjectName(QStringLiteral("posterButton"));
+    poster->setToolTip(tr("The frames and average strips at 3840 x 2160 as PNG, with a time axis "
+                          "and the video's title"));
+    connect(poster, &QPushButton::clicked, this, &ExportDialog::choosePoster);
+    form->addRow(tr("Preset:"), poster);
+
     auto *strips = new QGridLayout;
     for (StripKind kind : allKinds) {
         auto *box = new QCheckBox(stripName(kind), this);
@@ -139,10 +150,7 @@ void ExportDialog::buildForm(const QString &videoPath)
     m_height = lineEdit(QStringLiteral("heightEdit"), tr("each strip's own"), this);
     const auto showSize = [this](int index) {
         const SizePreset &preset = sizePresets[index];
-        const bool custom = preset.width == 0;
-        m_width->setEnabled(custom);
-        m_height->setEnabled(custom);
-        if (!custom) {
+        if (preset.width != 0) {
             m_width->setText(QString::number(preset.width));
             m_height->setText(QString::number(preset.height));
         }
@@ -156,8 +164,26 @@ void ExportDialog::buildForm(const QString &videoPath)
     sizeRow->addWidget(m_height);
     form->addRow(tr("Size:"), sizeRow);
 
-    m_format = comboBox(QStringLiteral("formatBox"), {tr("PNG"), tr("JPEG"), tr("BMP")}, this);
+    m_format = comboBox(QStringLiteral("formatBox"),
+                        {tr("PNG"), tr("JPEG"), tr("BMP"), tr("PDF (vector)")}, this);
     form->addRow(tr("Format:"), m_format);
+
+    QStringList pageNames;
+    for (const char *page : pages)
+        pageNames << tr(page);
+    m_page = comboBox(QStringLiteral("pageBox"), pageNames << tr("Custom"), this);
+    m_pageSize = lineEdit(QStringLiteral("pageEdit"), tr("WxHmm"), this);
+    m_dpi = lineEdit(QStringLiteral("dpiEdit"),
+                     tr("96; %1 with a page or a PDF").arg(defaultPrintDpi), this);
+    for (QComboBox *box : {m_size, m_format, m_page})
+        connect(box, &QComboBox::currentIndexChanged, this, &ExportDialog::showSizeFields);
+    showSizeFields();
+    auto *pageRow = new QHBoxLayout;
+    pageRow->addWidget(m_page);
+    pageRow->addWidget(m_pageSize);
+    pageRow->addWidget(new QLabel(tr("DPI:"), this));
+    pageRow->addWidget(m_dpi);
+    form->addRow(tr("Page:"), pageRow);
 
     m_axis = new QCheckBox(tr("Time axis under each strip"), this);
     m_axis->setObjectName(QStringLiteral("axisBox"));
@@ -248,9 +274,9 @@ void ExportDialog::buildForm(const QString &videoPath)
     layout->addWidget(m_timeLeft);
     layout->addWidget(m_buttons);
 
-    m_settings = {m_video,      chooseVideo, m_size,       m_format, m_axis,
-                  m_title,      m_sampling,  m_crop,       m_csv,    m_shotsCsv,
-                  chooseFolder, m_folder,    exportButton, m_colour};
+    m_settings = {m_video,      chooseVideo, m_size, m_format,   m_axis,       m_title,
+                  m_sampling,   m_crop,      m_csv,  m_shotsCsv, chooseFolder, m_folder,
+                  exportButton, m_colour,    m_page, m_dpi,      poster};
     m_settings << m_layout << m_mean;
     for (QCheckBox *box : m_strips)
         m_settings << box;
@@ -288,10 +314,35 @@ std::optional<OutputChoice> ExportDialog::choice(QString *why) const
     choice.layout.format = QString::fromLatin1(formats[m_format->currentIndex()]);
     choice.layout.ring = m_layout->currentIndex() == 1;
     choice.layout.mean = static_cast<ColourMean>(m_mean->currentIndex());
-    if (const auto oversized = oversizedStrip(choice.kinds, choice.layout))
-        return fail(*oversized);
     choice.layout.axis = m_axis->isChecked();
     choice.layout.title = m_title->text();
+    if (const QString dpi = m_dpi->text().trimmed(); !dpi.isEmpty()) {
+        bool valid = false;
+        choice.layout.dpi = dpi.toInt(&valid);
+        if (!valid || choice.layout.dpi < fewestDpi || choice.layout.dpi > mostDpi)
+            return fail(tr("The DPI takes a whole number from %1 to %2, or nothing.")
+                            .arg(fewestDpi)
+                            .arg(mostDpi));
+    }
+    if (choice.layout.ring && (m_format->currentIndex() == pdfFormat || m_page->currentIndex() > 0))
+        return fail(tr("A ring is drawn as a picture, its width a side: choose PNG, JPEG or BMP "
+                       "and no page."));
+    if (m_page->currentIndex() > 0) {
+        const bool custom = m_page->currentIndex() == int(std::size(pages));
+        const QString text = custom ? m_pageSize->text().trimmed()
+                                    : QString::fromLatin1(pages[m_page->currentIndex()]);
+        const auto page = parsePageSize(text, why);
+        if (!page)
+            return std::nullopt;
+        choice.layout.page = *page;
+        // As the fields show it: the page is a picture's size.
+        if (m_format->currentIndex() != pdfFormat)
+            choice.layout.width = 0;
+        if (!fitToPage(choice.layout, why))
+            return std::nullopt;
+    }
+    if (const auto oversized = oversizedStrip(choice.kinds, choice.layout))
+        return fail(*oversized);
     const QString sampling = m_sampling->currentIndex() == 0   ? QStringLiteral("all")
                              : m_sampling->currentIndex() == 1 ? QStringLiteral("key")
                                                                : m_seconds->text().trimmed();
@@ -385,14 +436,41 @@ void ExportDialog::setExporting(bool on)
     for (QWidget *widget : m_settings)
         widget->setEnabled(!on);
     // The custom size and the fields that go with a choice follow their boxes.
-    m_width->setEnabled(!on && sizePresets[m_size->currentIndex()].width == 0);
-    m_height->setEnabled(m_width->isEnabled());
+    showSizeFields();
+    if (on) {
+        for (QWidget *field :
+             std::initializer_list<QWidget *>{m_size, m_width, m_height, m_pageSize})
+            field->setEnabled(false);
+    }
     m_seconds->setEnabled(!on && m_sampling->currentIndex() == 2);
     m_rectangle->setEnabled(!on && m_crop->currentIndex() == 2);
     m_progress->setVisible(on);
     m_timeLeft->setVisible(on);
     m_progress->setValue(0);
     m_timeLeft->setText(tr("Starting..."));
+}
+
+void ExportDialog::showSizeFields()
+{
+    const bool custom = sizePresets[m_size->currentIndex()].width == 0;
+    const bool page = m_page->currentIndex() > 0;
+    const bool pdf = m_format->currentIndex() == pdfFormat;
+    m_size->setEnabled(!page || pdf);
+    m_width->setEnabled(custom && (!page || pdf));
+    m_height->setEnabled(custom && !page);
+    m_pageSize->setEnabled(m_page->currentIndex() == int(std::size(pages)));
+}
+
+void ExportDialog::choosePoster()
+{
+    for (int i = 0; i < m_strips.size(); ++i)
+        m_strips[i]->setChecked(allKinds[i] == StripKind::Frames ||
+                                allKinds[i] == StripKind::Average);
+    m_size->setCurrentIndex(1); // 3840 x 2160
+    m_format->setCurrentIndex(0);
+    m_page->setCurrentIndex(0);
+    m_axis->setChecked(true);
+    m_title->setText(QStringLiteral("auto"));
 }
 
 void ExportDialog::showProgress(const ReadProgress &progress)

@@ -57,6 +57,11 @@ private:
     void finishExport(const VideoExport &outcome);
     // Settings can be changed only while no export runs.
     void setExporting(bool on);
+    // The size fields a page leaves (a picture's size is the page, a PDF
+    // keeps its columns), and the custom page's field.
+    void showSizeFields();
+    // The batch tool's --poster.
+    void choosePoster();
 
     QLineEdit *m_video;
     QList<QCheckBox *> m_strips; // in StripKind order
@@ -64,6 +69,9 @@ private:
     QLineEdit *m_width;
     QLineEdit *m_height;
     QComboBox *m_format;
+    QComboBox *m_page;
+    QLineEdit *m_pageSize;
+    QLineEdit *m_dpi;
     QCheckBox *m_axis;
     QLineEdit *m_title;
     QComboBox *m_sampling;

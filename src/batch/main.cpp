@@ -7,6 +7,7 @@
 #include "export/comparison.h"
 #include "export/filename.h"
 #include "export/outputcheck.h"
+#include "export/printsize.h"
 #include "video/framesource.h"
 
 #include <QCommandLineParser>
@@ -47,7 +48,11 @@ int failFile(const QString &file, const QString &reason)
 bool drawsText(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char *option : {"--compare", "--axis", "--title", "--poster"}) {
+        // A PDF and a page's title and axis rows need fonts too.
+        if (qstrcmp(argv[i], "--format=pdf") == 0 ||
+            (qstrcmp(argv[i], "--format") == 0 && i + 1 < argc && qstrcmp(argv[i + 1], "pdf") == 0))
+            return true;
+        for (const char *option : {"--compare", "--axis", "--title", "--poster", "--page"}) {
             const size_t length = qstrlen(option);
             if (qstrncmp(argv[i], option, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '='))
@@ -88,6 +93,18 @@ QStringList withPosterExpanded(const QStringList &arguments)
         optionsEnded = optionsEnded || argument == QLatin1String("--");
     }
     return expanded;
+}
+
+// option was given on the command line itself, not by --poster.
+bool givenByUser(const QStringList &arguments, const QString &option)
+{
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument == option || argument.startsWith(option + QLatin1Char('=')))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -163,7 +180,8 @@ int main(int argc, char *argv[])
         QStringLiteral("N"));
     const QCommandLineOption formatOption(
         QStringLiteral("format"),
-        QStringLiteral("Image format and extension of the strips: bmp, png or jpg (default bmp)."),
+        QStringLiteral("Image format and extension of the strips: bmp, png, jpg or pdf (a vector "
+                       "page; default bmp)."),
         QStringLiteral("FORMAT"), QStringLiteral("bmp"));
     const QCommandLineOption sampleOption(
         QStringLiteral("sample"),
@@ -223,6 +241,23 @@ int main(int argc, char *argv[])
         QStringLiteral("Draw TEXT above each strip; auto: the video's title tag, else its file "
                        "name."),
         QStringLiteral("TEXT"));
+    const QCommandLineOption pageOption(
+        QStringLiteral("page"),
+        QStringLiteral("Make each strip a poster of the print size PAGE: A4, A3, A2, A1, A0 "
+                       "(landscape) or WxHmm. A picture is then the page at --dpi (replacing "
+                       "--width and --height), a PDF that page."),
+        QStringLiteral("PAGE"));
+    const QCommandLineOption dpiOption(
+        QStringLiteral("dpi"),
+        QStringLiteral("Dots per inch of the files: a page's pixels, a PDF's page without --page "
+                       "(default %1 then, else 96).")
+            .arg(defaultPrintDpi),
+        QStringLiteral("N"));
+    const QCommandLineOption compareScaleOption(
+        QStringLiteral("compare-scale"),
+        QStringLiteral("Length of each row of --compare: width (all the width, default) or time "
+                       "(in proportion to its video's duration, the longest the width)."),
+        QStringLiteral("SCALE"), QStringLiteral("width"));
     parser.addOptions({stripsOption,    csvOption,   shotsOption,  outputOption,  jobsOption,
                        quietOption,     widthOption, heightOption, formatOption,  sampleOption,
                        maxPixelsOption, cropOption,  colourOption, fromOption,    fromNulOption,
@@ -239,6 +274,7 @@ int main(int argc, char *argv[])
                        "for the average, quadrant, shots and frames strips and the CSV."),
         QStringLiteral("MEAN"), QStringLiteral("srgb"));
     parser.addOptions({layoutOption, meanOption});
+    parser.addOptions({pageOption, dpiOption, compareScaleOption});
     parser.addPositionalArgument(QStringLiteral("VIDEO"), QStringLiteral("Videos to read."),
                                  QStringLiteral("VIDEO..."));
 
@@ -247,6 +283,9 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << fileNameFromBytes(argv[i]);
+    const bool sizeGiven = givenByUser(arguments, QStringLiteral("--width")) ||
+                           givenByUser(arguments, QStringLiteral("--height"));
+    const bool heightGiven = givenByUser(arguments, QStringLiteral("--height"));
     arguments = withPosterExpanded(arguments);
     if (!parser.parse(arguments))
         return failUsage(parser.errorText());
@@ -286,10 +325,6 @@ int main(int argc, char *argv[])
                                  .arg(largestStripSide));
     }
     output.layout.format = parser.value(formatOption);
-    if (!QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg")}.contains(
-            output.layout.format))
-        return failUsage(
-            QStringLiteral("Unknown format \"%1\": bmp, png or jpg.").arg(output.layout.format));
     const QString layout = parser.value(layoutOption);
     const QString mean = parser.value(meanOption);
     if (layout != QLatin1String("linear") && layout != QLatin1String("ring"))
@@ -301,10 +336,44 @@ int main(int argc, char *argv[])
     if (output.layout.ring && parser.isSet(compareOption))
         return failUsage(QStringLiteral("--compare lays strips side by side: it does not take "
                                         "--layout ring."));
-    if (const auto oversized = oversizedStrip(output.kinds, output.layout))
-        return failUsage(*oversized);
+    if (!QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg"),
+                     QStringLiteral("pdf")}
+             .contains(output.layout.format))
+        return failUsage(QStringLiteral("Unknown format \"%1\": bmp, png, jpg or pdf.")
+                             .arg(output.layout.format));
     output.layout.axis = parser.isSet(axisOption);
     output.layout.title = parser.value(titleOption);
+    if (parser.isSet(dpiOption)) {
+        bool valid = false;
+        output.layout.dpi = parser.value(dpiOption).toInt(&valid);
+        if (!valid || output.layout.dpi < fewestDpi || output.layout.dpi > mostDpi)
+            return failUsage(QStringLiteral("--dpi takes a whole number from %1 to %2.")
+                                 .arg(fewestDpi)
+                                 .arg(mostDpi));
+    }
+    if (parser.isSet(pageOption)) {
+        QString why;
+        const auto page = parsePageSize(parser.value(pageOption), &why);
+        if (!page)
+            return failUsage(why);
+        output.layout.page = *page;
+        // The page replaces --poster's size. A PDF keeps its columns on any page; a picture's size
+        // is the page.
+        const bool pdf = output.layout.format == QLatin1String("pdf");
+        if (pdf ? heightGiven : sizeGiven)
+            return failUsage(pdf ? QStringLiteral("--page sets the strips' height: give --height "
+                                                  "or --page, not both.")
+                                 : QStringLiteral("--page sets the pictures' size: give --width "
+                                                  "and --height or --page, not both."));
+        if (!fitToPage(output.layout, &why))
+            return failUsage(why);
+    }
+    if (output.layout.ring &&
+        (output.layout.format == QLatin1String("pdf") || parser.isSet(pageOption)))
+        return failUsage(QStringLiteral("A ring is drawn as a picture --width pixels a side: it "
+                                        "does not take --format pdf or --page."));
+    if (const auto oversized = oversizedStrip(output.kinds, output.layout))
+        return failUsage(*oversized);
     if (const auto sampling = parseSampling(parser.value(sampleOption)))
         output.sampling = *sampling;
     else
@@ -335,9 +404,16 @@ int main(int argc, char *argv[])
             QStringLiteral("The pixel limit must be a whole number from 1 to %1.").arg(INT_MAX));
     options.skipExisting = parser.isSet(skipOption);
     const QString compareFile = shardFileName(parser.value(compareOption), shard);
+    const auto compareScale = parseComparisonScale(parser.value(compareScaleOption));
+    if (!compareScale)
+        return failUsage(QStringLiteral("Unknown comparison scale \"%1\": width or time.")
+                             .arg(parser.value(compareScaleOption)));
     if (parser.isSet(compareOption)) {
         if (output.layout.width == 0)
             return failUsage(QStringLiteral("--compare needs --width."));
+        if (output.layout.format == QLatin1String("pdf"))
+            return failUsage(QStringLiteral("--compare reads the strips as pictures: not with "
+                                            "--format pdf."));
         if (comparisonFormat(compareFile).isEmpty())
             return failUsage(QStringLiteral("The comparison %1 must end in .png, .jpg or .bmp.")
                                  .arg(compareFile));
@@ -427,7 +503,7 @@ int main(int argc, char *argv[])
         !writeComparison(
             compareFile, task,
             [&statuses](qsizetype i) { return statuses[i] != VideoOutcome::Failed; }, output,
-            options.outputDir, &why)) {
+            options.outputDir, &why, *compareScale)) {
         report.message(failureLine(compareFile, why));
         allWritten = false;
     }

@@ -3,6 +3,7 @@
 #include "export/atomicfile.h"
 #include "export/colourcsv.h"
 #include "export/filename.h"
+#include "export/printsize.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -56,6 +57,10 @@ QJsonObject recordSettings(const OutputChoice &choice)
         settings.insert(QStringLiteral("layout"), QStringLiteral("ring"));
     if (choice.layout.mean != ColourMean::Srgb)
         settings.insert(QStringLiteral("mean"), QStringLiteral("linear"));
+    if (!choice.layout.page.isEmpty())
+        settings.insert(QStringLiteral("page"), pageSizeText(choice.layout.page));
+    if (choice.layout.dpi > 0)
+        settings.insert(QStringLiteral("dpi"), choice.layout.dpi);
     return settings;
 }
 
@@ -176,6 +181,7 @@ RunOptions runOptionsFor(const OutputChoice &choice)
     if (choice.kinds.contains(StripKind::Frames))
         run.framesHeight = layout.rows(StripKind::Frames);
     run.oneRowBands = layout.poster();
+    run.sampleColumns = layout.width;
     run.shotGrids = choice.shots || choice.kinds.contains(StripKind::Shots) ||
                     choice.kinds.contains(StripKind::Palette);
     run.paletteRows = layout.rows(StripKind::Palette);

@@ -77,6 +77,48 @@ int axisRows(int width)
     return tickLength + 1 + QFontMetrics(posterFont(width, false)).height() + padding;
 }
 
+void drawPosterFrame(QPainter &painter, int width, int stripTop, int stripBottom,
+                     const PictureSpan &span, int columns, double columnWidth, bool axis,
+                     const QString &title)
+{
+    painter.setPen(ink);
+    if (!title.isEmpty()) {
+        const QFont font = posterFont(width, true);
+        painter.setFont(font);
+        const QRect box(padding, 0, std::max(width - 2 * padding, 1), stripTop);
+        painter.drawText(box, Qt::AlignHCenter | Qt::AlignVCenter,
+                         QFontMetrics(font).elidedText(title, Qt::ElideRight, box.width()));
+    }
+    if (!axis)
+        return;
+    const QFont font = posterFont(width, false);
+    const QFontMetrics metrics(font);
+    painter.setFont(font);
+    const double end = spanEnd(span);
+    const bool withHours = end >= 3600;
+    const int gap = metrics.horizontalAdvance(QLatin1Char('0')) * 2;
+    const int widest = metrics.horizontalAdvance(formatDuration(end, withHours));
+    const int axisTop = stripBottom;
+    int labelsEnd = -gap;
+    // Marks are spaced in columns, labels in pixels.
+    for (const AxisMark &mark : axisMarks(span, columns, (widest + gap) / columnWidth)) {
+        const int x = int(mark.column * columnWidth);
+        painter.drawLine(x, axisTop, x, axisTop + tickLength - 1);
+        const QString label = formatDuration(mark.seconds, withHours);
+        const int labelWidth = metrics.horizontalAdvance(label);
+        // Centred on its tick, kept inside the poster; one that would touch
+        // the label before it is left out.
+        if (labelWidth > width)
+            continue;
+        const int left = std::clamp(x - labelWidth / 2, 0, width - labelWidth);
+        if (left < labelsEnd + gap / 2)
+            continue;
+        painter.drawText(QRect(left, axisTop + tickLength + 1, labelWidth, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignTop, label);
+        labelsEnd = left + labelWidth;
+    }
+}
+
 QImage framedPoster(const QImage &strip, const PictureSpan &span, int columns, bool axis,
                     const QString &title)
 {
@@ -97,39 +139,11 @@ QImage framedPoster(const QImage &strip, const PictureSpan &span, int columns, b
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, top, strip);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.setPen(ink);
-    if (!title.isEmpty()) {
-        const QFont font = posterFont(width, true);
-        painter.setFont(font);
-        const QRect box(padding, 0, std::max(width - 2 * padding, 1), top);
-        painter.drawText(box, Qt::AlignHCenter | Qt::AlignVCenter,
-                         QFontMetrics(font).elidedText(title, Qt::ElideRight, box.width()));
-    }
-    if (!axis)
-        return image;
-    const QFont font = posterFont(width, false);
-    const QFontMetrics metrics(font);
-    painter.setFont(font);
-    const double end = spanEnd(span);
-    const bool withHours = end >= 3600;
-    const int gap = metrics.horizontalAdvance(QLatin1Char('0')) * 2;
-    const int widest = metrics.horizontalAdvance(formatDuration(end, withHours));
-    const int axisTop = top + strip.height();
-    int labelsEnd = -gap;
-    for (const AxisMark &mark : axisMarks(span, columns, widest + gap)) {
-        painter.drawLine(mark.column, axisTop, mark.column, axisTop + tickLength - 1);
-        const QString label = formatDuration(mark.seconds, withHours);
-        const int labelWidth = metrics.horizontalAdvance(label);
-        // Centred on its tick, kept inside the poster; one that would touch
-        // the label before it is left out.
-        if (labelWidth > width)
-            continue;
-        const int left = std::clamp(mark.column - labelWidth / 2, 0, width - labelWidth);
-        if (left < labelsEnd + gap / 2)
-            continue;
-        painter.drawText(QRect(left, axisTop + tickLength + 1, labelWidth, metrics.height()),
-                         Qt::AlignLeft | Qt::AlignTop, label);
-        labelsEnd = left + labelWidth;
-    }
+    drawPosterFrame(painter, width, top, top + strip.height(), span, columns, 1.0, axis, title);
     return image;
+}
+
+QColor posterGround()
+{
+    return ground;
 }

@@ -4,7 +4,9 @@
 
 #include "analysis/poster.h"
 
+#include <QColor>
 #include <QImage>
+#include <QPainter>
 #include <QString>
 
 #include <vector>
@@ -34,3 +36,14 @@ int axisRows(int width);
 // cannot be had.
 QImage framedPoster(const QImage &strip, const PictureSpan &span, int columns, bool axis,
                     const QString &title);
+
+// The poster's dark ground.
+QColor posterGround();
+
+// Draws title (none when empty) above a strip from stripTop to stripBottom
+// and, when axis, the time axis of span under it, on a poster width pixels
+// wide whose strip columns are columnWidth pixels each (painted in any
+// device's pixels: an image or a PDF page).
+void drawPosterFrame(QPainter &painter, int width, int stripTop, int stripBottom,
+                     const PictureSpan &span, int columns, double columnWidth, bool axis,
+                     const QString &title);

@@ -1,10 +1,13 @@
 #include "export/stripexport.h"
 
 #include "export/atomicfile.h"
+#include "export/pdfposter.h"
 #include "export/posterframe.h"
+#include "export/printsize.h"
 #include "export/ringposter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <utility>
 
@@ -119,11 +122,13 @@ ColourMean StripLayout::meanOf(StripKind kind) const
     }
 }
 
-bool writeImageFile(QImage image, const QString &fileName, const QString &format, QString *why)
+bool writeImageFile(QImage image, const QString &fileName, const QString &format, QString *why,
+                    int dpi)
 {
     const QByteArray name = format.toUpper().toLatin1();
-    image.setDotsPerMeterX(stripDotsPerMeter);
-    image.setDotsPerMeterY(stripDotsPerMeter);
+    const int dotsPerMeter = dpi > 0 ? int(std::lround(dpi / 0.0254)) : stripDotsPerMeter;
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
     // Lossy JPEG at a quality that keeps the strips' colours close.
     const bool jpeg = name == "JPG" || name == "JPEG";
     return writeImageAtomically(image, fileName, name.constData(), jpeg ? 95 : -1, why);
@@ -178,8 +183,11 @@ QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout,
 bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
                 const StripLayout &layout, QString *why)
 {
+    if (layout.format == QLatin1String("pdf"))
+        return writePdfPoster(strip, kind, fileName, layout, why);
     QImage image = stripImage(strip, kind, layout, why);
-    return !image.isNull() && writeImageFile(std::move(image), fileName, layout.format, why);
+    return !image.isNull() && writeImageFile(std::move(image), fileName, layout.format, why,
+                                             layout.page.isEmpty() ? layout.dpi : printDpi(layout));
 }
 
 QList<WriteFailure> writeStrips(const StripSet &strips, const QString &base,

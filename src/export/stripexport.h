@@ -5,6 +5,7 @@
 #include "analysis/strip.h"
 
 #include <QList>
+#include <QSizeF>
 #include <QString>
 
 #include <optional>
@@ -33,7 +34,7 @@ struct WriteFailure {
 // How strips are laid out in their files: by default as the window saves
 // them, one column per picture in BMP; otherwise a poster (see posterImage).
 struct StripLayout {
-    QString format = QStringLiteral("bmp"); // bmp, png (lossless) or jpg (quality 95)
+    QString format = QStringLiteral("bmp"); // bmp, png (lossless), jpg (quality 95) or pdf
     int width = 0;                          // columns; 0: one per picture
     int height = 0;                         // rows; 0: each kind's own (defaultHeight)
     PictureSpan span;                       // the pictures' times, for a poster or an axis
@@ -47,6 +48,8 @@ struct StripLayout {
     // Each strip drawn as a disc (see ringImage), width (or defaultRingSide)
     // a side; the height and the axis are left out.
     bool ring = false;
+    QSizeF page; // millimetres; empty: none (see printsize.h)
+    int dpi = 0; // of the files; 0: 96 for pictures, 300 for a PDF
 
     // Rows of kind's strip: height, or the kind's own when none is set (or
     // for a ring).
@@ -66,9 +69,9 @@ struct StripLayout {
 int defaultHeight(StripKind kind);
 
 // Writes image to fileName in format (bmp, png, or jpg at quality 95) as
-// writeFileAtomically does, at 96 dpi whatever the screen.
+// writeFileAtomically does, at dpi (0: 96) whatever the screen.
 bool writeImageFile(QImage image, const QString &fileName, const QString &format,
-                    QString *why = nullptr);
+                    QString *why = nullptr, int dpi = 0);
 
 // The picture writeStrip writes of strip, of kind, as layout says (its
 // format aside); null with the reason in why, also for a strip too large to
@@ -76,8 +79,8 @@ bool writeImageFile(QImage image, const QString &fileName, const QString &format
 QImage stripImage(const Strip &strip, StripKind kind, const StripLayout &layout,
                   QString *why = nullptr);
 
-// Writes strip, of kind, to fileName as layout says, as writeImageFile does;
-// false with the reason in why (also for a strip too large to draw).
+// Writes strip, of kind, to fileName as layout says, as writeImageFile does
+// (or writePdfPoster for a PDF); false with the reason in why (also for a strip too large to draw).
 bool writeStrip(const Strip &strip, StripKind kind, const QString &fileName,
                 const StripLayout &layout, QString *why = nullptr);
 

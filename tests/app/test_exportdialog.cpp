@@ -41,6 +41,7 @@ private slots:
     void cleanup();
 
     void defaultExportIsTheBatchToolsFiles();
+    void posterOnAPageIsTheBatchToolsFiles();
     void exportAfterTheWindowsRun_data();
     void exportAfterTheWindowsRun();
     void cancelledOrClosedExportWritesNothing();
@@ -147,6 +148,34 @@ void TestExportDialog::defaultExportIsTheBatchToolsFiles()
                 {QStringLiteral("--strips"), QStringLiteral("average,frames"),
                  QStringLiteral("--width"), QStringLiteral("1920"), QStringLiteral("--height"),
                  QStringLiteral("1080"), QStringLiteral("--format"), QStringLiteral("png")});
+}
+
+void TestExportDialog::posterOnAPageIsTheBatchToolsFiles()
+{
+    QPointer<ExportDialog> dialog = openDialog(video);
+    QVERIFY(dialog);
+    dialog->findChild<QComboBox *>(QStringLiteral("formatBox"))->setCurrentIndex(1);
+    QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("posterButton")),
+                      Qt::LeftButton);
+    QString why;
+    const std::optional<OutputChoice> poster = dialog->choice(&why);
+    QVERIFY2(poster, qPrintable(why));
+    QCOMPARE(poster->layout.format, QStringLiteral("png"));
+    QCOMPARE(poster->layout.width, 3840);
+    QVERIFY(poster->layout.axis && poster->layout.title == QLatin1String("auto"));
+    // A page replaces the size: the picture is the page at the DPI.
+    auto *page = dialog->findChild<QComboBox *>(QStringLiteral("pageBox"));
+    page->setCurrentIndex(page->findText(QStringLiteral("A4")));
+    QVERIFY(!dialog->findChild<QComboBox *>(QStringLiteral("sizeBox"))->isEnabled());
+    dialog->findChild<QLineEdit *>(QStringLiteral("dpiEdit"))->setText(QStringLiteral("100"));
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, 60000);
+    QCOMPARE(QImage(video + defaultSuffixes.first()).size(), QSize(1169, 827));
+    // In the dialog's order of strips, as its record lists them.
+    sameAsBatch(defaultSuffixes,
+                {QStringLiteral("--poster"), QStringLiteral("--strips"),
+                 QStringLiteral("average,frames"), QStringLiteral("--page"), QStringLiteral("A4"),
+                 QStringLiteral("--dpi"), QStringLiteral("100")});
 }
 
 void TestExportDialog::exportAfterTheWindowsRun_data()
@@ -280,6 +309,10 @@ void TestExportDialog::settingsTheToolRefusesSayWhy_data()
                               << "secondsEdit"
                               << "0.0001"
                               << "at least 0.001";
+    QTest::addRow("page of no height") << "pageBox"
+                                       << "pageEdit"
+                                       << "300x0mm"
+                                       << "outside 10 to 5080 mm";
     QTest::addRow("no rectangle") << "cropBox"
                                   << "rectangleEdit"
                                   << "4:3"

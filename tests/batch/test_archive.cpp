@@ -189,7 +189,7 @@ void TestArchive::comparisonRowsAreThePosters()
 
     const QImage image = QImage(comparison).convertToFormat(QImage::Format_RGB32);
     const int rowHeight = 2 * height;
-    QCOMPARE(image.height(), 3 * rowHeight + 2 * 4);
+    QVERIFY2(image.height() > 3 * rowHeight + 2 * 4, "the legend adds rows under them");
     QVERIFY(image.width() > width);
     const int left = image.width() - width;
     for (qsizetype i = 0; i < videos.size(); ++i) {
@@ -204,6 +204,30 @@ void TestArchive::comparisonRowsAreThePosters()
             y += height;
         }
     }
+
+    // In proportion to time, a film of a third of the others' length takes
+    // a third of the width; the others are drawn as before.
+    const QString shortFilm = dir.filePath(QStringLiteral("short.mkv"));
+    QVERIFY(testvideo::writeVideo(
+        shortFilm, testvideo::uniformColours(QSize(32, 24), testvideo::paletteColours(2))));
+    const QString scaled = dir.filePath(QStringLiteral("scaled.png"));
+    QCOMPARE(
+        run(QStringList{QStringLiteral("-q"), QStringLiteral("-o"), out, QStringLiteral("--strips"),
+                        QStringLiteral("average,mood"), QStringLiteral("--width"),
+                        QString::number(width), QStringLiteral("--height"), QString::number(height),
+                        QStringLiteral("--format"), QStringLiteral("png"),
+                        QStringLiteral("--skip-existing"), QStringLiteral("--compare"), scaled,
+                        QStringLiteral("--compare-scale"), QStringLiteral("time")} +
+            videos + QStringList{shortFilm})
+            .exitCode,
+        0);
+    const QImage byTime = QImage(scaled).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(byTime.copy(0, 0, byTime.width(), 3 * (rowHeight + 4)),
+             image.copy(0, 0, image.width(), 3 * (rowHeight + 4)));
+    const int shortTop = 3 * (rowHeight + 4);
+    const QRgb ground = byTime.pixel(0, shortTop);
+    for (int x = 0; x < width; ++x)
+        QCOMPARE(byTime.pixel(left + x, shortTop) == ground, x >= width / 3);
 }
 
 void TestArchive::listsOfEveryKindNameEachVideoWhole_data()

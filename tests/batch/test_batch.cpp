@@ -15,6 +15,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QProcess>
 #include <QSet>
 #include <QTcpServer>
@@ -22,6 +23,8 @@
 #include <QTest>
 
 #include <sys/stat.h>
+
+#include <tuple>
 
 using batchprocess::run;
 
@@ -91,6 +94,18 @@ QImage readBack(const QString &fileName)
     return QImage(fileName).convertToFormat(QImage::Format_RGB32);
 }
 
+// The times of the pictures a colours CSV lists.
+QList<double> csvTimes(const QString &fileName)
+{
+    QFile csv(fileName);
+    if (!csv.open(QIODevice::ReadOnly))
+        return {};
+    QList<double> times;
+    for (const QByteArray &row : csv.readAll().trimmed().split('\n').mid(1))
+        times << row.split(',')[1].toDouble();
+    return times;
+}
+
 // Every file below directory, links not followed, with its bytes.
 QMap<QString, QByteArray> treeOf(const QString &directory)
 {
@@ -125,6 +140,7 @@ private slots:
     void jpegTooWideIsRefusedBeforeReading();
     void sampledPictures_data();
     void sampledPictures();
+    void sampledPostersTakeTheColumnsMiddles();
     void shotsOfThreeFlatShots();
     void namesAreLocalFiles_data();
     void namesAreLocalFiles();
@@ -380,6 +396,17 @@ void TestBatch::posterOptionIsAPresetLaterOptionsOverride()
     const QImage poster = readBack(QDir(out).filePath("quadrants.mkv-averageDisplay.png"));
     QCOMPARE(poster.width(), 320);
     QVERIFY2(poster.height() > 2160, "the axis and the title add rows");
+    // A page replaces the preset's size: the whole picture is A2 at 300 dpi.
+    const QString page = dir.filePath(QStringLiteral("page"));
+    QCOMPARE(run({QStringLiteral("-q"), QStringLiteral("--poster"), QStringLiteral("--strips"),
+                  QStringLiteral("average"), QStringLiteral("--page"), QStringLiteral("A2"),
+                  QStringLiteral("-o"), page, video})
+                 .exitCode,
+             0);
+    QImageReader::setAllocationLimit(0);
+    const QImage a2 = readBack(QDir(page).filePath("quadrants.mkv-averageDisplay.png"));
+    QCOMPARE(a2.size(), QSize(7016, 4961));
+    QCOMPARE(a2.dotsPerMeterX(), 11811);
 }
 
 void TestBatch::axisAndTitleAroundPosters()
@@ -498,16 +525,44 @@ void TestBatch::sampledPictures()
     const auto result = run(
         {QStringLiteral("-q"), QStringLiteral("--csv"), QStringLiteral("--sample"), sample, mpeg4});
     QCOMPARE(result.exitCode, 0);
-    QFile csv(mpeg4 + csvSuffix());
-    QVERIFY(csv.open(QIODevice::ReadOnly));
-    const QList<QByteArray> rows = csv.readAll().trimmed().split('\n').mid(1);
+    const QList<double> measured = csvTimes(mpeg4 + csvSuffix());
     if (times.isEmpty()) {
         times = testvideo::keyVideoPacketTimes(mpeg4);
         QVERIFY(times.size() > 1 && times.size() < pictures.size());
     }
-    QCOMPARE(rows.size(), times.size());
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        QVERIFY2(qAbs(rows[i].split(',')[1].toDouble() - times[i]) < 1e-6, rows[i].constData());
+    QCOMPARE(measured.size(), times.size());
+    for (qsizetype i = 0; i < measured.size(); ++i)
+        QVERIFY2(qAbs(measured[i] - times[i]) < 1e-6, qPrintable(QString::number(measured[i])));
+}
+
+void TestBatch::sampledPostersTakeTheColumnsMiddles()
+{
+    const QString out = dir.filePath(QStringLiteral("middles"));
+    const auto csvOf = [&](const QStringList &options) {
+        const auto result = run(QStringList{QStringLiteral("-q"), QStringLiteral("--csv"),
+                                            QStringLiteral("--strips"), QStringLiteral("average"),
+                                            QStringLiteral("-o"), out} +
+                                options + QStringList{video});
+        return result.exitCode == 0 ? csvTimes(QDir(out).filePath("quadrants.mkv-colours.csv"))
+                                    : QList<double>();
+    };
+    const QList<double> all = csvOf({});
+    QCOMPARE(all.size(), pictures.size());
+    const std::vector<double> times(all.begin(), all.end());
+    const double end = times.back() + 1.0 / 25;
+    // Columns longer than the interval (one picture each), then shorter (one
+    // every third column): the pictures nearest the columns' middles.
+    for (const auto &[columns, every, step] : {std::tuple(4, 0.4, 1), std::tuple(10, 0.5, 3)}) {
+        QList<double> expected;
+        for (int column = step / 2; column < columns; column += step)
+            expected << times[size_t(nearestPicture(
+                times, times.front() + (end - times.front()) * (column + 0.5) / columns))];
+        const QList<double> sampled = csvOf({QStringLiteral("--width"), QString::number(columns),
+                                             QStringLiteral("--sample"), QString::number(every)});
+        QCOMPARE(sampled, expected);
+        // Not what the grid from the first picture takes.
+        QVERIFY(sampled != csvOf({QStringLiteral("--sample"), QString::number(every)}));
+    }
 }
 
 void TestBatch::shotsOfThreeFlatShots()
@@ -991,6 +1046,16 @@ void TestBatch::usageErrors_data()
         << QStringList{QStringLiteral("--max-pixels=2147483648"), input};
     QTest::addRow("sampling finer than a millisecond")
         << QStringList{QStringLiteral("--sample=5e-324"), input};
+    QTest::addRow("page of no width") << QStringList{QStringLiteral("--page=0x100mm"), input};
+    QTest::addRow("page and a width for a picture")
+        << QStringList{QStringLiteral("--page=A4"), QStringLiteral("--width=9"),
+                       QStringLiteral("--format=png"), input};
+    QTest::addRow("dpi of 0") << QStringList{QStringLiteral("--dpi=0"), input};
+    QTest::addRow("unknown comparison scale")
+        << QStringList{QStringLiteral("--compare-scale=height"), input};
+    QTest::addRow("comparison of PDFs")
+        << QStringList{QStringLiteral("--format=pdf"), QStringLiteral("--width=9"),
+                       QStringLiteral("--compare=all.png"), input};
     QTest::addRow("sampling finer than the pictures")
         << QStringList{QStringLiteral("--sample=0.02"), input};
 }

@@ -2,10 +2,26 @@
 // window and the batch tool.
 #include "export/filename.h"
 #include "export/posterframe.h"
+#include "export/printsize.h"
 #include "export/stripexport.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+// A poppler-utils tool's standard output; empty when it fails.
+QString poppler(const QString &tool, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(tool, arguments);
+    if (!process.waitForFinished(120000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+} // namespace
 
 class TestExport : public QObject
 {
@@ -20,6 +36,8 @@ private slots:
     void axisTicksSitInTheirColumns();
     void sidesTheFormatCannotHold();
     void ringReadsAsTheLinearPoster();
+    void pageSizes();
+    void pdfOfTwoHoursAtOneColumnAPicture();
 
 private:
     QTemporaryDir dir;
@@ -172,5 +190,99 @@ void TestExport::ringReadsAsTheLinearPoster()
     QCOMPARE(dark.pixel(190, 100), linear.pixel(50, 2));
 }
 
-QTEST_GUILESS_MAIN(TestExport)
+void TestExport::pageSizes()
+{
+    QString why;
+    QCOMPARE(parsePageSize(QStringLiteral("a2"), &why), QSizeF(594, 420));
+    QCOMPARE(parsePageSize(QStringLiteral("500.5x300mm"), &why), QSizeF(500.5, 300));
+    QCOMPARE(pagePixels(*parsePageSize(QStringLiteral("A2"), &why), 300), QSize(7016, 4961));
+    for (const char *nonsense : {"0x100mm", "-5x30mm", "99999x100mm", "B5", "300x200", ""})
+        QVERIFY2(!parsePageSize(QLatin1String(nonsense), &why) && !why.isEmpty(), nonsense);
+    QCOMPARE(*parsePageSize(pageSizeText(QSizeF(500.5, 300)), &why), QSizeF(500.5, 300));
+    // A picture is the page at its dpi, title and axis included.
+    StripLayout layout;
+    layout.format = QStringLiteral("png");
+    layout.page = QSizeF(594, 420);
+    layout.axis = true;
+    layout.title = QStringLiteral("Dawn");
+    QVERIFY(fitToPage(layout, &why));
+    QCOMPARE(layout.width, 7016);
+    QCOMPARE(layout.height + axisRows(7016) + titleRows(7016), 4961);
+}
+
+void TestExport::pdfOfTwoHoursAtOneColumnAPicture()
+{
+    for (const char *tool : {"pdfinfo", "pdftoppm", "pdftotext"})
+        QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(),
+                 "poppler-utils is needed: scripts/install-deps test");
+    // Two hours at 24 pictures a second: 100 blocks of one red and blue, the
+    // green alternating so that no two neighbours merge.
+    constexpr int pictures = 172800;
+    constexpr int block = pictures / 100;
+    const auto colourOf = [](int i) {
+        return QColor((i / block) * 37 % 256, 100 + i % 2, (i / block) * 91 % 256);
+    };
+    Strip strip(1, 1);
+    std::vector<double> times(pictures);
+    for (int i = 0; i < pictures; ++i) {
+        strip.append(colourOf(i));
+        times[size_t(i)] = i / 24.0;
+    }
+    StripLayout layout;
+    layout.format = QStringLiteral("pdf");
+    layout.page = QSizeF(594, 420);
+    layout.span = {times, pictures / 24.0};
+    layout.axis = true;
+    layout.title = QStringLiteral("Two hours");
+    const QString file = dir.filePath(QStringLiteral("long.pdf"));
+    QString why;
+    QVERIFY2(writeStrip(strip, StripKind::Average, file, layout, &why), qPrintable(why));
+    const qint64 bytes = QFileInfo(file).size();
+    qInfo("172,800 columns on A2: %lld bytes", bytes);
+    QVERIFY(bytes < 20 * 1000 * 1000);
+
+    const QString info = poppler(QStringLiteral("pdfinfo"), {file});
+    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Pages: +1\\n"))), qPrintable(info));
+    // 594 x 420 mm in points, as rounded.
+    QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Page size: +168[34](\\.\\d+)? x "
+                                                             "119[01](\\.\\d+)? pts"))),
+             qPrintable(info));
+    const QString text = poppler(QStringLiteral("pdftotext"), {file, QStringLiteral("-")});
+    QVERIFY2(text.contains(QStringLiteral("Two hours")) && text.contains(QStringLiteral("1:00:00")),
+             qPrintable(text));
+
+    // Rendered at 25 dpi without smoothing, the middle of each block shows
+    // its colour.
+    const QString prefix = dir.filePath(QStringLiteral("long"));
+    poppler(QStringLiteral("pdftoppm"),
+            {QStringLiteral("-r"), QStringLiteral("25"), QStringLiteral("-aa"),
+             QStringLiteral("no"), QStringLiteral("-aaVector"), QStringLiteral("no"),
+             QStringLiteral("-singlefile"), file, prefix});
+    const QImage page(prefix + QStringLiteral(".ppm"));
+    const QSize expectedSize = pagePixels(layout.page, 25); // poppler rounds up
+    QVERIFY(std::abs(page.width() - expectedSize.width()) <= 1 &&
+            std::abs(page.height() - expectedSize.height()) <= 1);
+    const double scale = 25.0 / 300;
+    const int top = int(titleRows(7016) * scale) + 2;
+    const int bottom = int((4961 - axisRows(7016)) * scale) - 2;
+    QVERIFY(bottom > top);
+    for (int b = 0; b < 100; b += 7) {
+        const int x = int((b + 0.5) * page.width() / 100);
+        const QColor expected = colourOf(b * block);
+        for (const int y : {top, (top + bottom) / 2, bottom}) {
+            const QColor seen = page.pixelColor(x, y);
+            QVERIFY2(std::abs(seen.red() - expected.red()) <= 1 &&
+                         std::abs(seen.blue() - expected.blue()) <= 1 &&
+                         std::abs(seen.green() - 100) <= 2,
+                     qPrintable(QStringLiteral("block %1 at %2,%3: %4, not %5")
+                                    .arg(b)
+                                    .arg(x)
+                                    .arg(y)
+                                    .arg(seen.name(), expected.name())));
+        }
+    }
+}
+
+// The PDF and the poster's text need fonts: a QGuiApplication.
+QTEST_MAIN(TestExport)
 #include "test_export.moc"

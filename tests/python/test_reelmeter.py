@@ -84,7 +84,7 @@ def test_posters_and_sampling_equal_the_batch_files(film, tmp_path):
                  "--width", "37", "--height", "9", "--sample", "0.3", "--crop", "120:60:20:10",
                  "--colour", "exact")
     run = reelmeter.analyse(str(film), sample=0.3, crop=(120, 60, 20, 10), perceptual=False,
-                            colour="exact")
+                            colour="exact", poster_width=37)
     assert "L" not in run.pictures_arrays()
     names, rows = read_csv(f"{base}-colours.csv")
     numpy.testing.assert_array_equal(run.pictures_arrays()["mood_blue"],
