@@ -3,10 +3,12 @@
 #include "batch/batchjob.h"
 #include "batch/progress.h"
 #include "batch/runreport.h"
+#include "batch/versionsjob.h"
 #include "batch/videolist.h"
 #include "export/comparison.h"
 #include "export/filename.h"
 #include "export/outputcheck.h"
+#include "export/versionsexport.h"
 #include "video/framesource.h"
 
 #include <QCommandLineParser>
@@ -47,7 +49,7 @@ int failFile(const QString &file, const QString &reason)
 bool drawsText(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char *option : {"--compare", "--axis", "--title", "--poster"}) {
+        for (const char *option : {"--compare", "--axis", "--title", "--poster", "--versions"}) {
             const size_t length = qstrlen(option);
             if (qstrncmp(argv[i], option, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '='))
@@ -223,6 +225,13 @@ int main(int argc, char *argv[])
         QStringLiteral("Draw TEXT above each strip; auto: the video's title tag, else its file "
                        "name."),
         QStringLiteral("TEXT"));
+    const QCommandLineOption versionsOption(
+        QStringLiteral("versions"),
+        QStringLiteral("Compare two versions of a film, VIDEO A and VIDEO B: align B to A and "
+                       "write A-versions.csv (the parts removed, inserted and kept, with their "
+                       "colour difference) and A-versionsDisplay.FORMAT (both average strips "
+                       "and the difference over A's time), and print what changed."));
+    parser.addOption(versionsOption);
     parser.addOptions({stripsOption,    csvOption,   shotsOption,  outputOption,  jobsOption,
                        quietOption,     widthOption, heightOption, formatOption,  sampleOption,
                        maxPixelsOption, cropOption,  colourOption, fromOption,    fromNulOption,
@@ -324,6 +333,24 @@ int main(int argc, char *argv[])
         options.outputDir = parser.value(outputOption);
         if (options.outputDir.isEmpty())
             return failUsage(QStringLiteral("The output directory is empty."));
+    }
+    if (parser.isSet(versionsOption)) {
+        if (videos.size() != 2)
+            return failUsage(QStringLiteral("--versions takes two videos, A and B."));
+        const VersionsJob job{
+            videos[0],           videos[1],         output.sampling, output.layout.format,
+            output.layout.width, options.outputDir, jobs > 1};
+        for (const QString &file : versionsFileNames(outputBase(job.a, job.outputDir), job.format))
+            for (const QString &video : videos)
+                if (QFileInfo(file).absoluteFilePath() == QFileInfo(video).absoluteFilePath())
+                    return failUsage(
+                        QStringLiteral("%1 is both a video to read and a file to write.")
+                            .arg(video));
+        if (!options.outputDir.isEmpty() && !QDir().mkpath(options.outputDir))
+            return failFile(options.outputDir,
+                            QStringLiteral("This directory could not be created."));
+        ProgressReport report(ProgressReport::modeFor(stderr, parser.isSet(quietOption)), stderr);
+        return runVersionsJob(job, report);
     }
     for (const QCommandLineOption *option : {&fromOption, &fromNulOption}) {
         for (const QString &list : parser.values(*option)) {
