@@ -389,35 +389,73 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
             spans[r].first = middle + 1;
         }
 
+    // With some pictures only (key pictures), an edit lies somewhere between
+    // two of a's pictures; b's cut within that span, where its encoder
+    // placed a key picture, tells where.
+    const bool sampled = std::max(aStep, bStep) > 0.1;
+    std::vector<double> bCuts;
+    for (int first : b.shotFirsts)
+        bCuts.push_back(b.times[size_t(first)]);
+    const auto bCutWithin = [&](double from, double to, double offset, bool latest) {
+        const auto low = std::upper_bound(bCuts.begin(), bCuts.end(), speed * from + offset);
+        const auto high = std::upper_bound(bCuts.begin(), bCuts.end(), speed * to + offset);
+        if (low == high)
+            return -1.0;
+        return ((latest ? *(high - 1) : *low) - offset) / speed;
+    };
+    const auto aEndOf = [&](int i) { return i + 1 < na ? a.times[size_t(i) + 1] : a.end; };
+    const auto bEndOf = [&](int j) { return j + 1 < nb ? b.times[size_t(j) + 1] : b.end; };
+
     int aNext = 0, bNext = 0;
-    const auto gaps = [&](int aUpTo, int bUpTo) {
+    double aTime = a.times[0], bTime = b.times[0];
+    const auto gaps = [&](int aUpTo, int bUpTo, double aUntil, double bUntil) {
         if (aNext < aUpTo)
-            result.segments.push_back({VersionSegment::Removed, aNext, aUpTo - 1, -1, -1});
+            result.segments.push_back(
+                {VersionSegment::Removed, aNext, aUpTo - 1, -1, -1, aTime, aUntil, -1, -1});
         if (bNext < bUpTo)
-            result.segments.push_back({VersionSegment::Inserted, -1, -1, bNext, bUpTo - 1});
+            result.segments.push_back(
+                {VersionSegment::Inserted, -1, -1, bNext, bUpTo - 1, -1, -1, bTime, bUntil});
     };
     for (size_t r = 0; r < regions.size(); ++r) {
         const auto [first, last] = spans[r];
-        VersionSegment same{VersionSegment::Same, first, last, -1, -1};
+        const double offset = regions[r].offset;
+        VersionSegment same{VersionSegment::Same, first, last};
         std::vector<float> differences;
         for (int i = first; i <= last; ++i) {
-            const double t = speed * a.times[size_t(i)] + regions[r].offset;
-            const int j = nearestPicture(b.times, t);
+            const int j = nearestPicture(b.times, speed * a.times[size_t(i)] + offset);
             result.partner[size_t(i)] = j;
             const float difference = float(deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]));
             result.difference[size_t(i)] = difference;
             differences.push_back(difference);
         }
-        same.bFirst = result.partner[size_t(first)];
+        same.bFirst = std::max(result.partner[size_t(first)], bNext);
         same.bLast = std::max(result.partner[size_t(last)], same.bFirst);
-        gaps(first, same.bFirst);
+        same.aStart = a.times[size_t(first)];
+        same.aEnd = aEndOf(last);
+        if (sampled) {
+            if (first > 0) {
+                const double cut =
+                    bCutWithin(a.times[size_t(first) - 1], same.aStart, offset, true);
+                same.aStart = cut >= 0 ? cut : same.aStart;
+            }
+            const double cut = bCutWithin(a.times[size_t(last)], same.aEnd, offset, false);
+            same.aEnd = cut >= 0 ? cut : same.aEnd;
+            same.bStart = speed * same.aStart + offset;
+            same.bEnd = speed * same.aEnd + offset;
+        } else {
+            same.bStart = b.times[size_t(same.bFirst)];
+            same.bEnd = bEndOf(same.bLast);
+        }
+        gaps(first, same.bFirst, same.aStart, same.bStart);
         same.deMean = std::accumulate(differences.begin(), differences.end(), 0.0) /
                       double(differences.size());
         same.deP95 = percentile95(std::move(differences));
         result.segments.push_back(same);
         aNext = last + 1;
         bNext = std::max(bNext, same.bLast + 1);
+        aTime = same.aEnd;
+        bTime = same.bEnd;
     }
-    gaps(na, nb);
+    gaps(na, nb, a.end, b.end);
     return result;
 }

@@ -28,12 +28,17 @@ VersionFilm::Shape shapeOf(const PictureGrid &grid);
 
 // A run of pictures: matched in both versions (Same), in the first only
 // (Removed) or in the second only (Inserted). Picture numbers from 0; the
-// fields of the side a segment lacks are -1. The colour difference is that
-// of the aligned pictures' mean colours (CIEDE2000), Same only.
+// fields of the side a segment lacks are -1. Its times (seconds) are where
+// its first picture starts and its last ends, or with some pictures (key
+// pictures), where the other version places the edit when it does so more
+// closely. The colour difference is that of the aligned pictures' mean
+// colours (CIEDE2000), Same only.
 struct VersionSegment {
     enum Kind { Same, Removed, Inserted } kind = Same;
     int aFirst = -1, aLast = -1;
     int bFirst = -1, bLast = -1;
+    double aStart = -1, aEnd = -1;
+    double bStart = -1, bEnd = -1;
     double deMean = 0, deP95 = 0;
 };
 

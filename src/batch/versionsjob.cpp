@@ -44,8 +44,7 @@ int runVersionsJob(const VersionsJob &job, ProgressReport &report)
         report.message(QStringLiteral("reelmeter-batch: ") + failure);
         return 1;
     }
-    std::fputs(qPrintable(versionsSummary(alignment, measured[0]->film, measured[1]->film)),
-               stdout);
+    std::fputs(qPrintable(versionsSummary(alignment, measured[0]->film)), stdout);
     std::fflush(stdout);
     return 0;
 }

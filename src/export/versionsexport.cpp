@@ -52,6 +52,17 @@ QString span(const VersionFilm &film, int first, int last)
                                        formatTimestamp(endOf(film, last)));
 }
 
+// Where in a's time what b inserted falls: where the next part a has
+// begins, else a's end.
+double insertedAt(const VersionAlignment &alignment, const VersionSegment &inserted,
+                  const VersionFilm &a)
+{
+    for (const VersionSegment &next : alignment.segments)
+        if (&next > &inserted && next.aFirst >= 0)
+            return next.aStart;
+    return a.end;
+}
+
 } // namespace
 
 std::optional<VersionMeasures> measureVersion(const QString &path, const Sampling &sampling,
@@ -106,24 +117,24 @@ std::optional<VersionMeasures> measureVersion(const QString &path, const Samplin
     return measures;
 }
 
-QByteArray versionsCsv(const VersionAlignment &alignment, const VersionFilm &a,
-                       const VersionFilm &b)
+QByteArray versionsCsv(const VersionAlignment &alignment)
 {
     QString text = QStringLiteral(
         "kind,a_first,a_last,a_start,a_end,b_first,b_last,b_start,b_end,de_mean,de_p95\n");
-    const auto side = [](const VersionFilm &film, int first, int last) {
+    const auto side = [](int first, int last, double start, double end) {
         if (first < 0)
             return QStringLiteral(",,,");
         return QStringLiteral("%1,%2,%3,%4")
             .arg(first + 1)
             .arg(last + 1)
-            .arg(seconds(film.times[size_t(first)]), seconds(endOf(film, last)));
+            .arg(seconds(start), seconds(end));
     };
     for (const VersionSegment &segment : alignment.segments) {
         static const char *const kinds[] = {"same", "removed", "inserted"};
-        text += QLatin1String(kinds[segment.kind]) + QLatin1Char(',') +
-                side(a, segment.aFirst, segment.aLast) + QLatin1Char(',') +
-                side(b, segment.bFirst, segment.bLast) + QLatin1Char(',');
+        text +=
+            QLatin1String(kinds[segment.kind]) + QLatin1Char(',') +
+            side(segment.aFirst, segment.aLast, segment.aStart, segment.aEnd) + QLatin1Char(',') +
+            side(segment.bFirst, segment.bLast, segment.bStart, segment.bEnd) + QLatin1Char(',');
         if (segment.kind == VersionSegment::Same)
             text += QStringLiteral("%1,%2").arg(QString::number(segment.deMean, 'f', 3),
                                                 QString::number(segment.deP95, 'f', 3));
@@ -181,14 +192,9 @@ QImage versionsDisplay(const VersionAlignment &alignment, const VersionMeasures 
     for (const VersionSegment &segment : alignment.segments) {
         if (segment.kind != VersionSegment::Inserted)
             continue;
-        int at = columns - 1;
-        for (const VersionSegment &next : alignment.segments)
-            if (&next > &segment && next.aFirst >= 0) {
-                at = column(film.times[size_t(next.aFirst)]);
-                break;
-            }
+        const int at = column(insertedAt(alignment, segment, film));
         painter.fillRect(std::max(at - 1, 0), bTop - 4, 3, bandRows + 4, insertedMark);
-        const double added = endOf(b.film, segment.bLast) - b.film.times[size_t(segment.bFirst)];
+        const double added = segment.bEnd - segment.bStart;
         painter.setPen(insertedMark);
         painter.drawText(QRect(std::clamp(at + 4, 0, columns - 1), bTop - line, 400, line),
                          Qt::AlignLeft | Qt::AlignVCenter,
@@ -227,22 +233,22 @@ QImage versionsDisplay(const VersionAlignment &alignment, const VersionMeasures 
     return image;
 }
 
-QString versionsSummary(const VersionAlignment &alignment, const VersionFilm &a,
-                        const VersionFilm &b)
+QString versionsSummary(const VersionAlignment &alignment, const VersionFilm &a)
 {
     QStringList lines;
     int removed = 0, inserted = 0;
     for (const VersionSegment &segment : alignment.segments) {
         if (segment.kind == VersionSegment::Removed) {
             ++removed;
-            lines << QStringLiteral("Removed: A %1 (%2 s)")
-                         .arg(span(a, segment.aFirst, segment.aLast))
-                         .arg(endOf(a, segment.aLast) - a.times[size_t(segment.aFirst)], 0, 'f', 2);
+            lines << QStringLiteral("Removed: A %1-%2 (%3 s)")
+                         .arg(formatTimestamp(segment.aStart), formatTimestamp(segment.aEnd))
+                         .arg(segment.aEnd - segment.aStart, 0, 'f', 2);
         } else if (segment.kind == VersionSegment::Inserted) {
             ++inserted;
-            lines << QStringLiteral("Inserted: B %1 (%2 s)")
-                         .arg(span(b, segment.bFirst, segment.bLast))
-                         .arg(endOf(b, segment.bLast) - b.times[size_t(segment.bFirst)], 0, 'f', 2);
+            lines << QStringLiteral("Inserted: B %1-%2 (%3 s), before A %4")
+                         .arg(formatTimestamp(segment.bStart), formatTimestamp(segment.bEnd))
+                         .arg(segment.bEnd - segment.bStart, 0, 'f', 2)
+                         .arg(formatTimestamp(insertedAt(alignment, segment, a)));
         }
     }
     lines.prepend(QStringLiteral("%1 removed, %2 inserted; B runs at %3 times A's speed.")
@@ -299,7 +305,7 @@ bool writeVersions(const QString &base, const QString &format, int columns,
 {
     const QStringList names = versionsFileNames(base, format);
     QString reason;
-    if (!writeFileAtomically(names[0], versionsCsv(alignment, a.film, b.film), &reason)) {
+    if (!writeFileAtomically(names[0], versionsCsv(alignment), &reason)) {
         *why = names[0] + QStringLiteral(": ") + reason;
         return false;
     }

@@ -28,8 +28,7 @@ std::optional<VersionMeasures> measureVersion(const QString &path, const Samplin
                                               QString *why);
 
 // BASE-versions.csv: one row per segment, in a's order.
-QByteArray versionsCsv(const VersionAlignment &alignment, const VersionFilm &a,
-                       const VersionFilm &b);
+QByteArray versionsCsv(const VersionAlignment &alignment);
 
 // a's average strip, b's aligned to it (removed parts a gap, inserted parts
 // marked), and the colour difference on a perceptual scale with its legend,
@@ -40,8 +39,7 @@ QImage versionsDisplay(const VersionAlignment &alignment, const VersionMeasures 
 
 // What was removed and inserted (times of both versions) and where the grade
 // differs most, a line each.
-QString versionsSummary(const VersionAlignment &alignment, const VersionFilm &a,
-                        const VersionFilm &b);
+QString versionsSummary(const VersionAlignment &alignment, const VersionFilm &a);
 
 // The files written for base (see outputBase): BASE-versions.csv and
 // BASE-versionsDisplay.FORMAT.

@@ -166,7 +166,7 @@ private slots:
         QCOMPARE(edits[1].kind, VersionSegment::Inserted);
         QCOMPARE(edits[1].bFirst, firstOf(bParts, insertedBefore - 1));
         QCOMPARE(edits[1].bLast, firstOf(bParts, insertedBefore) - 1);
-        const QList<QByteArray> rows = versionsCsv(alignment, a.film, b.film).split('\n');
+        const QList<QByteArray> rows = versionsCsv(alignment).split('\n');
         QCOMPARE(rows.size(), qsizetype(alignment.segments.size()) + 2); // header, last newline
         QVERIFY(rows[2].startsWith("removed," + QByteArray::number(firstOf(aParts, removed) + 1)));
 
