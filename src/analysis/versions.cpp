@@ -26,6 +26,11 @@ constexpr float matchLikeness = 0.75f;
 // An anchor's shots must look this alike at each of their sample points on
 // average.
 constexpr float anchorLikeness = 0.8f;
+// Key pictures less alike than this are taken for a cut.
+constexpr float sampledCutLikeness = 0.5f;
+// Pictures of the two versions this close in time (seconds) show the same
+// moment: about a picture.
+constexpr double sameMoment = 0.05;
 // Shots shorter than this (seconds) are no anchors: too many look alike.
 constexpr double shortestAnchor = 1.0;
 // What a change of offset costs in the chain, in seconds of anchored shots.
@@ -81,11 +86,26 @@ struct ShotSpan {
     double duration() const { return end - start; }
 };
 
-std::vector<ShotSpan> shotSpans(const VersionFilm &film)
+// Where shots begin. Between key pictures seconds apart every change is
+// large, so the run's cut finder sees few cuts there; a key picture that
+// looks unlike the one before starts a shot instead (encoders place key
+// pictures at cuts).
+std::vector<int> shotFirsts(const VersionFilm &film, bool sampled)
+{
+    if (!sampled)
+        return film.shotFirsts;
+    std::vector<int> firsts;
+    for (size_t i = 1; i < film.shapes.size(); ++i)
+        if (likeness(film.shapes[i - 1], film.shapes[i]) < sampledCutLikeness)
+            firsts.push_back(int(i));
+    return firsts;
+}
+
+std::vector<ShotSpan> shotSpans(const VersionFilm &film, const std::vector<int> &shotFirsts)
 {
     std::vector<ShotSpan> spans;
     const int n = int(film.times.size());
-    std::vector<int> firsts = film.shotFirsts;
+    std::vector<int> firsts = shotFirsts;
     if (firsts.empty() || firsts[0] != 0)
         firsts.insert(firsts.begin(), 0);
     for (size_t s = 0; s < firsts.size() && n > 0; ++s) {
@@ -152,6 +172,36 @@ std::vector<Anchor> anchorsAt(const VersionFilm &a, const std::vector<ShotSpan> 
         std::sort(found.begin(), found.end(),
                   [](const Anchor &p, const Anchor &q) { return p.weight > q.weight; });
         found.resize(std::min(found.size(), perShot));
+        anchors.insert(anchors.end(), found.begin(), found.end());
+    }
+    return anchors;
+}
+
+// With some pictures only, durations between cuts rarely agree (a key
+// picture within a moving shot may look like a cut in one version only):
+// cuts are matched instead, by the pictures on both sides of them.
+std::vector<Anchor> cutAnchors(const VersionFilm &a, const std::vector<int> &aFirsts,
+                               const VersionFilm &b, const std::vector<int> &bFirsts)
+{
+    std::vector<Anchor> anchors;
+    constexpr size_t perCut = 4;
+    for (size_t q = 0; q < bFirsts.size(); ++q) {
+        const size_t j = size_t(bFirsts[q]);
+        if (j == 0 || isFlat(b.shapes[j]))
+            continue;
+        std::vector<Anchor> found;
+        for (size_t k = 0; k < aFirsts.size(); ++k) {
+            const size_t i = size_t(aFirsts[k]);
+            if (i == 0)
+                continue;
+            const float after = likeness(a.shapes[i], b.shapes[j]);
+            if (after >= anchorLikeness &&
+                likeness(a.shapes[i - 1], b.shapes[j - 1]) >= sampledCutLikeness)
+                found.push_back({int(k) + 1, int(q) + 1, a.times[i], b.times[j], 1.5 * after});
+        }
+        std::sort(found.begin(), found.end(),
+                  [](const Anchor &p, const Anchor &r) { return p.weight > r.weight; });
+        found.resize(std::min(found.size(), perCut));
         anchors.insert(anchors.end(), found.begin(), found.end());
     }
     return anchors;
@@ -259,6 +309,9 @@ struct Pairing {
     const VersionFilm &b;
     double speed;
     double tolerance; // how far a partner's time may lie from where it should
+    // b's cuts (times, increasing): with some pictures only, a partner
+    // across one of them shows other content.
+    const std::vector<double> &bCuts;
 
     // b's picture shown with a's picture i at offset, or -1 when b has none
     // there.
@@ -271,7 +324,12 @@ struct Pairing {
     bool matches(int i, double offset) const
     {
         const int j = partner(i, offset);
-        return j >= 0 && likeness(a.shapes[size_t(i)], b.shapes[size_t(j)]) >= matchLikeness;
+        if (j < 0 || likeness(a.shapes[size_t(i)], b.shapes[size_t(j)]) < matchLikeness)
+            return false;
+        const double t = speed * a.times[size_t(i)] + offset;
+        const double from = std::min(t, b.times[size_t(j)]), to = std::max(t, b.times[size_t(j)]);
+        return std::upper_bound(bCuts.begin(), bCuts.end(), from) ==
+               std::upper_bound(bCuts.begin(), bCuts.end(), to);
     }
 };
 
@@ -346,12 +404,18 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         return result;
     }
     const double aStep = medianInterval(a), bStep = medianInterval(b);
-    const std::vector<ShotSpan> aShots = shotSpans(a), bShots = shotSpans(b);
+    // Pictures further apart than this are a sample (key pictures).
+    const bool sampled = std::max(aStep, bStep) > 0.1;
+    const std::vector<int> aFirsts = shotFirsts(a, sampled), bFirsts = shotFirsts(b, sampled);
+    const std::vector<ShotSpan> aShots = shotSpans(a, aFirsts), bShots = shotSpans(b, bFirsts);
     double speed = speedBetween(a, aShots, b, bShots);
-    // Cuts are found to a picture in each version.
-    const double tolerance = 1.5 * std::max(speed * aStep, bStep);
+    // Cuts are found to a picture in each version, or to where an encoder
+    // placed a key picture, at a cut (three pictures at 24 per second).
+    const double tolerance = sampled ? 0.125 : 1.5 * std::max(speed * aStep, bStep);
     const std::vector<Anchor> chain =
-        heaviestChain(anchorsAt(a, aShots, b, bShots, speed, tolerance, 0.01), speed, tolerance);
+        heaviestChain(sampled ? cutAnchors(a, aFirsts, b, bFirsts)
+                              : anchorsAt(a, aShots, b, bShots, speed, tolerance, 0.01),
+                      speed, tolerance);
 
     std::vector<Region> regions;
     double lastOffset = 0, lastStart = 0;
@@ -374,7 +438,10 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
 
     // Grow each region over the pictures its anchors left out, towards its
     // neighbours' anchors; where two grew into each other, they meet halfway.
-    const Pairing pairing{a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep)};
+    std::vector<double> bCuts;
+    for (int first : bFirsts)
+        bCuts.push_back(b.times[size_t(first)]);
+    const Pairing pairing{a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bCuts};
     std::vector<std::pair<int, int>> spans;
     for (size_t r = 0; r < regions.size(); ++r) {
         const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;
@@ -392,10 +459,6 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     // With some pictures only (key pictures), an edit lies somewhere between
     // two of a's pictures; b's cut within that span, where its encoder
     // placed a key picture, tells where.
-    const bool sampled = std::max(aStep, bStep) > 0.1;
-    std::vector<double> bCuts;
-    for (int first : b.shotFirsts)
-        bCuts.push_back(b.times[size_t(first)]);
     const auto bCutWithin = [&](double from, double to, double offset, bool latest) {
         const auto low = std::upper_bound(bCuts.begin(), bCuts.end(), speed * from + offset);
         const auto high = std::upper_bound(bCuts.begin(), bCuts.end(), speed * to + offset);
@@ -420,14 +483,22 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         const auto [first, last] = spans[r];
         const double offset = regions[r].offset;
         VersionSegment same{VersionSegment::Same, first, last};
-        std::vector<float> differences;
+        // With some pictures only, colours are compared only where both
+        // versions have a picture at one moment (at cuts, where encoders
+        // place key pictures), unless they never do.
+        std::vector<float> differences, near;
         for (int i = first; i <= last; ++i) {
-            const int j = nearestPicture(b.times, speed * a.times[size_t(i)] + offset);
+            const double t = speed * a.times[size_t(i)] + offset;
+            const int j = nearestPicture(b.times, t);
             result.partner[size_t(i)] = j;
             const float difference = float(deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]));
             result.difference[size_t(i)] = difference;
             differences.push_back(difference);
+            if (std::abs(b.times[size_t(j)] - t) <= sameMoment)
+                near.push_back(difference);
         }
+        if (sampled && !near.empty())
+            differences = std::move(near);
         same.bFirst = std::max(result.partner[size_t(first)], bNext);
         same.bLast = std::max(result.partner[size_t(last)], same.bFirst);
         same.aStart = a.times[size_t(first)];
@@ -445,6 +516,10 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         } else {
             same.bStart = b.times[size_t(same.bFirst)];
             same.bEnd = bEndOf(same.bLast);
+        }
+        if (r > 0) {
+            same.aStart = std::max(same.aStart, aTime);
+            same.bStart = std::max(same.bStart, bTime);
         }
         gaps(first, same.bFirst, same.aStart, same.bStart);
         same.deMean = std::accumulate(differences.begin(), differences.end(), 0.0) /
