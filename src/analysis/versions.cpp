@@ -207,10 +207,10 @@ std::vector<Anchor> cutAnchors(const VersionFilm &a, const std::vector<int> &aFi
     return anchors;
 }
 
-// The speed of b against a: the ratio of matched shots' durations, snapped to
-// a known one when close.
-double speedBetween(const VersionFilm &a, const std::vector<ShotSpan> &aShots, const VersionFilm &b,
-                    const std::vector<ShotSpan> &bShots)
+// The speeds b may run at against a: the known ones within 1% of the ratio
+// of matched shots' durations, else that ratio.
+std::vector<double> speedsBetween(const VersionFilm &a, const std::vector<ShotSpan> &aShots,
+                                  const VersionFilm &b, const std::vector<ShotSpan> &bShots)
 {
     const std::vector<Anchor> loose = anchorsAt(a, aShots, b, bShots, 1.0, 0.0, 0.07);
     std::vector<double> ratios;
@@ -219,14 +219,14 @@ double speedBetween(const VersionFilm &a, const std::vector<ShotSpan> &aShots, c
             ratios.push_back(bShots[size_t(anchor.bShot)].duration() /
                              aShots[size_t(anchor.aShot)].duration());
     if (ratios.empty())
-        return 1.0;
+        return {1.0};
     std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
     const double measured = ratios[ratios.size() / 2];
-    double best = 1.0;
+    std::vector<double> speeds;
     for (double known : knownSpeeds)
-        if (std::abs(known - measured) < std::abs(best - measured))
-            best = known;
-    return std::abs(best - measured) < 0.01 ? best : measured;
+        if (std::abs(known - measured) < 0.01)
+            speeds.push_back(known);
+    return speeds.empty() ? std::vector<double>{measured} : speeds;
 }
 
 // The heaviest chain of anchors increasing in both versions.
@@ -262,6 +262,20 @@ std::vector<Anchor> heaviestChain(std::vector<Anchor> anchors, double speed, dou
         chain.push_back(anchors[size_t(j)]);
     std::reverse(chain.begin(), chain.end());
     return chain;
+}
+
+// What heaviestChain maximises, of a chain.
+double chainWeight(const std::vector<Anchor> &chain, double speed, double tolerance)
+{
+    double weight = 0;
+    for (size_t j = 0; j < chain.size(); ++j) {
+        weight += chain[j].weight;
+        if (j > 0 && std::abs(chain[j].bStart - speed * chain[j].aStart -
+                              (chain[j - 1].bStart - speed * chain[j - 1].aStart)) >
+                         tolerance + 0.002 * (chain[j].aStart - chain[j - 1].aStart))
+            weight -= offsetChangeCost;
+    }
+    return weight;
 }
 
 struct Region {
@@ -408,14 +422,27 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     const bool sampled = std::max(aStep, bStep) > 0.1;
     const std::vector<int> aFirsts = shotFirsts(a, sampled), bFirsts = shotFirsts(b, sampled);
     const std::vector<ShotSpan> aShots = shotSpans(a, aFirsts), bShots = shotSpans(b, bFirsts);
-    double speed = speedBetween(a, aShots, b, bShots);
-    // Cuts are found to a picture in each version, or to where an encoder
-    // placed a key picture, at a cut (three pictures at 24 per second).
-    const double tolerance = sampled ? 0.125 : 1.5 * std::max(speed * aStep, bStep);
-    const std::vector<Anchor> chain =
-        heaviestChain(sampled ? cutAnchors(a, aFirsts, b, bFirsts)
-                              : anchorsAt(a, aShots, b, bShots, speed, tolerance, 0.01),
-                      speed, tolerance);
+    // Speeds a thousandth apart look alike in one shot's duration but not
+    // over minutes: the speed whose chain weighs most is taken.
+    double speed = 1.0, tolerance = 0.0, heaviest = -1.0;
+    std::vector<Anchor> chain;
+    for (double candidate : speedsBetween(a, aShots, b, bShots)) {
+        // Cuts are found to a picture in each version, or to where an
+        // encoder placed a key picture, at a cut (three pictures at 24 per
+        // second).
+        const double within = sampled ? 0.125 : 1.5 * std::max(candidate * aStep, bStep);
+        std::vector<Anchor> found =
+            heaviestChain(sampled ? cutAnchors(a, aFirsts, b, bFirsts)
+                                  : anchorsAt(a, aShots, b, bShots, candidate, within, 0.01),
+                          candidate, within);
+        const double weight = chainWeight(found, candidate, within);
+        if (weight > heaviest) {
+            heaviest = weight;
+            speed = candidate;
+            tolerance = within;
+            chain = std::move(found);
+        }
+    }
 
     std::vector<Region> regions;
     double lastOffset = 0, lastStart = 0;
