@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "app/stripview.h"
+#include "app/versionsdialog.h"
 #include "app/windowrun.h"
 #include "video/videolibrary.h"
 
@@ -63,6 +64,20 @@ void MainWindow::addMenus()
     connect(menuAction(file, QStringLiteral("actionExport"), tr("&Export..."),
                        QKeySequence(Qt::CTRL | Qt::Key_E)),
             &QAction::triggered, this, &MainWindow::openExport);
+    connect(menuAction(file, QStringLiteral("actionCompareVersions"), tr("Compare &Versions...")),
+            &QAction::triggered, this, [this] {
+                if (auto *open = findChild<VersionsDialog *>()) {
+                    open->raise();
+                    open->activateWindow();
+                    return;
+                }
+                QString video = stripView->videoPath();
+                if (video.isEmpty())
+                    video = windowRun.videoPath;
+                auto *dialog = new VersionsDialog(video, this);
+                dialog->setAttribute(Qt::WA_DeleteOnClose);
+                dialog->show();
+            });
     QAction *save = menuAction(file, QStringLiteral("actionSave"), tr("&Save Strips"),
                                QKeySequence(Qt::CTRL | Qt::Key_S));
     new EnabledFollower(ui->saveButton, save);

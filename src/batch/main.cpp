@@ -3,11 +3,13 @@
 #include "batch/batchjob.h"
 #include "batch/progress.h"
 #include "batch/runreport.h"
+#include "batch/versionsjob.h"
 #include "batch/videolist.h"
 #include "export/comparison.h"
 #include "export/filename.h"
 #include "export/outputcheck.h"
 #include "export/printsize.h"
+#include "export/versionsexport.h"
 #include "video/framesource.h"
 
 #include <QCommandLineParser>
@@ -52,7 +54,8 @@ bool drawsText(int argc, char *argv[])
         if (qstrcmp(argv[i], "--format=pdf") == 0 ||
             (qstrcmp(argv[i], "--format") == 0 && i + 1 < argc && qstrcmp(argv[i + 1], "pdf") == 0))
             return true;
-        for (const char *option : {"--compare", "--axis", "--title", "--poster", "--page"}) {
+        for (const char *option :
+             {"--compare", "--axis", "--title", "--poster", "--page", "--versions"}) {
             const size_t length = qstrlen(option);
             if (qstrncmp(argv[i], option, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '='))
@@ -258,6 +261,13 @@ int main(int argc, char *argv[])
         QStringLiteral("Length of each row of --compare: width (all the width, default) or time "
                        "(in proportion to its video's duration, the longest the width)."),
         QStringLiteral("SCALE"), QStringLiteral("width"));
+    const QCommandLineOption versionsOption(
+        QStringLiteral("versions"),
+        QStringLiteral("Compare two versions of a film, VIDEO A and VIDEO B: align B to A and "
+                       "write A-versions.csv (the parts removed, inserted and kept, with their "
+                       "colour difference) and A-versionsDisplay.FORMAT (both average strips "
+                       "and the difference over A's time), and print what changed."));
+    parser.addOption(versionsOption);
     parser.addOptions({stripsOption,    csvOption,   shotsOption,  outputOption,  jobsOption,
                        quietOption,     widthOption, heightOption, formatOption,  sampleOption,
                        maxPixelsOption, cropOption,  colourOption, fromOption,    fromNulOption,
@@ -422,6 +432,24 @@ int main(int argc, char *argv[])
         options.outputDir = parser.value(outputOption);
         if (options.outputDir.isEmpty())
             return failUsage(QStringLiteral("The output directory is empty."));
+    }
+    if (parser.isSet(versionsOption)) {
+        if (videos.size() != 2)
+            return failUsage(QStringLiteral("--versions takes two videos, A and B."));
+        const VersionsJob job{
+            videos[0],           videos[1],         output.sampling, output.layout.format,
+            output.layout.width, options.outputDir, jobs > 1};
+        for (const QString &file : versionsFileNames(outputBase(job.a, job.outputDir), job.format))
+            for (const QString &video : videos)
+                if (QFileInfo(file).absoluteFilePath() == QFileInfo(video).absoluteFilePath())
+                    return failUsage(
+                        QStringLiteral("%1 is both a video to read and a file to write.")
+                            .arg(video));
+        if (!options.outputDir.isEmpty() && !QDir().mkpath(options.outputDir))
+            return failFile(options.outputDir,
+                            QStringLiteral("This directory could not be created."));
+        ProgressReport report(ProgressReport::modeFor(stderr, parser.isSet(quietOption)), stderr);
+        return runVersionsJob(job, report);
     }
     for (const QCommandLineOption *option : {&fromOption, &fromNulOption}) {
         for (const QString &list : parser.values(*option)) {

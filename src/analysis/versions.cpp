@@ -1,0 +1,563 @@
+#include "analysis/versions.h"
+
+#include "analysis/colourdifference.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+// The versions are aligned in three steps. Shots whose durations agree (at
+// the speed between the versions) and whose pictures are laid out alike become
+// anchors; the heaviest chain of anchors in order in both versions, paying
+// for each change of offset between the versions, keeps the true ones. Runs of
+// anchors at one offset are the parts both versions share; each is then
+// grown picture by picture up to where the pictures stop matching, which finds
+// edits that fall within a shot.
+
+namespace {
+
+using Shape = VersionFilm::Shape;
+
+// Pictures whose block lumas spread less than this (of 255) are flat: black,
+// a fade's end, a plain title card.
+constexpr double flatSpread = 2.0;
+// A picture matches its partner from this likeness of their layouts on.
+constexpr float matchLikeness = 0.75f;
+// An anchor's shots must look this alike at each of their sample points on
+// average.
+constexpr float anchorLikeness = 0.8f;
+// Key pictures less alike than this are taken for a cut.
+constexpr float sampledCutLikeness = 0.5f;
+// Pictures of the two versions this close in time (seconds) show the same
+// moment: about a picture.
+constexpr double sameMoment = 0.05;
+// Shots shorter than this (seconds) are no anchors: too many look alike.
+constexpr double shortestAnchor = 1.0;
+// What a change of offset costs in the chain, in seconds of anchored shots.
+constexpr double offsetChangeCost = 1.0;
+// Known ratios of running times between versions: the same speed, 24 <-> 25
+// pictures per second sped up or slowed down, and NTSC's 1000/1001.
+constexpr double knownSpeeds[] = {1.0,           24.0 / 25.0,     25.0 / 24.0,    1000.0 / 1001,
+                                  1001.0 / 1000, 24000.0 / 25025, 25025.0 / 24000};
+
+bool isFlat(const Shape &shape)
+{
+    return std::all_of(shape.begin(), shape.end(), [](float v) { return v == 0.0f; });
+}
+
+float likeness(const Shape &x, const Shape &y)
+{
+    const bool xFlat = isFlat(x), yFlat = isFlat(y);
+    if (xFlat || yFlat)
+        return xFlat && yFlat ? 1.0f : 0.0f;
+    float dot = 0;
+    for (size_t k = 0; k < x.size(); ++k)
+        dot += x[k] * y[k];
+    return dot;
+}
+
+int nearestPicture(const std::vector<double> &times, double t)
+{
+    const auto after = std::lower_bound(times.begin(), times.end(), t);
+    if (after == times.begin())
+        return 0;
+    if (after == times.end())
+        return int(times.size()) - 1;
+    const auto before = after - 1;
+    return int(t - *before <= *after - t ? before - times.begin() : after - times.begin());
+}
+
+double medianInterval(const VersionFilm &film)
+{
+    std::vector<double> steps;
+    for (size_t i = 1; i < film.times.size(); ++i)
+        steps.push_back(film.times[i] - film.times[i - 1]);
+    if (steps.empty())
+        return std::max(film.end - (film.times.empty() ? 0.0 : film.times[0]), 0.04);
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return std::max(steps[steps.size() / 2], 1e-3);
+}
+
+struct ShotSpan {
+    int first = 0, last = 0;
+    double start = 0, end = 0;
+    std::array<int, 5> samples{}; // pictures at 10, 30, 50, 70 and 90% of it
+    bool usable = false;          // long enough and not mostly flat
+    double duration() const { return end - start; }
+};
+
+// Where shots begin. Between key pictures seconds apart every change is
+// large, so the run's cut finder sees few cuts there; a key picture that
+// looks unlike the one before starts a shot instead (encoders place key
+// pictures at cuts).
+std::vector<int> shotFirsts(const VersionFilm &film, bool sampled)
+{
+    if (!sampled)
+        return film.shotFirsts;
+    std::vector<int> firsts;
+    for (size_t i = 1; i < film.shapes.size(); ++i)
+        if (likeness(film.shapes[i - 1], film.shapes[i]) < sampledCutLikeness)
+            firsts.push_back(int(i));
+    return firsts;
+}
+
+std::vector<ShotSpan> shotSpans(const VersionFilm &film, const std::vector<int> &shotFirsts)
+{
+    std::vector<ShotSpan> spans;
+    const int n = int(film.times.size());
+    std::vector<int> firsts = shotFirsts;
+    if (firsts.empty() || firsts[0] != 0)
+        firsts.insert(firsts.begin(), 0);
+    for (size_t s = 0; s < firsts.size() && n > 0; ++s) {
+        ShotSpan span;
+        span.first = firsts[s];
+        span.last = s + 1 < firsts.size() ? firsts[s + 1] - 1 : n - 1;
+        span.start = film.times[size_t(span.first)];
+        span.end = span.last + 1 < n ? film.times[size_t(span.last + 1)] : film.end;
+        int flat = 0;
+        for (int k = 0; k < 5; ++k) {
+            const double t = span.start + (0.1 + 0.2 * k) * span.duration();
+            span.samples[size_t(k)] =
+                std::clamp(nearestPicture(film.times, t), span.first, span.last);
+            flat += isFlat(film.shapes[size_t(span.samples[size_t(k)])]);
+        }
+        span.usable = span.duration() >= shortestAnchor && flat < 3;
+        spans.push_back(span);
+    }
+    return spans;
+}
+
+float shotLikeness(const VersionFilm &a, const ShotSpan &x, const VersionFilm &b, const ShotSpan &y)
+{
+    float sum = 0;
+    for (size_t k = 0; k < 5; ++k)
+        sum += likeness(a.shapes[size_t(x.samples[k])], b.shapes[size_t(y.samples[k])]);
+    return sum / 5;
+}
+
+struct Anchor {
+    int aShot = 0, bShot = 0;
+    double aStart = 0, bStart = 0;
+    double weight = 0;
+};
+
+// Shot pairs alike in layout whose durations agree at speed within tolerance
+// (seconds, or relative).
+std::vector<Anchor> anchorsAt(const VersionFilm &a, const std::vector<ShotSpan> &aShots,
+                              const VersionFilm &b, const std::vector<ShotSpan> &bShots,
+                              double speed, double tolerance, double relative)
+{
+    std::vector<std::pair<double, int>> byDuration; // a's shots, at b's speed
+    for (size_t i = 0; i < aShots.size(); ++i)
+        if (aShots[i].usable)
+            byDuration.emplace_back(aShots[i].duration() * speed, int(i));
+    std::sort(byDuration.begin(), byDuration.end());
+    std::vector<Anchor> anchors;
+    constexpr size_t perShot = 4;
+    for (size_t j = 0; j < bShots.size(); ++j) {
+        const ShotSpan &y = bShots[j];
+        if (!y.usable)
+            continue;
+        const double slack = std::max(tolerance, relative * y.duration());
+        auto it = std::lower_bound(byDuration.begin(), byDuration.end(),
+                                   std::pair(y.duration() - slack, -1));
+        std::vector<Anchor> found;
+        for (; it != byDuration.end() && it->first <= y.duration() + slack; ++it) {
+            const ShotSpan &x = aShots[size_t(it->second)];
+            const float alike = shotLikeness(a, x, b, y);
+            if (alike >= anchorLikeness)
+                found.push_back({it->second, int(j), x.start, y.start,
+                                 std::min(x.duration() * speed, y.duration()) * alike});
+        }
+        std::sort(found.begin(), found.end(),
+                  [](const Anchor &p, const Anchor &q) { return p.weight > q.weight; });
+        found.resize(std::min(found.size(), perShot));
+        anchors.insert(anchors.end(), found.begin(), found.end());
+    }
+    return anchors;
+}
+
+// With some pictures only, durations between cuts rarely agree (a key
+// picture within a moving shot may look like a cut in one version only):
+// cuts are matched instead, by the pictures on both sides of them.
+std::vector<Anchor> cutAnchors(const VersionFilm &a, const std::vector<int> &aFirsts,
+                               const VersionFilm &b, const std::vector<int> &bFirsts)
+{
+    std::vector<Anchor> anchors;
+    constexpr size_t perCut = 4;
+    for (size_t q = 0; q < bFirsts.size(); ++q) {
+        const size_t j = size_t(bFirsts[q]);
+        if (j == 0 || isFlat(b.shapes[j]))
+            continue;
+        std::vector<Anchor> found;
+        for (size_t k = 0; k < aFirsts.size(); ++k) {
+            const size_t i = size_t(aFirsts[k]);
+            if (i == 0)
+                continue;
+            const float after = likeness(a.shapes[i], b.shapes[j]);
+            if (after >= anchorLikeness &&
+                likeness(a.shapes[i - 1], b.shapes[j - 1]) >= sampledCutLikeness)
+                found.push_back({int(k) + 1, int(q) + 1, a.times[i], b.times[j], 1.5 * after});
+        }
+        std::sort(found.begin(), found.end(),
+                  [](const Anchor &p, const Anchor &r) { return p.weight > r.weight; });
+        found.resize(std::min(found.size(), perCut));
+        anchors.insert(anchors.end(), found.begin(), found.end());
+    }
+    return anchors;
+}
+
+// The speeds b may run at against a: the known ones within 1% of the ratio
+// of matched shots' durations, else that ratio.
+std::vector<double> speedsBetween(const VersionFilm &a, const std::vector<ShotSpan> &aShots,
+                                  const VersionFilm &b, const std::vector<ShotSpan> &bShots)
+{
+    const std::vector<Anchor> loose = anchorsAt(a, aShots, b, bShots, 1.0, 0.0, 0.07);
+    std::vector<double> ratios;
+    for (const Anchor &anchor : loose)
+        if (aShots[size_t(anchor.aShot)].duration() >= 2.0)
+            ratios.push_back(bShots[size_t(anchor.bShot)].duration() /
+                             aShots[size_t(anchor.aShot)].duration());
+    if (ratios.empty())
+        return {1.0};
+    std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+    const double measured = ratios[ratios.size() / 2];
+    std::vector<double> speeds;
+    for (double known : knownSpeeds)
+        if (std::abs(known - measured) < 0.01)
+            speeds.push_back(known);
+    return speeds.empty() ? std::vector<double>{measured} : speeds;
+}
+
+// The heaviest chain of anchors increasing in both versions.
+std::vector<Anchor> heaviestChain(std::vector<Anchor> anchors, double speed, double tolerance)
+{
+    std::sort(anchors.begin(), anchors.end(), [](const Anchor &p, const Anchor &q) {
+        return p.aShot != q.aShot ? p.aShot < q.aShot : p.bShot < q.bShot;
+    });
+    const size_t k = anchors.size();
+    std::vector<double> best(k);
+    std::vector<int> from(k, -1);
+    for (size_t j = 0; j < k; ++j) {
+        best[j] = anchors[j].weight;
+        const double offset = anchors[j].bStart - speed * anchors[j].aStart;
+        for (size_t i = 0; i < j; ++i) {
+            if (anchors[i].aShot >= anchors[j].aShot || anchors[i].bShot >= anchors[j].bShot)
+                continue;
+            const double drift = 0.002 * (anchors[j].aStart - anchors[i].aStart);
+            const bool kept = std::abs(anchors[i].bStart - speed * anchors[i].aStart - offset) <=
+                              tolerance + drift;
+            const double total = best[i] + anchors[j].weight - (kept ? 0.0 : offsetChangeCost);
+            if (total > best[j]) {
+                best[j] = total;
+                from[j] = int(i);
+            }
+        }
+    }
+    std::vector<Anchor> chain;
+    if (k == 0)
+        return chain;
+    for (int j = int(std::max_element(best.begin(), best.end()) - best.begin()); j >= 0;
+         j = from[size_t(j)])
+        chain.push_back(anchors[size_t(j)]);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
+// What heaviestChain maximises, of a chain.
+double chainWeight(const std::vector<Anchor> &chain, double speed, double tolerance)
+{
+    double weight = 0;
+    for (size_t j = 0; j < chain.size(); ++j) {
+        weight += chain[j].weight;
+        if (j > 0 && std::abs(chain[j].bStart - speed * chain[j].aStart -
+                              (chain[j - 1].bStart - speed * chain[j - 1].aStart)) >
+                         tolerance + 0.002 * (chain[j].aStart - chain[j - 1].aStart))
+            weight -= offsetChangeCost;
+    }
+    return weight;
+}
+
+struct Region {
+    int aFirst = 0, aLast = 0;
+    double offset = 0;                  // b's time = speed * a's time + offset
+    std::vector<double> aTimes, bTimes; // of its anchors, for fitting
+};
+
+double medianOffset(const Region &region, double speed)
+{
+    std::vector<double> offsets;
+    for (size_t i = 0; i < region.aTimes.size(); ++i)
+        offsets.push_back(region.bTimes[i] - speed * region.aTimes[i]);
+    std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+    return offsets[offsets.size() / 2];
+}
+
+// The speed that fits the anchors of all regions best, each at its own
+// offset; speed when too few.
+double fittedSpeed(const std::vector<Region> &regions, double speed)
+{
+    double across = 0, along = 0;
+    for (const Region &region : regions) {
+        const size_t n = region.aTimes.size();
+        if (n < 2)
+            continue;
+        const double aMean = std::accumulate(region.aTimes.begin(), region.aTimes.end(), 0.0) / n;
+        const double bMean = std::accumulate(region.bTimes.begin(), region.bTimes.end(), 0.0) / n;
+        for (size_t i = 0; i < n; ++i) {
+            across += (region.aTimes[i] - aMean) * (region.bTimes[i] - bMean);
+            along += (region.aTimes[i] - aMean) * (region.aTimes[i] - aMean);
+        }
+    }
+    if (along < 100.0) // under ten seconds of spread: keep the estimate
+        return speed;
+    const double fitted = across / along;
+    for (double known : knownSpeeds)
+        if (std::abs(known - fitted) < 2e-4)
+            return known;
+    return fitted;
+}
+
+struct Pairing {
+    const VersionFilm &a;
+    const VersionFilm &b;
+    double speed;
+    double tolerance; // how far a partner's time may lie from where it should
+    // b's cuts (times, increasing): with some pictures only, a partner
+    // across one of them shows other content.
+    const std::vector<double> &bCuts;
+
+    // b's picture shown with a's picture i at offset, or -1 when b has none
+    // there.
+    int partner(int i, double offset) const
+    {
+        const double t = speed * a.times[size_t(i)] + offset;
+        const int j = nearestPicture(b.times, t);
+        return std::abs(b.times[size_t(j)] - t) <= tolerance ? j : -1;
+    }
+    bool matches(int i, double offset) const
+    {
+        const int j = partner(i, offset);
+        if (j < 0 || likeness(a.shapes[size_t(i)], b.shapes[size_t(j)]) < matchLikeness)
+            return false;
+        const double t = speed * a.times[size_t(i)] + offset;
+        const double from = std::min(t, b.times[size_t(j)]), to = std::max(t, b.times[size_t(j)]);
+        return std::upper_bound(bCuts.begin(), bCuts.end(), from) ==
+               std::upper_bound(bCuts.begin(), bCuts.end(), to);
+    }
+};
+
+// How far region can grow one way (step +1 or -1) up to limit (included): up
+// to the last picture that matches, over lapses of at most two pictures.
+int grown(const Pairing &pairing, const Region &region, int from, int step, int limit)
+{
+    int reached = from;
+    int misses = 0;
+    for (int i = from + step; step > 0 ? i <= limit : i >= limit; i += step) {
+        if (pairing.partner(i, region.offset) < 0)
+            break;
+        if (pairing.matches(i, region.offset)) {
+            reached = i;
+            misses = 0;
+        } else if (++misses > 2) {
+            break;
+        }
+    }
+    return reached;
+}
+
+double percentile95(std::vector<float> values)
+{
+    if (values.empty())
+        return 0;
+    const size_t k = size_t(std::ceil(0.95 * double(values.size()))) - 1;
+    std::nth_element(values.begin(), values.begin() + k, values.end());
+    return values[k];
+}
+
+} // namespace
+
+VersionFilm::Shape shapeOf(const PictureGrid &grid)
+{
+    constexpr int half = PictureGrid::side / 2;
+    Shape shape{};
+    for (int y = 0; y < PictureGrid::side; ++y)
+        for (int x = 0; x < PictureGrid::side; ++x) {
+            const auto &rgb = grid.means[size_t(y * PictureGrid::side + x)];
+            shape[size_t((y / 2) * half + x / 2)] +=
+                float(0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2]) / 4.0f;
+        }
+    float mean = 0;
+    for (float v : shape)
+        mean += v / float(shape.size());
+    float squares = 0;
+    for (float &v : shape) {
+        v -= mean;
+        squares += v * v;
+    }
+    const float spread = std::sqrt(squares / float(shape.size()));
+    if (spread < flatSpread)
+        return Shape{};
+    const float length = std::sqrt(squares);
+    for (float &v : shape)
+        v /= length;
+    return shape;
+}
+
+VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
+{
+    VersionAlignment result;
+    const int na = int(a.times.size()), nb = int(b.times.size());
+    result.partner.assign(size_t(na), -1);
+    result.difference.assign(size_t(na), -1.0f);
+    if (na == 0 || nb == 0) {
+        if (na > 0)
+            result.segments.push_back({VersionSegment::Removed, 0, na - 1, -1, -1});
+        if (nb > 0)
+            result.segments.push_back({VersionSegment::Inserted, -1, -1, 0, nb - 1});
+        return result;
+    }
+    const double aStep = medianInterval(a), bStep = medianInterval(b);
+    // Pictures further apart than this are a sample (key pictures).
+    const bool sampled = std::max(aStep, bStep) > 0.1;
+    const std::vector<int> aFirsts = shotFirsts(a, sampled), bFirsts = shotFirsts(b, sampled);
+    const std::vector<ShotSpan> aShots = shotSpans(a, aFirsts), bShots = shotSpans(b, bFirsts);
+    // Speeds a thousandth apart look alike in one shot's duration but not
+    // over minutes: the speed whose chain weighs most is taken.
+    double speed = 1.0, tolerance = 0.0, heaviest = -1.0;
+    std::vector<Anchor> chain;
+    for (double candidate : speedsBetween(a, aShots, b, bShots)) {
+        // Cuts are found to a picture in each version, or to where an
+        // encoder placed a key picture, at a cut (three pictures at 24 per
+        // second).
+        const double within = sampled ? 0.125 : 1.5 * std::max(candidate * aStep, bStep);
+        std::vector<Anchor> found =
+            heaviestChain(sampled ? cutAnchors(a, aFirsts, b, bFirsts)
+                                  : anchorsAt(a, aShots, b, bShots, candidate, within, 0.01),
+                          candidate, within);
+        const double weight = chainWeight(found, candidate, within);
+        if (weight > heaviest) {
+            heaviest = weight;
+            speed = candidate;
+            tolerance = within;
+            chain = std::move(found);
+        }
+    }
+
+    std::vector<Region> regions;
+    double lastOffset = 0, lastStart = 0;
+    for (const Anchor &anchor : chain) {
+        const double offset = anchor.bStart - speed * anchor.aStart;
+        const double drift = 0.002 * (anchor.aStart - lastStart);
+        if (regions.empty() || std::abs(offset - lastOffset) > tolerance + drift)
+            regions.push_back({aShots[size_t(anchor.aShot)].first, 0, 0, {}, {}});
+        Region &region = regions.back();
+        region.aLast = aShots[size_t(anchor.aShot)].last;
+        region.aTimes.push_back(anchor.aStart);
+        region.bTimes.push_back(anchor.bStart);
+        lastOffset = offset;
+        lastStart = anchor.aStart;
+    }
+    speed = fittedSpeed(regions, speed);
+    result.speed = speed;
+    for (Region &region : regions)
+        region.offset = medianOffset(region, speed);
+
+    // Grow each region over the pictures its anchors left out, towards its
+    // neighbours' anchors; where two grew into each other, they meet halfway.
+    std::vector<double> bCuts;
+    for (int first : bFirsts)
+        bCuts.push_back(b.times[size_t(first)]);
+    const Pairing pairing{a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bCuts};
+    std::vector<std::pair<int, int>> spans;
+    for (size_t r = 0; r < regions.size(); ++r) {
+        const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;
+        const int high = r + 1 == regions.size() ? na - 1 : regions[r + 1].aFirst - 1;
+        spans.emplace_back(grown(pairing, regions[r], regions[r].aFirst, -1, low),
+                           grown(pairing, regions[r], regions[r].aLast, +1, high));
+    }
+    for (size_t r = 1; r < spans.size(); ++r)
+        if (spans[r].first <= spans[r - 1].second) {
+            const int middle = (spans[r].first + spans[r - 1].second) / 2;
+            spans[r - 1].second = middle;
+            spans[r].first = middle + 1;
+        }
+
+    // With some pictures only (key pictures), an edit lies somewhere between
+    // two of a's pictures; b's cut within that span, where its encoder
+    // placed a key picture, tells where.
+    const auto bCutWithin = [&](double from, double to, double offset, bool latest) {
+        const auto low = std::upper_bound(bCuts.begin(), bCuts.end(), speed * from + offset);
+        const auto high = std::upper_bound(bCuts.begin(), bCuts.end(), speed * to + offset);
+        if (low == high)
+            return -1.0;
+        return ((latest ? *(high - 1) : *low) - offset) / speed;
+    };
+    const auto aEndOf = [&](int i) { return i + 1 < na ? a.times[size_t(i) + 1] : a.end; };
+    const auto bEndOf = [&](int j) { return j + 1 < nb ? b.times[size_t(j) + 1] : b.end; };
+
+    int aNext = 0, bNext = 0;
+    double aTime = a.times[0], bTime = b.times[0];
+    const auto gaps = [&](int aUpTo, int bUpTo, double aUntil, double bUntil) {
+        if (aNext < aUpTo)
+            result.segments.push_back(
+                {VersionSegment::Removed, aNext, aUpTo - 1, -1, -1, aTime, aUntil, -1, -1});
+        if (bNext < bUpTo)
+            result.segments.push_back(
+                {VersionSegment::Inserted, -1, -1, bNext, bUpTo - 1, -1, -1, bTime, bUntil});
+    };
+    for (size_t r = 0; r < regions.size(); ++r) {
+        const auto [first, last] = spans[r];
+        const double offset = regions[r].offset;
+        VersionSegment same{VersionSegment::Same, first, last};
+        // With some pictures only, colours are compared only where both
+        // versions have a picture at one moment (at cuts, where encoders
+        // place key pictures), unless they never do.
+        std::vector<float> differences, near;
+        for (int i = first; i <= last; ++i) {
+            const double t = speed * a.times[size_t(i)] + offset;
+            const int j = nearestPicture(b.times, t);
+            result.partner[size_t(i)] = j;
+            const float difference = float(deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]));
+            result.difference[size_t(i)] = difference;
+            differences.push_back(difference);
+            if (std::abs(b.times[size_t(j)] - t) <= sameMoment)
+                near.push_back(difference);
+        }
+        if (sampled && !near.empty())
+            differences = std::move(near);
+        same.bFirst = std::max(result.partner[size_t(first)], bNext);
+        same.bLast = std::max(result.partner[size_t(last)], same.bFirst);
+        same.aStart = a.times[size_t(first)];
+        same.aEnd = aEndOf(last);
+        if (sampled) {
+            if (first > 0) {
+                const double cut =
+                    bCutWithin(a.times[size_t(first) - 1], same.aStart, offset, true);
+                same.aStart = cut >= 0 ? cut : same.aStart;
+            }
+            const double cut = bCutWithin(a.times[size_t(last)], same.aEnd, offset, false);
+            same.aEnd = cut >= 0 ? cut : same.aEnd;
+            same.bStart = speed * same.aStart + offset;
+            same.bEnd = speed * same.aEnd + offset;
+        } else {
+            same.bStart = b.times[size_t(same.bFirst)];
+            same.bEnd = bEndOf(same.bLast);
+        }
+        if (r > 0) {
+            same.aStart = std::max(same.aStart, aTime);
+            same.bStart = std::max(same.bStart, bTime);
+        }
+        gaps(first, same.bFirst, same.aStart, same.bStart);
+        same.deMean = std::accumulate(differences.begin(), differences.end(), 0.0) /
+                      double(differences.size());
+        same.deP95 = percentile95(std::move(differences));
+        result.segments.push_back(same);
+        aNext = last + 1;
+        bNext = std::max(bNext, same.bLast + 1);
+        aTime = same.aEnd;
+        bTime = same.bEnd;
+    }
+    gaps(na, nb, a.end, b.end);
+    return result;
+}
