@@ -426,6 +426,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         if (middle.unexplained > mixLimit ||
             (middle.along >= 0 && (middle.along < mixMiddle || middle.along > 1 - mixMiddle)))
             return 0.0f;
+        // A cut inside takes most of the way in one step.
+        if (largest(change, before + 1, after + 1) >= largestStep * net)
+            return 0.0f;
         const int side = std::max(shortestGradual, int(float(length) * sideLength));
         if (before - side < 0 || after + side >= n ||
             std::max(distanceOf(before - side, before), distanceOf(after, after + side)) >
@@ -493,16 +496,15 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             }
         }
     }
-    // A cut inside a transition that takes less than largestStep of its way
-    // is one of its pictures; a larger one splits it.
+    // A cut found inside a transition (taking less than largestStep of its
+    // way, as all its pictures do) is one of its pictures.
     size_t next = 0;
     for (size_t c = 0; c + 1 < cuts.size(); ++c) {
         const int first = cuts[c];
         const int end = cuts[c + 1];
         bool inside = false;
         for (const Window &w : transitions)
-            inside = inside || (first > w.before && first <= w.after &&
-                                change[size_t(first)] < largestStep * w.net);
+            inside = inside || (first > w.before && first <= w.after);
         if (c > 0 && !inside)
             starts.push_back({first, 0});
         for (; next < transitions.size() && transitions[next].before < end; ++next) {
