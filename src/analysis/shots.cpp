@@ -134,6 +134,33 @@ Mix mixOf(const PictureGrid &before, const PictureGrid &after, const PictureGrid
     return mix;
 }
 
+// How far a picture lies on the line from before to after, all cells moving
+// together (where a dissolve, or one that goes on, puts it): along, 0 at
+// before and 1 at after, and not on the line by unexplained, as in Mix.
+Mix lineOf(const PictureGrid &before, const PictureGrid &after, const PictureGrid &picture)
+{
+    float dot = 0;
+    float squares = 0;
+    float span = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
+        for (size_t k = 0; k < 3; ++k) {
+            const float step = float(after.means[c][k]) - float(before.means[c][k]);
+            dot += (float(picture.means[c][k]) - float(before.means[c][k])) * step;
+            squares += step * step;
+            span += std::fabs(step);
+        }
+    Mix line;
+    line.along = dot / (squares + 1.0f);
+    float residual = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
+        for (size_t k = 0; k < 3; ++k)
+            residual +=
+                std::fabs(float(picture.means[c][k]) - float(before.means[c][k]) -
+                          line.along * (float(after.means[c][k]) - float(before.means[c][k])));
+    line.unexplained = residual / (span + 1.0f);
+    return line;
+}
+
 // How far a picture is the picture before a transition pushed out by the one
 // after it (a slide), the cells of each moved whole cells left, right, up or
 // down; as Mix, along being the share of the picture the one after covers.
@@ -217,8 +244,9 @@ constexpr float movedStandOut = 1.1f;
 // ends to within mixLimit (sideLimit for the pictures around it), the middle
 // one between mixMiddle and 1 - mixMiddle of the way, each going back at
 // most mixBack and forward at most mixStep; the pictures sideLength times as
-// long before and after change less than calmSide of the window's way and go
-// less than sideAlong of it; moves explain less than movedShare of the
+// long before and after change less than calmSide of the window's way, go
+// less than sideAlong of it and, where they lie on the line from end to end,
+// go on beyond their end by less than sideAlong; moves explain less than movedShare of the
 // change.
 constexpr std::array<int, 5> windowLengths = {6, 10, 16, 24, 36};
 constexpr int shortestGradual = 3;
@@ -455,10 +483,17 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         if (slides && !steady(true))
             return 0.0f;
         for (int k = 1; k <= side; ++k) {
+            // Mixes of the ends a good way along, or a dissolve that goes on
+            // beyond them.
             const Mix early = mixOf(from, to, grids[size_t(before - k)]);
             const Mix late = mixOf(from, to, grids[size_t(after + k)]);
             if ((early.unexplained <= sideLimit && early.along > sideAlong) ||
                 (late.unexplained <= sideLimit && late.along >= 0 && late.along < 1 - sideAlong))
+                return 0.0f;
+            const Mix earlier = lineOf(from, to, grids[size_t(before - k)]);
+            const Mix later = lineOf(from, to, grids[size_t(after + k)]);
+            if ((earlier.unexplained <= sideLimit && earlier.along < -sideAlong) ||
+                (later.unexplained <= sideLimit && later.along > 1 + sideAlong))
                 return 0.0f;
         }
         if (withMotion && !slides) {
@@ -473,7 +508,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         }
         return net;
     };
-    // Overlapping windows are one transition: the one that goes farthest.
+    // Overlapping windows are one transition: the one that goes farthest,
+    // the last of those (which starts where the change starts).
     struct Window {
         int before;
         int after;
@@ -489,7 +525,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             if (net <= 0)
                 continue;
             if (!transitions.empty() && before < transitions.back().after) {
-                if (net > transitions.back().net)
+                if (net >= transitions.back().net)
                     transitions.back() = {before, after, net};
             } else {
                 transitions.push_back({before, after, net});
