@@ -259,6 +259,7 @@ constexpr float calmSide = 0.5f;
 constexpr float sideLimit = 0.3f;
 constexpr float sideAlong = 0.15f;
 constexpr float movedShare = 0.6f;
+// No picture of a transition changes by largestStep of its way or more.
 constexpr float largestStep = 0.5f;
 
 } // namespace
