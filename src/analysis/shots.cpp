@@ -52,24 +52,166 @@ float distance(const Normalised &a, const Normalised &b)
     return cells + levelWeight * level;
 }
 
-// How far the colours of two pictures differ wherever they are: the mean
-// difference of their cells' colours, each channel's sorted.
-float colourChange(const PictureGrid &a, const PictureGrid &b)
+// How far a picture is a mix of the pictures before and after a transition,
+// cell by cell: each cell's colour as a share of before's plus a share of
+// after's (a dissolve, the edge of a wipe, a fade through black). unexplained:
+// what no such mix gives, over the distance from before to after; along: how
+// far the mix has gone from before (0) to after (1), -1 where the picture is
+// too dark to tell.
+struct Mix {
+    float unexplained = 0;
+    float along = -1;
+};
+
+// A share of a cell larger than this is no mix (a flash to white).
+constexpr float largestShare = 1.15f;
+
+Mix mixOf(const PictureGrid &before, const PictureGrid &after, const PictureGrid &picture)
 {
-    float total = 0;
-    for (size_t k = 0; k < 3; ++k) {
-        std::array<uint8_t, PictureGrid::cellCount> x;
-        std::array<uint8_t, PictureGrid::cellCount> y;
-        for (size_t c = 0; c < x.size(); ++c) {
-            x[c] = a.means[c][k];
-            y[c] = b.means[c][k];
+    float residual = 0;
+    float span = 0;
+    float along = 0;
+    float weight = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c) {
+        float s[3];
+        float e[3];
+        float x[3];
+        for (size_t k = 0; k < 3; ++k) {
+            s[k] = before.means[c][k];
+            e[k] = after.means[c][k];
+            x[k] = picture.means[c][k];
         }
-        std::sort(x.begin(), x.end());
-        std::sort(y.begin(), y.end());
-        for (size_t c = 0; c < x.size(); ++c)
-            total += float(std::abs(int(x[c]) - int(y[c])));
+        const auto dot = [](const float *u, const float *v) {
+            return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
+        };
+        const float ss = dot(s, s) + 1.0f;
+        const float ee = dot(e, e) + 1.0f;
+        const float se = dot(s, e);
+        const float sx = dot(s, x);
+        const float ex = dot(e, x);
+        const float det = ss * ee - se * se;
+        float a = -1;
+        float b = -1;
+        if (det > 1e-4f * ss * ee) {
+            a = (sx * ee - ex * se) / det;
+            b = (ex * ss - sx * se) / det;
+        }
+        const auto missOf = [&](float u, float v) {
+            u = std::clamp(u, 0.0f, largestShare);
+            v = std::clamp(v, 0.0f, largestShare);
+            float miss = 0;
+            for (size_t k = 0; k < 3; ++k)
+                miss += std::fabs(x[k] - u * s[k] - v * e[k]);
+            return miss;
+        };
+        if (a < 0 || b < 0) {
+            // On an edge of the cone: one picture's share alone.
+            const float onlyS = sx / ss;
+            const float onlyE = ex / ee;
+            if (missOf(onlyS, 0) <= missOf(0, onlyE)) {
+                a = onlyS;
+                b = 0;
+            } else {
+                a = 0;
+                b = onlyE;
+            }
+        }
+        a = std::clamp(a, 0.0f, largestShare);
+        b = std::clamp(b, 0.0f, largestShare);
+        residual += missOf(a, b);
+        float distance = 0;
+        for (size_t k = 0; k < 3; ++k)
+            distance += std::fabs(s[k] - e[k]);
+        span += distance;
+        if (a + b > 0.2f) {
+            along += distance * b / (a + b);
+            weight += distance;
+        }
     }
-    return total / float(3 * PictureGrid::cellCount);
+    Mix mix;
+    mix.unexplained = residual / (span + 1.0f);
+    mix.along = weight > 0.25f * span && weight > 0 ? along / weight : -1.0f;
+    return mix;
+}
+
+// How far a picture lies on the line from before to after, all cells moving
+// together (where a dissolve, or one that goes on, puts it): along, 0 at
+// before and 1 at after, and not on the line by unexplained, as in Mix.
+Mix lineOf(const PictureGrid &before, const PictureGrid &after, const PictureGrid &picture)
+{
+    float dot = 0;
+    float squares = 0;
+    float span = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
+        for (size_t k = 0; k < 3; ++k) {
+            const float step = float(after.means[c][k]) - float(before.means[c][k]);
+            dot += (float(picture.means[c][k]) - float(before.means[c][k])) * step;
+            squares += step * step;
+            span += std::fabs(step);
+        }
+    Mix line;
+    line.along = dot / (squares + 1.0f);
+    float residual = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
+        for (size_t k = 0; k < 3; ++k)
+            residual +=
+                std::fabs(float(picture.means[c][k]) - float(before.means[c][k]) -
+                          line.along * (float(after.means[c][k]) - float(before.means[c][k])));
+    line.unexplained = residual / (span + 1.0f);
+    return line;
+}
+
+// How far a picture is the picture before a transition pushed out by the one
+// after it (a slide), the cells of each moved whole cells left, right, up or
+// down; as Mix, along being the share of the picture the one after covers.
+// Only direction (0..3) is tried when given.
+Mix slideOf(const PictureGrid &before, const PictureGrid &after, const PictureGrid &picture,
+            int &direction)
+{
+    constexpr int side = PictureGrid::side;
+    float span = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
+        for (size_t k = 0; k < 3; ++k)
+            span += std::fabs(float(before.means[c][k]) - float(after.means[c][k]));
+    Mix best;
+    best.unexplained = 1e9f;
+    int bestDirection = direction;
+    for (int d = 0; d < 4; ++d) {
+        if (direction >= 0 && d != direction)
+            continue;
+        // In half cells: a slide between two whole cells is seen as the
+        // mean of the two.
+        for (int halves = 0; halves <= 2 * side; ++halves) {
+            float residual = 0;
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) {
+                    // Position along the slide: 0 where the picture before
+                    // leaves, side - 1 where the one after enters.
+                    const int u = d == 0 ? x : d == 1 ? side - 1 - x : d == 2 ? y : side - 1 - y;
+                    float moved[3] = {0, 0, 0};
+                    for (const int covered : {halves / 2, (halves + 1) / 2}) {
+                        const bool isAfter = u >= side - covered;
+                        const int from = isAfter ? u - (side - covered) : u + covered;
+                        const int fx = d < 2 ? (d == 0 ? from : side - 1 - from) : x;
+                        const int fy = d < 2 ? y : (d == 2 ? from : side - 1 - from);
+                        const auto &source = (isAfter ? after : before).means;
+                        for (size_t k = 0; k < 3; ++k)
+                            moved[k] += 0.5f * source[size_t(fy * side + fx)][k];
+                    }
+                    const auto &seen = picture.means[size_t(y * side + x)];
+                    for (size_t k = 0; k < 3; ++k)
+                        residual += std::fabs(float(seen[k]) - moved[k]);
+                }
+            const float unexplained = residual / (span + 1.0f);
+            if (unexplained < best.unexplained) {
+                best.unexplained = unexplained;
+                best.along = float(halves) / (2 * side);
+                bestDirection = d;
+            }
+        }
+    }
+    direction = bestDirection;
+    return best;
 }
 
 // The largest change of pictures first to last - 1; 0 for none.
@@ -97,24 +239,28 @@ constexpr float burstShare = 0.5f;
 constexpr float smallestMovedCut = 0.12f;
 constexpr float explained = 0.7f;
 constexpr float movedStandOut = 1.1f;
-// Gradual transitions: each picture changes by at least gradualStep, in all
-// from first to last by at least smallestCut, at least this long and at most
-// longestGradual pictures; moves explain less than movedShare of the change;
-// the shots either side change less than calmShare of it a picture.
-constexpr float gradualStep = 0.012f;
+// Gradual transitions: windows of these lengths (pictures from the one
+// before to the one after) are tried; every picture of one is a mix of its
+// ends to within mixLimit (sideLimit for the pictures around it), the middle
+// one between mixMiddle and 1 - mixMiddle of the way, each going back at
+// most mixBack and forward at most mixStep; the pictures sideLength times as
+// long before and after change less than calmSide of the window's way, go
+// less than sideAlong of it and, where they lie on the line from end to end,
+// go on beyond their end by less than sideAlong; moves explain less than movedShare of the
+// change.
+constexpr std::array<int, 5> windowLengths = {6, 10, 16, 24, 36};
 constexpr int shortestGradual = 3;
-constexpr int longestGradual = 75;
+constexpr float mixLimit = 0.25f;
+constexpr float mixMiddle = 0.15f;
+constexpr float mixBack = 0.15f;
+constexpr float mixStep = 0.5f;
+constexpr float sideLength = 1.0f;
+constexpr float calmSide = 0.5f;
+constexpr float sideLimit = 0.3f;
+constexpr float sideAlong = 0.15f;
 constexpr float movedShare = 0.6f;
-// Mean difference of sorted cell colours (0..255) that makes other colours.
-constexpr float otherColours = 20.0f;
-constexpr float calmShare = 0.5f;
-constexpr int calmLength = 6;
-// From first to last the pictures go at least this share of the way they
-// take, and no picture takes more than largestStep of it.
-constexpr float directness = 0.35f;
+// No picture of a transition changes by largestStep of its way or more.
 constexpr float largestStep = 0.5f;
-// Mean level (0..255) below which a picture counts as black.
-constexpr float blackLevel = 12.0f;
 
 } // namespace
 
@@ -170,13 +316,10 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // cut normalise the pictures around them again.
     // change[t]: from picture t - 1 to t.
     std::vector<float> change(size_t(n), 0.0f);
-    std::vector<float> level(static_cast<size_t>(n));
     Normalised previous = normalised(grids[0]);
-    level[0] = previous.level;
     for (int t = 1; t < n; ++t) {
         const Normalised current = normalised(grids[size_t(t)]);
         change[size_t(t)] = distance(previous, current);
-        level[size_t(t)] = current.level;
         previous = current;
     }
     const auto distanceOf = [&grids](int a, int b) {
@@ -292,70 +435,127 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     }
     cuts.push_back(n);
 
-    // Gradual transitions between the cuts: runs of pictures each changing
-    // more than gradualStep (near-black pictures joining a fade out to a fade
-    // in), between calmer stretches, that end far from where they began and
-    // go there fairly directly, with no step a large share of the way and
-    // no move that explains them.
+    // Gradual transitions: windows from a picture before to one after where
+    // every picture between is a mix of the two ends (mixOf), going steadily
+    // from the one to the other, far apart, while the pictures as long
+    // before and after stay with their end (a scene that keeps changing the
+    // same way is no transition) and no move explains the change.
+    const auto transitionFits = [&](int before, int after) {
+        const int length = after - before;
+        const float net = distanceOf(before, after);
+        if (net < smallestCut)
+            return 0.0f;
+        const PictureGrid &from = grids[size_t(before)];
+        const PictureGrid &to = grids[size_t(after)];
+        int anyDirection = -1;
+        const PictureGrid &half = grids[size_t(before + length / 2)];
+        Mix middle = mixOf(from, to, half);
+        if (middle.unexplained > mixLimit)
+            middle = slideOf(from, to, half, anyDirection);
+        if (middle.unexplained > mixLimit ||
+            (middle.along >= 0 && (middle.along < mixMiddle || middle.along > 1 - mixMiddle)))
+            return 0.0f;
+        // A cut inside takes most of the way in one step.
+        if (largest(change, before + 1, after + 1) >= largestStep * net)
+            return 0.0f;
+        const int side = std::max(shortestGradual, int(float(length) * sideLength));
+        if (before - side < 0 || after + side >= n ||
+            std::max(distanceOf(before - side, before), distanceOf(after, after + side)) >
+                calmSide * net)
+            return 0.0f;
+        // Each picture a mix, or each pushed in the same direction.
+        const auto steady = [&](bool slides) {
+            float along = 0;
+            int direction = -1;
+            for (int p = before + 1; p < after; ++p) {
+                const Mix mix = slides ? slideOf(from, to, grids[size_t(p)], direction)
+                                       : mixOf(from, to, grids[size_t(p)]);
+                if (mix.unexplained > mixLimit)
+                    return false;
+                if (mix.along < 0)
+                    continue;
+                if (mix.along < along - mixBack || mix.along > along + mixStep)
+                    return false;
+                along = std::max(along, mix.along);
+            }
+            return along >= 1 - mixStep;
+        };
+        const bool slides = !steady(false);
+        if (slides && !steady(true))
+            return 0.0f;
+        for (int k = 1; k <= side; ++k) {
+            // Mixes of the ends a good way along, or a dissolve that goes on
+            // beyond them.
+            const Mix early = mixOf(from, to, grids[size_t(before - k)]);
+            const Mix late = mixOf(from, to, grids[size_t(after + k)]);
+            if ((early.unexplained <= sideLimit && early.along > sideAlong) ||
+                (late.unexplained <= sideLimit && late.along >= 0 && late.along < 1 - sideAlong))
+                return 0.0f;
+            const Mix earlier = lineOf(from, to, grids[size_t(before - k)]);
+            const Mix later = lineOf(from, to, grids[size_t(after + k)]);
+            if ((earlier.unexplained <= sideLimit && earlier.along < -sideAlong) ||
+                (later.unexplained <= sideLimit && later.along > 1 + sideAlong))
+                return 0.0f;
+        }
+        if (withMotion && !slides) {
+            float movedSum = 0;
+            float stillSum = 0;
+            for (int p = before + 1; p <= after; ++p) {
+                movedSum += motion[size_t(p)].moved[0];
+                stillSum += motion[size_t(p)].still;
+            }
+            if (movedSum < movedShare * stillSum)
+                return 0.0f;
+        }
+        return net;
+    };
+    // Overlapping windows are one transition: the one that goes farthest,
+    // the last of those (which starts where the change starts).
+    struct Window {
+        int before;
+        int after;
+        float net;
+    };
+    std::vector<Window> transitions;
+    for (int before = 1; before < n; ++before) {
+        for (const int length : windowLengths) {
+            const int after = before + length;
+            if (after >= n)
+                break;
+            const float net = transitionFits(before, after);
+            if (net <= 0)
+                continue;
+            if (!transitions.empty() && before < transitions.back().after) {
+                if (net >= transitions.back().net)
+                    transitions.back() = {before, after, net};
+            } else {
+                transitions.push_back({before, after, net});
+            }
+        }
+    }
+    // A cut found inside a transition (taking less than largestStep of its
+    // way, as all its pictures do) is one of its pictures.
+    size_t next = 0;
     for (size_t c = 0; c + 1 < cuts.size(); ++c) {
         const int first = cuts[c];
         const int end = cuts[c + 1];
-        if (c > 0)
+        bool inside = false;
+        for (const Window &w : transitions)
+            inside = inside || (first > w.before && first <= w.after);
+        if (c > 0 && !inside)
             starts.push_back({first, 0});
-        int t = first + 1;
-        while (t < end) {
-            const auto changing = [&](int p) {
-                return change[size_t(p)] >= gradualStep || level[size_t(p)] < blackLevel;
-            };
-            if (!changing(t)) {
-                ++t;
-                continue;
-            }
-            int last = t;
-            while (last + 1 < end && changing(last + 1) && last + 1 - t < longestGradual)
-                ++last;
-            const int next = last + 1;
-            const int length = next - t;
-            if (length < shortestGradual || length >= longestGradual || t - 1 <= first ||
-                next >= end) {
-                t = next;
-                continue;
-            }
-            float sum = 0;
-            float step = 0;
-            float movedSum = 0;
-            float stillSum = 0;
-            for (int p = t; p <= last; ++p) {
-                sum += change[size_t(p)];
-                step = std::max(step, change[size_t(p)]);
-                if (withMotion) {
-                    movedSum += motion[size_t(p)].moved[0];
-                    stillSum += motion[size_t(p)].still;
-                }
-            }
-            const auto meanOf = [&](int from, int to) {
-                from = std::max(from, first + 1);
-                to = std::min(to, end);
-                float total = 0;
-                for (int p = from; p < to; ++p)
-                    total += change[size_t(p)];
-                return to > from ? total / float(to - from) : 0.0f;
-            };
-            const float inside = sum / float(length);
-            const float calm = std::max(meanOf(t - calmLength, t), meanOf(next, next + calmLength));
-            const float net = distanceOf(t - 1, next);
-            // A move that explains the change (a slide, a pan, a zoom) is a
-            // transition only when it ends on other colours.
-            const bool moves = withMotion && movedSum < movedShare * stillSum;
-            const bool ends =
-                moves ? colourChange(grids[size_t(t - 1)], grids[size_t(next)]) >= otherColours
-                      : net >= directness * sum;
-            if (net >= smallestCut && ends && step <= largestStep * net &&
-                calm < calmShare * inside)
-                starts.push_back({t, length});
-            t = next;
+        for (; next < transitions.size() && transitions[next].before < end; ++next) {
+            const Window &w = transitions[next];
+            if (w.before + 1 > first)
+                starts.push_back({w.before + 1, w.after - w.before - 1});
         }
     }
+    std::sort(starts.begin(), starts.end(),
+              [](const ShotStart &x, const ShotStart &y) { return x.first < y.first; });
+    starts.erase(
+        std::unique(starts.begin(), starts.end(),
+                    [](const ShotStart &x, const ShotStart &y) { return x.first == y.first; }),
+        starts.end());
     return starts;
 }
 

@@ -47,8 +47,11 @@ struct ShotStart {
 // lasts (so a flash of a few pictures is no cut) and that no picture of the
 // three before explains when moved or zoomed, even skipping one picture (so
 // a pan, zoom, shake, blur or passing object is no cut). A gradual transition
-// is a run of pictures changing steadily, beyond any move, from one calm
-// shot into another.
+// is a run of pictures each of which is a mix of the pictures either side of
+// it (a dissolve, a fade, a wipe: each cell a share of the one plus a share
+// of the other) or the one pushed out by the other (a slide), going steadily
+// from the one to the other, while the pictures around it stay with their
+// end.
 std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                                    const std::vector<PictureMotion> &motion);
 

@@ -157,6 +157,7 @@ private slots:
     void meanIsTakenInLinearLight();
     void cutsAtTheKnownPictures();
     void movesAreNoCutsAndTransitionsAreGradual();
+    void mixingBackAndForthIsNoTransition();
     void keyPicturesPlacedEarlyAreCuts();
     void paletteOfTwoColoursIsDeterministic();
 };
@@ -318,6 +319,34 @@ void TestShots::movesAreNoCutsAndTransitionsAreGradual()
              qPrintable(QStringLiteral("%1 %2").arg(gradual[0].first).arg(gradual[0].gradual)));
     QVERIFY2(std::abs(gradual[1].first - dissolve) <= 2 && std::abs(gradual[1].gradual - 15) <= 3,
              qPrintable(QStringLiteral("%1 %2").arg(gradual[1].first).arg(gradual[1].gradual)));
+}
+
+void TestShots::mixingBackAndForthIsNoTransition()
+{
+    // Two scenes mixed to and fro over six seconds (every stretch of it is a
+    // mix of its ends, but the pictures around go the same way), then a wipe
+    // of twelve pictures into a third scene.
+    const QSize view(160, 90);
+    const QImage a = scenePicture(0, view);
+    const QImage b = scenePicture(1, view);
+    const QImage c = scenePicture(2, view);
+    ShotRecorder shots;
+    for (int i = 0; i < 150; ++i)
+        shots.add(dissolved(a, b, 0.5 - 0.5 * std::cos(2 * M_PI * i / 50)));
+    for (int i = 0; i < 20; ++i)
+        shots.add(a);
+    const int wipe = shots.count();
+    for (int i = 1; i <= 12; ++i) {
+        QImage picture = a;
+        QPainter(&picture).drawImage(0, 0, c.copy(0, 0, view.width() * i / 12, view.height()));
+        shots.add(picture);
+    }
+    for (int i = 0; i < 30; ++i)
+        shots.add(c);
+    const std::vector<ShotStart> starts = shots.starts();
+    QCOMPARE(starts.size(), size_t(2));
+    QVERIFY2(starts[1].gradual > 0 && std::abs(starts[1].first - wipe) <= 3,
+             qPrintable(QStringLiteral("%1 %2").arg(starts[1].first).arg(starts[1].gradual)));
 }
 
 void TestShots::paletteOfTwoColoursIsDeterministic()
