@@ -6,6 +6,7 @@
 #include "batch/versionsjob.h"
 #include "batch/videolist.h"
 #include "export/comparison.h"
+#include "export/fileidentity.h"
 #include "export/filename.h"
 #include "export/outputcheck.h"
 #include "export/printsize.h"
@@ -439,12 +440,20 @@ int main(int argc, char *argv[])
         const VersionsJob job{
             videos[0],           videos[1],         output.sampling, output.layout.format,
             output.layout.width, options.outputDir, jobs > 1};
+        if (job.format == QLatin1String("pdf"))
+            return failUsage(QStringLiteral("--versions draws its display as a picture: give "
+                                            "--format bmp, png or jpg."));
+        // By name, or the same file reached through a link.
+        FileIdentities identities;
         for (const QString &file : versionsFileNames(outputBase(job.a, job.outputDir), job.format))
-            for (const QString &video : videos)
-                if (QFileInfo(file).absoluteFilePath() == QFileInfo(video).absoluteFilePath())
+            for (const QString &video : videos) {
+                const auto written = identities.of(file);
+                if (cleanAbsolute(file) == cleanAbsolute(video) ||
+                    (written && written == identities.of(video)))
                     return failUsage(
                         QStringLiteral("%1 is both a video to read and a file to write.")
                             .arg(video));
+            }
         if (!options.outputDir.isEmpty() && !QDir().mkpath(options.outputDir))
             return failFile(options.outputDir,
                             QStringLiteral("This directory could not be created."));

@@ -1,7 +1,9 @@
 // The menu bar and File > Export...: the batch tool's files, byte for byte;
 // a cancelled export writes nothing; a file not written is named with why.
 #include "app/exportdialog.h"
+#include "app/versionsdialog.h"
 #include "batchprocess.h"
+#include "export/outputcheck.h"
 #include "guidriver.h"
 #include "testvideo.h"
 
@@ -10,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,6 +52,7 @@ private slots:
     void settingsTheToolRefusesSayWhy_data();
     void settingsTheToolRefusesSayWhy();
     void fullSpeedActionFollowsTheWindow();
+    void versionsOfOneFilmAreTheSame();
 
 private:
     // Ctrl+E, the video typed in; the dialog is left open for the test.
@@ -349,6 +353,37 @@ void TestExportDialog::fullSpeedActionFollowsTheWindow()
     QVERIFY(!action->isChecked() && !windowRun.fullSpeed);
     // Save follows its button, so its shortcut does nothing before a run.
     QVERIFY(!window->findChild<QAction *>(QStringLiteral("actionSave"))->isEnabled());
+}
+
+void TestExportDialog::versionsOfOneFilmAreTheSame()
+{
+    // File > Compare Versions..., the film against itself, then Save.
+    auto *action = window->findChild<QAction *>(QStringLiteral("actionCompareVersions"));
+    QVERIFY(action);
+    action->trigger();
+    auto *dialog = window->findChild<VersionsDialog *>();
+    QVERIFY(dialog);
+    dialog->findChild<QLineEdit *>(QStringLiteral("versionA"))->setText(video);
+    dialog->findChild<QLineEdit *>(QStringLiteral("versionB"))->setText(video);
+    auto *save = dialog->findChild<QPushButton *>(QStringLiteral("saveVersionsButton"));
+    QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("compareButton")),
+                      Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog->isComparing() && save->isEnabled(), 60000);
+    QVERIFY(!dialog->findChild<QLabel *>(QStringLiteral("versionsDisplay"))->pixmap().isNull());
+    QVERIFY(dialog->findChild<QPlainTextEdit *>(QStringLiteral("versionsSummary"))
+                ->toPlainText()
+                .startsWith(QStringLiteral("0 removed, 0 inserted")));
+
+    QTemporaryDir out;
+    const auto seen = guidriver::answerFileDialog(out.path());
+    QTest::mouseClick(save, Qt::LeftButton);
+    QTRY_VERIFY(seen->answered);
+    const QStringList files = versionsFileNames(outputBase(video, out.path()), "png");
+    QTRY_VERIFY(QFileInfo::exists(files.last()));
+    const QList<QByteArray> rows = contents(files.first()).trimmed().split('\n');
+    QCOMPARE(rows.size(), 2);
+    QVERIFY2(rows[1].startsWith("same,1,60,"), rows[1].constData());
+    dialog->reject();
 }
 
 QTEST_MAIN(TestExportDialog)

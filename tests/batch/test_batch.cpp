@@ -1058,6 +1058,13 @@ void TestBatch::usageErrors_data()
                        QStringLiteral("--compare=all.png"), input};
     QTest::addRow("sampling finer than the pictures")
         << QStringList{QStringLiteral("--sample=0.02"), input};
+    QTest::addRow("versions of one video") << QStringList{QStringLiteral("--versions"), input};
+    QTest::addRow("versions drawn as a PDF")
+        << QStringList{QStringLiteral("--versions"), QStringLiteral("--format=pdf"), input, input};
+    QTest::addRow("ring as a PDF")
+        << QStringList{QStringLiteral("--layout=ring"), QStringLiteral("--format=pdf"), input};
+    QTest::addRow("ring on a page")
+        << QStringList{QStringLiteral("--layout=ring"), QStringLiteral("--page=A4"), input};
 }
 
 void TestBatch::usageErrors()
