@@ -1,6 +1,7 @@
 #include "analysis/versions.h"
 
 #include "analysis/colourdifference.h"
+#include "analysis/poster.h"
 
 #include <algorithm>
 #include <cmath>
@@ -54,17 +55,6 @@ float likeness(const Shape &x, const Shape &y)
     for (size_t k = 0; k < x.size(); ++k)
         dot += x[k] * y[k];
     return dot;
-}
-
-int nearestPicture(const std::vector<double> &times, double t)
-{
-    const auto after = std::lower_bound(times.begin(), times.end(), t);
-    if (after == times.begin())
-        return 0;
-    if (after == times.end())
-        return int(times.size()) - 1;
-    const auto before = after - 1;
-    return int(t - *before <= *after - t ? before - times.begin() : after - times.begin());
 }
 
 double medianInterval(const VersionFilm &film)
