@@ -459,6 +459,13 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     for (int first : bFirsts)
         bCuts.push_back(b.times[size_t(first)]);
     const Pairing pairing{a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bCuts};
+    // A film too short for a shot to match, or one that is a single flat
+    // shot, still pairs from its start when the starts match.
+    if (regions.empty()) {
+        Region start{0, 0, b.times[0] - speed * a.times[0], {a.times[0]}, {b.times[0]}};
+        if (pairing.matches(0, start.offset))
+            regions.push_back(std::move(start));
+    }
     std::vector<std::pair<int, int>> spans;
     for (size_t r = 0; r < regions.size(); ++r) {
         const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;

@@ -75,6 +75,11 @@ VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts)
     stream.pictureCount = int(pictures.size());
     stream.picture = [&](int index) {
         const auto [p, i] = pictures[size_t(index)];
+        if (parts[size_t(p)].scene < 0) {
+            QImage black(size, QImage::Format_RGB32);
+            black.fill(Qt::black);
+            return black;
+        }
         const QImage picture = scenePicture(parts[size_t(p)].scene, i);
         return parts[size_t(p)].graded ? regraded(picture) : picture;
     };
@@ -89,6 +94,8 @@ VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(std::vector<Part>)
 
 class TestVersions : public QObject
 {
@@ -117,11 +124,20 @@ private slots:
         QCOMPARE(deltaE2000({40, 10, -5}, {40, 10, -5}), 0.0);
     }
 
+    void sameFilm_data()
+    {
+        QTest::addColumn<std::vector<Part>>("parts");
+        QTest::newRow("four shots") << std::vector<Part>{{0, 50}, {1, 40}, {2, 60}, {3, 45}};
+        // Too short for a shot to match, or flat: still the same film.
+        QTest::newRow("three pictures") << std::vector<Part>{{0, 3}};
+        QTest::newRow("one picture") << std::vector<Part>{{2, 1}};
+        QTest::newRow("black") << std::vector<Part>{{-1, 50}};
+    }
     void sameFilm()
     {
+        QFETCH(std::vector<Part>, parts);
         QTemporaryDir dir;
-        const VersionMeasures a =
-            filmOf(dir.filePath("a.mkv"), {{0, 50}, {1, 40}, {2, 60}, {3, 45}});
+        const VersionMeasures a = filmOf(dir.filePath("a.mkv"), parts);
         const VersionAlignment alignment = alignVersions(a.film, a.film);
         QCOMPARE(alignment.segments.size(), size_t(1));
         const VersionSegment &segment = alignment.segments[0];
