@@ -7,6 +7,7 @@
 #include <cmath>
 #include <numeric>
 #include <optional>
+#include <span>
 
 // The versions are aligned in three steps. Shots whose durations agree (at
 // the speed between the versions) and whose pictures are laid out alike become
@@ -443,7 +444,6 @@ std::optional<Region> seedIn(const Pairing &pairing, const std::vector<int> &aFi
             }
             if (isFlat(a.shapes[size_t(i)]))
                 continue; // a plain picture tells no offset from another
-
             if (pairing.matches(i, offset)) {
                 if (runFirst < 0)
                     runFirst = i;
@@ -593,9 +593,7 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     // each version (later in one whose frame rate changed, or within a
     // transition), or from a seed at whole pictures of b: the offset within
     // a picture either way under which its pictures look most alike is kept.
-    for (Region &region : regions) {
-        if (sampled)
-            break;
+    for (Region &region : sampled ? std::span<Region>() : std::span<Region>(regions)) {
         const auto alike = [&](double offset) {
             double sum = 0;
             for (int i = region.aFirst; i <= region.aLast; ++i) {
