@@ -562,7 +562,12 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     std::vector<double> bCuts;
     for (int first : bFirsts)
         bCuts.push_back(b.times[size_t(first)]);
-    const Pairing pairing{a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bStep, bCuts};
+    // With every picture, the nearest one is the one shown: a cut found at a
+    // partner that is the first of its shot would only turn away the first
+    // picture after an edit.
+    const std::vector<double> noCuts;
+    const Pairing pairing{
+        a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bStep, sampled ? bCuts : noCuts};
     if (!sampled) {
         // What regions leave once grown, both versions at least a shot long,
         // is seeded from runs of matching pictures; each seed splits its gap.
