@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <optional>
+#include <span>
 
 // The versions are aligned in three steps. Shots whose durations agree (at
 // the speed between the versions) and whose pictures are laid out alike become
@@ -29,6 +31,13 @@ constexpr float matchLikeness = 0.75f;
 constexpr float anchorLikeness = 0.8f;
 // Key pictures less alike than this are taken for a cut.
 constexpr float sampledCutLikeness = 0.5f;
+// Plain pictures of the two versions match up to this colour difference
+// (CIEDE2000): a regrade moves a colour by a few units, another card by tens.
+constexpr double flatColourMatch = 20.0;
+// Growth goes on over pictures that do not match (a flash, a whip pan, motion
+// blur) for up to two pictures or this long (seconds), if matching resumes
+// for as long.
+constexpr double longestLapse = 1.0;
 // Pictures of the two versions this close in time (seconds) show the same
 // moment: about a picture.
 constexpr double sameMoment = 0.05;
@@ -284,8 +293,10 @@ double medianOffset(const Region &region, double speed)
 }
 
 // The speed that fits the anchors of all regions best, each at its own
-// offset; speed when too few.
-double fittedSpeed(const std::vector<Region> &regions, double speed)
+// offset; speed when too few. A known speed under which every anchor lies
+// within tolerance of its region's offset is kept: a fit over a few shots
+// found to a picture each wanders by a thousandth, as far as 1000/1001.
+double fittedSpeed(const std::vector<Region> &regions, double speed, double tolerance)
 {
     double across = 0, along = 0;
     for (const Region &region : regions) {
@@ -302,6 +313,18 @@ double fittedSpeed(const std::vector<Region> &regions, double speed)
     if (along < 100.0) // under ten seconds of spread: keep the estimate
         return speed;
     const double fitted = across / along;
+    const auto fits = [&](double known) {
+        for (const Region &region : regions) {
+            const double offset = medianOffset(region, known);
+            for (size_t i = 0; i < region.aTimes.size(); ++i)
+                if (std::abs(region.bTimes[i] - known * region.aTimes[i] - offset) > tolerance)
+                    return false;
+        }
+        return true;
+    };
+    for (double known : knownSpeeds)
+        if (std::abs(known - fitted) < 0.01 && fits(known))
+            return known;
     for (double known : knownSpeeds)
         if (std::abs(known - fitted) < 2e-4)
             return known;
@@ -313,6 +336,7 @@ struct Pairing {
     const VersionFilm &b;
     double speed;
     double tolerance; // how far a partner's time may lie from where it should
+    double bStep;     // b's usual picture interval
     // b's cuts (times, increasing): with some pictures only, a partner
     // across one of them shows other content.
     const std::vector<double> &bCuts;
@@ -330,6 +354,11 @@ struct Pairing {
         const int j = partner(i, offset);
         if (j < 0 || likeness(a.shapes[size_t(i)], b.shapes[size_t(j)]) < matchLikeness)
             return false;
+        // Plain pictures have no layout to tell them apart: a black one
+        // matches a black one, not a red card.
+        if (isFlat(a.shapes[size_t(i)]) &&
+            deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]) > flatColourMatch)
+            return false;
         const double t = speed * a.times[size_t(i)] + offset;
         const double from = std::min(t, b.times[size_t(j)]), to = std::max(t, b.times[size_t(j)]);
         return std::upper_bound(bCuts.begin(), bCuts.end(), from) ==
@@ -338,22 +367,95 @@ struct Pairing {
 };
 
 // How far region can grow one way (step +1 or -1) up to limit (included): up
-// to the last picture that matches, over lapses of at most two pictures.
+// to the last picture that matches, over lapses of at most two pictures or
+// longestLapse.
 int grown(const Pairing &pairing, const Region &region, int from, int step, int limit)
 {
     int reached = from;
-    int misses = 0;
+    int misses = 0, streak = 0;
     for (int i = from + step; step > 0 ? i <= limit : i >= limit; i += step) {
         if (pairing.partner(i, region.offset) < 0)
             break;
         if (pairing.matches(i, region.offset)) {
-            reached = i;
-            misses = 0;
-        } else if (++misses > 2) {
-            break;
+            // After a longer lapse, matching has resumed only once it holds
+            // for as long as the lapse: chance likenesses do not.
+            if (misses <= 2 || ++streak >= misses) {
+                reached = i;
+                misses = streak = 0;
+            }
+        } else {
+            streak = 0;
+            if (++misses > 2 && std::abs(pairing.a.times[size_t(i)] -
+                                         pairing.a.times[size_t(reached)]) > longestLapse)
+                break;
         }
     }
     return reached;
+}
+
+// Where a's pictures first to last (a gap between regions) show b's pictures
+// from bFrom to bTo (seconds) at one offset, over a run of matching pictures
+// long enough and crossing one of a's cuts, so that no other offset fits it
+// as well (a still shot matches itself at many); none when none does. Kept
+// parts shorter than a whole shot or whose shots were cut differently get no
+// anchor, but such a run ties them down.
+std::optional<Region> seedIn(const Pairing &pairing, const std::vector<int> &aFirsts, int first,
+                             int last, double bFrom, double bTo, double shortest)
+{
+    const VersionFilm &a = pairing.a, &b = pairing.b;
+    if (last < first || a.times[size_t(last)] - a.times[size_t(first)] < shortest ||
+        bTo - bFrom < shortest)
+        return std::nullopt;
+    const int bLow = int(std::lower_bound(b.times.begin(), b.times.end(), bFrom) - b.times.begin());
+    const int bHigh =
+        int(std::upper_bound(b.times.begin(), b.times.end(), bTo) - b.times.begin()) - 1;
+    const int aCount = last - first + 1, bCount = bHigh - bLow + 1;
+    // Beyond this many pairs of pictures a gap is left to growth alone.
+    constexpr double mostPairs = 4e7;
+    if (bCount <= 0 || double(aCount) * double(bCount + aCount) > mostPairs)
+        return std::nullopt;
+    std::optional<Region> best;
+    double bestLength = 0;
+    for (int j = bLow - aCount; j <= bHigh; ++j) {
+        // a's first picture of the gap shown with b's picture j (or where it
+        // would be, before b's gap).
+        const double offset =
+            (j >= bLow ? b.times[size_t(j)] : b.times[size_t(bLow)] - (bLow - j) * pairing.bStep) -
+            pairing.speed * a.times[size_t(first)];
+        int runFirst = -1, reached = -1, misses = 0;
+        const auto close = [&] {
+            if (runFirst < 0)
+                return;
+            const double length = a.times[size_t(reached)] - a.times[size_t(runFirst)];
+            const bool crossesCut = std::upper_bound(aFirsts.begin(), aFirsts.end(), runFirst) !=
+                                    std::upper_bound(aFirsts.begin(), aFirsts.end(), reached);
+            if (length >= shortest && crossesCut && length > bestLength) {
+                bestLength = length;
+                best = Region{runFirst, reached, offset, {}, {}};
+            }
+            runFirst = -1;
+            misses = 0;
+        };
+        for (int i = first; i <= last; ++i) {
+            const int partner = pairing.partner(i, offset);
+            if (partner < bLow || partner > bHigh) {
+                close();
+                continue;
+            }
+            if (isFlat(a.shapes[size_t(i)]))
+                continue; // a plain picture tells no offset from another
+            if (pairing.matches(i, offset)) {
+                if (runFirst < 0)
+                    runFirst = i;
+                reached = i;
+                misses = 0;
+            } else if (runFirst >= 0 && ++misses > 2) {
+                close();
+            }
+        }
+        close();
+    }
+    return best;
 }
 
 double percentile95(std::vector<float> values)
@@ -426,7 +528,9 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
                                   : anchorsAt(a, aShots, b, bShots, candidate, within, 0.01),
                           candidate, within);
         const double weight = chainWeight(found, candidate, within);
-        if (weight > heaviest) {
+        // The simpler speed (listed first) unless another's chain is clearly
+        // heavier: a thousandth apart, both fit a short film.
+        if (heaviest < 0 || weight > heaviest + offsetChangeCost) {
             heaviest = weight;
             speed = candidate;
             tolerance = within;
@@ -448,17 +552,71 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         lastOffset = offset;
         lastStart = anchor.aStart;
     }
-    speed = fittedSpeed(regions, speed);
+    speed = fittedSpeed(regions, speed, tolerance);
     result.speed = speed;
     for (Region &region : regions)
         region.offset = medianOffset(region, speed);
 
     // Grow each region over the pictures its anchors left out, towards its
-    // neighbours' anchors; where two grew into each other, they meet halfway.
+    // neighbours' anchors.
     std::vector<double> bCuts;
     for (int first : bFirsts)
         bCuts.push_back(b.times[size_t(first)]);
-    const Pairing pairing{a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bCuts};
+    // With every picture, the nearest one is the one shown: a cut found at a
+    // partner that is the first of its shot would only turn away the first
+    // picture after an edit.
+    const std::vector<double> noCuts;
+    const Pairing pairing{
+        a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bStep, sampled ? bCuts : noCuts};
+    if (!sampled) {
+        // What regions leave once grown, both versions at least a shot long,
+        // is seeded from runs of matching pictures; each seed splits its gap.
+        for (size_t r = 0; r <= regions.size();) {
+            const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;
+            const int high = r == regions.size() ? na - 1 : regions[r].aFirst - 1;
+            const int first =
+                r == 0 ? 0 : grown(pairing, regions[r - 1], regions[r - 1].aLast, +1, high) + 1;
+            const int last = r == regions.size()
+                                 ? na - 1
+                                 : grown(pairing, regions[r], regions[r].aFirst, -1, low) - 1;
+            if (last < first) {
+                ++r;
+                continue;
+            }
+            const double bFrom =
+                r == 0 ? b.times[0] : speed * a.times[size_t(first)] + regions[r - 1].offset;
+            const double bTo =
+                r == regions.size() ? b.end : speed * a.times[size_t(last)] + regions[r].offset;
+            if (const std::optional<Region> seed =
+                    seedIn(pairing, aFirsts, first, last, bFrom, bTo, shortestAnchor))
+                regions.insert(regions.begin() + std::ptrdiff_t(r), *seed); // then its gaps
+            else
+                ++r;
+        }
+    }
+    // A region's offset comes from a few cuts, each found to a picture in
+    // each version (later in one whose frame rate changed, or within a
+    // transition), or from a seed at whole pictures of b: the offset within
+    // a picture either way under which its pictures look most alike is kept.
+    for (Region &region : sampled ? std::span<Region>() : std::span<Region>(regions)) {
+        const auto alike = [&](double offset) {
+            double sum = 0;
+            for (int i = region.aFirst; i <= region.aLast; ++i) {
+                const int j = pairing.partner(i, offset);
+                sum += j < 0 ? 0.0 : likeness(a.shapes[size_t(i)], b.shapes[size_t(j)]);
+            }
+            return sum;
+        };
+        const double from = region.offset;
+        double most = alike(from);
+        for (int k = -4; k <= 4; ++k) {
+            const double sum = alike(from + 0.5 * k * bStep);
+            if (sum > most + 1e-3 * (region.aLast - region.aFirst + 1)) {
+                most = sum;
+                region.offset = from + 0.5 * k * bStep;
+            }
+        }
+    }
     // A film too short for a shot to match, or one that is a single flat
     // shot, still pairs from its start when the starts match.
     if (regions.empty()) {
@@ -466,6 +624,7 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         if (pairing.matches(0, start.offset))
             regions.push_back(std::move(start));
     }
+
     std::vector<std::pair<int, int>> spans;
     for (size_t r = 0; r < regions.size(); ++r) {
         const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;
@@ -473,11 +632,50 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         spans.emplace_back(grown(pairing, regions[r], regions[r].aFirst, -1, low),
                            grown(pairing, regions[r], regions[r].aLast, +1, high));
     }
-    for (size_t r = 1; r < spans.size(); ++r)
-        if (spans[r].first <= spans[r - 1].second) {
-            const int middle = (spans[r].first + spans[r - 1].second) / 2;
-            spans[r - 1].second = middle;
-            spans[r].first = middle + 1;
+    // Where two grew into each other (a still stretch, or a shot that goes
+    // on across the edit in one version), the edit falls where most pictures
+    // match their own region's partner; halfway among equals.
+    for (size_t r = 1; r < spans.size(); ++r) {
+        const int low = spans[r].first, high = spans[r - 1].second;
+        if (low > high)
+            continue;
+        // The score of each split (after low - 1 ... after high), relative.
+        // A match counts as alike as its pictures are.
+        const auto evidence = [&](int i, const Region &region) {
+            return pairing.matches(i, region.offset)
+                       ? double(likeness(a.shapes[size_t(i)],
+                                         b.shapes[size_t(pairing.partner(i, region.offset))]))
+                       : 0.0;
+        };
+        std::vector<double> scores(size_t(high - low + 2), 0.0);
+        for (int i = low; i <= high; ++i)
+            scores[0] += evidence(i, regions[r]);
+        for (int i = low; i <= high; ++i)
+            scores[size_t(i - low + 1)] =
+                scores[size_t(i - low)] + evidence(i, regions[r - 1]) - evidence(i, regions[r]);
+        const double best = *std::max_element(scores.begin(), scores.end());
+        std::vector<int> bests;
+        for (size_t k = 0; k < scores.size(); ++k)
+            if (scores[k] >= best - 1e-3)
+                bests.push_back(low - 1 + int(k));
+        const int split = bests[bests.size() / 2];
+        spans[r - 1].second = split;
+        spans[r].first = split + 1;
+    }
+    // Neighbours a picture's rounding apart in offset (a seed's, or another
+    // frame rate's) are one part: no edit of a picture between them.
+    for (size_t r = 1; r < spans.size();)
+        if (spans[r].first == spans[r - 1].second + 1 &&
+            std::abs(regions[r].offset - regions[r - 1].offset) <= tolerance) {
+            const bool longer =
+                spans[r].second - spans[r].first > spans[r - 1].second - spans[r - 1].first;
+            if (longer)
+                regions[r - 1].offset = regions[r].offset;
+            spans[r - 1].second = spans[r].second;
+            spans.erase(spans.begin() + std::ptrdiff_t(r));
+            regions.erase(regions.begin() + std::ptrdiff_t(r));
+        } else {
+            ++r;
         }
 
     // With some pictures only (key pictures), an edit lies somewhere between

@@ -62,6 +62,7 @@ struct Part {
     int scene;
     int pictures;
     bool graded = false;
+    int from = 0; // the scene's first picture shown
 };
 
 // A film of parts written losslessly and read as the batch tool reads it.
@@ -80,7 +81,7 @@ VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts)
             black.fill(Qt::black);
             return black;
         }
-        const QImage picture = scenePicture(parts[size_t(p)].scene, i);
+        const QImage picture = scenePicture(parts[size_t(p)].scene, parts[size_t(p)].from + i);
         return parts[size_t(p)].graded ? regraded(picture) : picture;
     };
     QString why;
@@ -199,6 +200,33 @@ private slots:
                             : regrade.difference[size_t(i)] == 0,
                      qPrintable(QString::number(i)));
         }
+    }
+
+    // A part kept between two inserts holds no whole shot of either version
+    // (the end of one, the start of the next): it is found all the same.
+    void keptPartWithoutWholeShot()
+    {
+        QTemporaryDir dir;
+        const std::vector<Part> aParts = {{0, 75}, {1, 60}, {2, 60}, {3, 70}, {4, 65}};
+        const VersionMeasures a = filmOf(dir.filePath("a.mkv"), aParts);
+        const VersionMeasures b = filmOf(dir.filePath("b.mkv"), {{0, 75},
+                                                                 {9, 55},
+                                                                 {1, 30, false, 30},
+                                                                 {2, 30},
+                                                                 {8, 55},
+                                                                 {2, 30, false, 30},
+                                                                 {3, 70},
+                                                                 {4, 65}});
+        const VersionAlignment alignment = alignVersions(a.film, b.film);
+        QCOMPARE(alignment.partner[75 + 30], 75 + 55);
+        QCOMPARE(alignment.partner[75 + 60 + 29], 75 + 55 + 59);
+        int removed = 0, inserted = 0;
+        for (const VersionSegment &segment : alignment.segments) {
+            removed += segment.kind == VersionSegment::Removed;
+            inserted += segment.kind == VersionSegment::Inserted;
+        }
+        QCOMPARE(removed, 1); // scene 1's first 30 pictures
+        QCOMPARE(inserted, 2);
     }
 };
 
