@@ -142,6 +142,23 @@ bool fitScaler(FrameSource &source, const ScalerKey &key)
 
 namespace {
 
+// Fills the output band by band through convertBand(firstRow, rowCount),
+// telling the observer of each band; in one band when nobody observes.
+// False when a band fails.
+template <class ConvertBand> bool inBands(FrameSource &source, ConvertBand convertBand)
+{
+    const int height = source.outputHeight;
+    const int band = source.rowObserver ? source.bandRows : height;
+    for (int y = 0; y < height; y += band) {
+        const int rows = std::min(band, height - y);
+        if (!convertBand(y, rows))
+            return false;
+        if (source.rowObserver)
+            source.rowObserver(y, rows);
+    }
+    return true;
+}
+
 // Converts a picture stored turned: whole into the stored-way-round picture,
 // then turned into the output band by band.
 bool convertTurned(FrameSource &source, const AVFrame *picture)
@@ -152,15 +169,10 @@ bool convertTurned(FrameSource &source, const AVFrame *picture)
     const StoredPicture from{stored->data[0], stored->linesize[0], stored->width, stored->height,
                              turnablePixelBytes(source.outputFormat)};
     const AVFrame *output = source.outputPicture.get();
-    const int height = source.outputHeight;
-    const int band = source.rowObserver ? source.bandRows : height;
-    for (int y = 0; y < height; y += band) {
-        const int rows = std::min(band, height - y);
+    return inBands(source, [&](int y, int rows) {
         turnRows(from, source.orientation, output->data[0], output->linesize[0], y, rows);
-        if (source.rowObserver)
-            source.rowObserver(y, rows);
-    }
-    return true;
+        return true;
+    });
 }
 
 // Converts picture into the output, in bands when someone observes them.
@@ -168,31 +180,22 @@ bool convert(FrameSource &source, const AVFrame *picture)
 {
     if (source.orientation.turns())
         return convertTurned(source, picture);
-    const int height = source.outputHeight;
-    const int band = source.rowObserver ? source.bandRows : height;
-    if (source.exactYuv.fitted()) {
-        AVFrame *output = source.outputPicture.get();
-        for (int y = 0; y < height; y += band) {
-            const int rows = std::min(band, height - y);
+    AVFrame *output = source.outputPicture.get();
+    if (source.exactYuv.fitted())
+        return inBands(source, [&](int y, int rows) {
             source.exactYuv.convertRows(*picture, y, rows,
                                         output->data[0] + ptrdiff_t(output->linesize[0]) * y,
                                         output->linesize[0]);
-            if (source.rowObserver)
-                source.rowObserver(y, rows);
-        }
-        return true;
-    }
+            return true;
+        });
     SwsContext *scaler = source.scaler.get();
     // sws_frame_end releases whatever a failed start took hold of.
-    bool converted = sws_frame_start(scaler, source.outputPicture.get(), picture) >= 0 &&
-                     sws_send_slice(scaler, 0, static_cast<unsigned>(picture->height)) >= 0;
-    for (int y = 0; converted && y < height; y += band) {
-        const int rows = std::min(band, height - y);
-        converted =
-            sws_receive_slice(scaler, static_cast<unsigned>(y), static_cast<unsigned>(rows)) >= 0;
-        if (converted && source.rowObserver)
-            source.rowObserver(y, rows);
-    }
+    const bool converted = sws_frame_start(scaler, output, picture) >= 0 &&
+                           sws_send_slice(scaler, 0, static_cast<unsigned>(picture->height)) >= 0 &&
+                           inBands(source, [scaler](int y, int rows) {
+                               return sws_receive_slice(scaler, static_cast<unsigned>(y),
+                                                        static_cast<unsigned>(rows)) >= 0;
+                           });
     sws_frame_end(scaler);
     return converted;
 }
