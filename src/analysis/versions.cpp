@@ -140,6 +140,15 @@ struct Anchor {
     double weight = 0;
 };
 
+// Appends the count heaviest of found to anchors.
+void keepHeaviest(std::vector<Anchor> &found, size_t count, std::vector<Anchor> &anchors)
+{
+    std::sort(found.begin(), found.end(),
+              [](const Anchor &p, const Anchor &q) { return p.weight > q.weight; });
+    found.resize(std::min(found.size(), count));
+    anchors.insert(anchors.end(), found.begin(), found.end());
+}
+
 // Shot pairs alike in layout whose durations agree at speed within tolerance
 // (seconds, or relative).
 std::vector<Anchor> anchorsAt(const VersionFilm &a, const std::vector<ShotSpan> &aShots,
@@ -168,10 +177,7 @@ std::vector<Anchor> anchorsAt(const VersionFilm &a, const std::vector<ShotSpan> 
                 found.push_back({it->second, int(j), x.start, y.start,
                                  std::min(x.duration() * speed, y.duration()) * alike});
         }
-        std::sort(found.begin(), found.end(),
-                  [](const Anchor &p, const Anchor &q) { return p.weight > q.weight; });
-        found.resize(std::min(found.size(), perShot));
-        anchors.insert(anchors.end(), found.begin(), found.end());
+        keepHeaviest(found, perShot, anchors);
     }
     return anchors;
 }
@@ -198,10 +204,7 @@ std::vector<Anchor> cutAnchors(const VersionFilm &a, const std::vector<int> &aFi
                 likeness(a.shapes[i - 1], b.shapes[j - 1]) >= sampledCutLikeness)
                 found.push_back({int(k) + 1, int(q) + 1, a.times[i], b.times[j], 1.5 * after});
         }
-        std::sort(found.begin(), found.end(),
-                  [](const Anchor &p, const Anchor &r) { return p.weight > r.weight; });
-        found.resize(std::min(found.size(), perCut));
-        anchors.insert(anchors.end(), found.begin(), found.end());
+        keepHeaviest(found, perCut, anchors);
     }
     return anchors;
 }
