@@ -82,20 +82,16 @@ private:
 void TestOverview::initTestCase()
 {
     halves = dir.filePath(QStringLiteral("halves.mkv"));
-    testvideo::VideoStream stream;
-    stream.codec = testvideo::Codec::Mpeg4;
+    testvideo::VideoStream stream = testvideo::uniformColours(
+        {96, 64}, QList<QRgb>(halfCount, red) + QList<QRgb>(halfCount, blue),
+        testvideo::Codec::Mpeg4);
     stream.gopSize = 8;
-    stream.pictureCount = 2 * halfCount;
-    stream.picture = [](int i) {
-        return testvideo::uniformPicture({96, 64}, i < halfCount ? red : blue);
-    };
     QString error;
     QVERIFY2(testvideo::writeVideo(halves, stream, &error), qPrintable(error));
     green = dir.filePath(QStringLiteral("green.mkv"));
-    testvideo::VideoStream greens = testvideo::uniformColours({64, 48}, {0xff20c020});
-    greens.pictureCount = 800;
-    greens.picture = [](int) { return testvideo::uniformPicture({64, 48}, 0xff20c020); };
-    QVERIFY2(testvideo::writeVideo(green, greens, &error), qPrintable(error));
+    QVERIFY2(testvideo::writeVideo(
+                 green, testvideo::uniformColours({64, 48}, QList<QRgb>(800, 0xff20c020)), &error),
+             qPrintable(error));
 }
 
 void TestOverview::init()

@@ -81,14 +81,10 @@ private:
 void TestTimeline::initTestCase()
 {
     video = dir.filePath(QStringLiteral("gop.mkv"));
-    testvideo::VideoStream stream;
-    stream.codec = testvideo::Codec::Mpeg4;
+    testvideo::VideoStream stream = testvideo::uniformColours(
+        {96, 64}, testvideo::paletteColours(pictureCount), testvideo::Codec::Mpeg4);
     stream.maxBFrames = 2;
     stream.gopSize = 8;
-    stream.pictureCount = pictureCount;
-    stream.picture = [](int i) {
-        return testvideo::uniformPicture({96, 64}, testvideo::paletteColour(i));
-    };
     QString error;
     QVERIFY2(testvideo::writeVideo(video, stream, &error), qPrintable(error));
 }
