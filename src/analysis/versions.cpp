@@ -820,7 +820,10 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     // A region's offset comes from a few cuts, each found to a picture in
     // each version (later in one whose frame rate changed, or within a
     // transition), or from a seed at whole pictures of b: the offset within
-    // a picture either way under which its pictures look most alike is kept.
+    // two pictures either way under which its pictures look most alike is
+    // kept. Steps of an eighth of a picture: after a change of frame rate
+    // the pairs of nearest pictures change between offsets closer than half
+    // a picture, and colours differ with them in a moving shot.
     for (Region &region : regions) {
         const auto alike = [&](double offset) {
             double sum = 0;
@@ -832,11 +835,11 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         };
         const double from = region.offset;
         double most = alike(from);
-        for (int k = -4; k <= 4; ++k) {
-            const double sum = alike(from + 0.5 * k * bStep);
+        for (int k = -16; k <= 16; ++k) {
+            const double sum = alike(from + 0.125 * k * bStep);
             if (sum > most + 1e-3 * (region.aLast - region.aFirst + 1)) {
                 most = sum;
-                region.offset = from + 0.5 * k * bStep;
+                region.offset = from + 0.125 * k * bStep;
             }
         }
     }
