@@ -566,8 +566,9 @@ VersionAlignment keyAligned(const VersionFilm &a, const VersionFilm &b, std::vec
         // new, a's from (x - p.offset) / speed to (x + added - q.offset) /
         // speed are gone. Between the two parts' anchors, each of b's key
         // pictures should fit the part it falls in (and not meet the other;
-        // at a cut, meet its own), or none when inserted; each of a's cuts should meet b in the
-        // part it falls in, or fall where a lost pictures.
+        // at a cut, meet its own), or neither when inserted; each of a's
+        // cuts should meet b in the part it falls in, or fall where a lost
+        // pictures. The x that leaves least unexplained is taken.
         const double added = std::max(q.offset - p.offset, 0.0);
         const double from = regions[r - 1].bTimes.back(), to = regions[r].bTimes.front();
         const int bLow = bIndex(from), bHigh = bIndex(to);
