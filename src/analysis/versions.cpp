@@ -7,7 +7,7 @@
 #include <cmath>
 #include <numeric>
 #include <optional>
-#include <span>
+#include <tuple>
 
 // The versions are aligned in three steps. Shots whose durations agree (at
 // the speed between the versions) and whose pictures are laid out alike become
@@ -184,27 +184,26 @@ std::vector<Anchor> anchorsAt(const VersionFilm &a, const std::vector<ShotSpan> 
 
 // With some pictures only, durations between cuts rarely agree (a key
 // picture within a moving shot may look like a cut in one version only):
-// cuts are matched instead, by the pictures on both sides of them.
-std::vector<Anchor> cutAnchors(const VersionFilm &a, const std::vector<int> &aFirsts,
-                               const VersionFilm &b, const std::vector<int> &bFirsts)
+// key pictures are matched instead, by their layouts, each to a few of the
+// other version's. Those whose pictures before look alike too (both at a
+// cut) weigh more; the pictures before are often not of one moment (another
+// key picture within the shot before, a transition).
+std::vector<Anchor> keyAnchors(const VersionFilm &a, const VersionFilm &b)
 {
     std::vector<Anchor> anchors;
-    constexpr size_t perCut = 4;
-    for (size_t q = 0; q < bFirsts.size(); ++q) {
-        const size_t j = size_t(bFirsts[q]);
-        if (j == 0 || isFlat(b.shapes[j]))
+    constexpr size_t perPicture = 4;
+    for (size_t j = 1; j < b.shapes.size(); ++j) {
+        if (isFlat(b.shapes[j]))
             continue;
         std::vector<Anchor> found;
-        for (size_t k = 0; k < aFirsts.size(); ++k) {
-            const size_t i = size_t(aFirsts[k]);
-            if (i == 0)
-                continue;
+        for (size_t i = 1; i < a.shapes.size(); ++i) {
             const float after = likeness(a.shapes[i], b.shapes[j]);
-            if (after >= anchorLikeness &&
-                likeness(a.shapes[i - 1], b.shapes[j - 1]) >= sampledCutLikeness)
-                found.push_back({int(k) + 1, int(q) + 1, a.times[i], b.times[j], 1.5 * after});
+            const bool before = likeness(a.shapes[i - 1], b.shapes[j - 1]) >= sampledCutLikeness;
+            if (after >= anchorLikeness)
+                found.push_back(
+                    {int(i), int(j), a.times[i], b.times[j], (before ? 1.5 : 1.0) * after});
         }
-        keepHeaviest(found, perCut, anchors);
+        keepHeaviest(found, perPicture, anchors);
     }
     return anchors;
 }
@@ -340,9 +339,6 @@ struct Pairing {
     double speed;
     double tolerance; // how far a partner's time may lie from where it should
     double bStep;     // b's usual picture interval
-    // b's cuts (times, increasing): with some pictures only, a partner
-    // across one of them shows other content.
-    const std::vector<double> &bCuts;
 
     // b's picture shown with a's picture i at offset, or -1 when b has none
     // there.
@@ -359,13 +355,8 @@ struct Pairing {
             return false;
         // Plain pictures have no layout to tell them apart: a black one
         // matches a black one, not a red card.
-        if (isFlat(a.shapes[size_t(i)]) &&
-            deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]) > flatColourMatch)
-            return false;
-        const double t = speed * a.times[size_t(i)] + offset;
-        const double from = std::min(t, b.times[size_t(j)]), to = std::max(t, b.times[size_t(j)]);
-        return std::upper_bound(bCuts.begin(), bCuts.end(), from) ==
-               std::upper_bound(bCuts.begin(), bCuts.end(), to);
+        return !isFlat(a.shapes[size_t(i)]) ||
+               deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]) <= flatColourMatch;
     }
 };
 
@@ -470,6 +461,243 @@ double percentile95(std::vector<float> values)
     return values[k];
 }
 
+// A segment's picture numbers: the pictures of times within [start, end), or
+// -1 for both when none falls there (key pictures seconds apart).
+std::pair<int, int> picturesWithin(const std::vector<double> &times, double start, double end)
+{
+    constexpr double half = sameMoment / 2;
+    const int first =
+        int(std::lower_bound(times.begin(), times.end(), start - half) - times.begin());
+    const int last =
+        int(std::lower_bound(times.begin(), times.end(), end - half) - times.begin()) - 1;
+    return last < first ? std::pair(-1, -1) : std::pair(first, last);
+}
+
+// With key pictures only, the versions are two sparse series of pictures,
+// mostly at cuts (encoders place key pictures there) and some seconds apart
+// within shots. Parts both share are runs of anchors at one offset; an edit
+// between two parts is a cut in b, so it is placed at one of b's key
+// pictures between their anchors (what b inserts spans two of them its length
+// apart, or one and its length), where the pictures around it agree best with
+// the parts they fall in; halfway when b has none there.
+VersionAlignment keyAligned(const VersionFilm &a, const VersionFilm &b, std::vector<Region> regions,
+                            double speed, double tolerance, const std::vector<int> &aFirsts)
+{
+    VersionAlignment result;
+    const int na = int(a.times.size());
+    result.partner.assign(size_t(na), -1);
+    result.difference.assign(size_t(na), -1.0f);
+    result.speed = speed;
+    const auto alike = [&](int i, int j) {
+        if (likeness(a.shapes[size_t(i)], b.shapes[size_t(j)]) < matchLikeness)
+            return false;
+        return !isFlat(a.shapes[size_t(i)]) ||
+               deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]) <= flatColourMatch;
+    };
+    if (regions.empty() && alike(0, 0))
+        regions.push_back({0, 0, b.times[0] - speed * a.times[0], {a.times[0]}, {b.times[0]}});
+    // b's key picture j fits offset when a's picture shown at that moment
+    // (a's latest key picture) looks like it: the same shot, or one alike.
+    const auto fits = [&](int j, double offset) {
+        const double t = (b.times[size_t(j)] - offset) / speed;
+        const auto shown = std::upper_bound(a.times.begin(), a.times.end(), t + tolerance / speed);
+        if (shown == a.times.begin() || t > a.end)
+            return false;
+        const size_t i = size_t(shown - a.times.begin()) - 1;
+        if (likeness(a.shapes[i], b.shapes[size_t(j)]) < sampledCutLikeness)
+            return false;
+        return !isFlat(a.shapes[i]) || deltaE2000(a.labs[i], b.labs[size_t(j)]) <= flatColourMatch;
+    };
+    const auto bIndex = [&](double t) { return nearestPicture(b.times, t); };
+    // Neighbours at one offset are one part; a part whose anchors all fit a
+    // neighbour's offset as well (b's picture after an edit within a's shot
+    // matches that shot's start) tells nothing of its own.
+    for (size_t r = 0; r < regions.size();) {
+        const auto redundant = [&](size_t n) {
+            return std::all_of(regions[r].bTimes.begin(), regions[r].bTimes.end(),
+                               [&](double t) { return fits(bIndex(t), regions[n].offset); });
+        };
+        if (r > 0 && std::abs(regions[r].offset - regions[r - 1].offset) <= tolerance) {
+            Region &kept = regions[r - 1];
+            kept.aTimes.insert(kept.aTimes.end(), regions[r].aTimes.begin(),
+                               regions[r].aTimes.end());
+            kept.bTimes.insert(kept.bTimes.end(), regions[r].bTimes.begin(),
+                               regions[r].bTimes.end());
+            kept.offset = medianOffset(kept, speed);
+            regions.erase(regions.begin() + std::ptrdiff_t(r));
+        } else if (regions.size() > 1 && regions[r].aTimes.size() == 1 &&
+                   ((r > 0 && redundant(r - 1)) || (r + 1 < regions.size() && redundant(r + 1)))) {
+            regions.erase(regions.begin() + std::ptrdiff_t(r));
+            r = r > 0 ? r - 1 : 0;
+        } else {
+            ++r;
+        }
+    }
+
+    struct Part {
+        double offset = 0;
+        double aStart = 0, aEnd = 0, bStart = 0, bEnd = 0;
+    };
+    std::vector<Part> parts;
+    for (const Region &region : regions)
+        parts.push_back({region.offset});
+    // b's key picture j meets one of a's at offset: a's picture at that
+    // moment is a key picture too, and alike.
+    const auto meets = [&](int j, double offset) {
+        const int i = nearestPicture(a.times, (b.times[size_t(j)] - offset) / speed);
+        return std::abs(speed * a.times[size_t(i)] + offset - b.times[size_t(j)]) <= tolerance &&
+               alike(i, j);
+    };
+    // a's cut at picture i has its like in b at offset.
+    const auto aMeets = [&](int i, double offset) {
+        const int j = nearestPicture(b.times, speed * a.times[size_t(i)] + offset);
+        return std::abs(speed * a.times[size_t(i)] + offset - b.times[size_t(j)]) <= tolerance &&
+               alike(i, j);
+    };
+    // Encoders place a key picture at each cut and at least once in so
+    // long: b's longest interval between key pictures. One that long after
+    // the one before marks no cut.
+    double period = 0;
+    for (size_t j = 1; j < b.times.size(); ++j)
+        period = std::max(period, b.times[j] - b.times[j - 1]);
+    for (size_t r = 1; r < parts.size(); ++r) {
+        Part &p = parts[r - 1], &q = parts[r];
+        // The edit at x in b's time: b's pictures from x to x + added are
+        // new, a's from (x - p.offset) / speed to (x + added - q.offset) /
+        // speed are gone. Between the two parts' anchors, each of b's key
+        // pictures should fit the part it falls in (and not meet the other;
+        // at a cut, meet its own), or neither when inserted; each of a's
+        // cuts should meet b in the part it falls in, or fall where a lost
+        // pictures. The x that leaves least unexplained is taken.
+        const double added = std::max(q.offset - p.offset, 0.0);
+        const double from = regions[r - 1].bTimes.back(), to = regions[r].bTimes.front();
+        const int bLow = bIndex(from), bHigh = bIndex(to);
+        struct Key {
+            double time;
+            bool cut, fits[2], meets[2];
+        };
+        std::vector<Key> keys;
+        for (int j = bLow; j <= bHigh; ++j)
+            keys.push_back(
+                {b.times[size_t(j)],
+                 j > 0 && b.times[size_t(j)] - b.times[size_t(j) - 1] < period - tolerance,
+                 {fits(j, p.offset), fits(j, q.offset)},
+                 {meets(j, p.offset), meets(j, q.offset)}});
+        struct Cut {
+            double time;
+            bool meets[2];
+        };
+        std::vector<Cut> cuts;
+        for (int first : aFirsts) {
+            const double t = a.times[size_t(first)];
+            if (t > regions[r - 1].aTimes.back() && t < regions[r].aTimes.front())
+                cuts.push_back({t, {aMeets(first, p.offset), aMeets(first, q.offset)}});
+        }
+        const auto cost = [&](double x) {
+            double sum = 0;
+            for (const Key &key : keys)
+                if (key.time < x - tolerance)
+                    sum += !key.fits[0] + (key.cut && !key.meets[0]) + 2.0 * key.meets[1];
+                else if (key.time >= x + added - tolerance)
+                    sum += !key.fits[1] + (key.cut && !key.meets[1]) + 2.0 * key.meets[0];
+                else // inserted: a chance likeness now and then
+                    sum +=
+                        0.5 * (key.fits[0] || key.fits[1]) + 2.0 * (key.meets[0] || key.meets[1]);
+            const double aEnd = (x - p.offset) / speed, aStart = (x + added - q.offset) / speed;
+            for (const Cut &cut : cuts)
+                if (cut.time < aEnd - tolerance)
+                    sum += !cut.meets[0];
+                else if (cut.time >= aStart - tolerance)
+                    sum += !cut.meets[1];
+            return sum;
+        };
+        const auto onKey = [&](double x) {
+            return int(std::any_of(keys.begin(), keys.end(), [&](const Key &key) {
+                return std::abs(key.time - x) <= tolerance;
+            }));
+        };
+        double x = (from + to - added) / 2, least = -1;
+        int most = 0;
+        for (const Key &key : keys)
+            for (double candidate : {key.time, key.time - added}) {
+                if (candidate < from - tolerance || candidate + added > to + tolerance)
+                    continue;
+                const double c = cost(candidate);
+                const int ends = onKey(candidate) + (added > 0 ? onKey(candidate + added) : 0);
+                if (least < 0 || c < least - 1e-9 ||
+                    (c < least + 1e-9 && (ends > most || (ends == most && candidate < x)))) {
+                    least = c;
+                    most = ends;
+                    x = candidate;
+                }
+            }
+        p.bEnd = x;
+        p.aEnd = (x - p.offset) / speed;
+        q.bStart = x + added;
+        q.aStart = (x + added - q.offset) / speed;
+    }
+    if (!parts.empty()) {
+        Part &first = parts.front(), &last = parts.back();
+        first.aStart = std::max(a.times[0], (b.times[0] - first.offset) / speed);
+        first.bStart = speed * first.aStart + first.offset;
+        last.aEnd = std::min(a.end, (b.end - last.offset) / speed);
+        last.bEnd = speed * last.aEnd + last.offset;
+    }
+
+    double aTime = a.times[0], bTime = b.times[0];
+    const auto gaps = [&](double aUntil, double bUntil) {
+        if (aUntil - aTime > tolerance) {
+            const auto [first, last] = picturesWithin(a.times, aTime, aUntil);
+            result.segments.push_back(
+                {VersionSegment::Removed, first, last, -1, -1, aTime, aUntil, -1, -1});
+        }
+        if (bUntil - bTime > tolerance) {
+            const auto [first, last] = picturesWithin(b.times, bTime, bUntil);
+            result.segments.push_back(
+                {VersionSegment::Inserted, -1, -1, first, last, -1, -1, bTime, bUntil});
+        }
+    };
+    for (const Part &part : parts) {
+        gaps(part.aStart, part.bStart);
+        VersionSegment same{VersionSegment::Same};
+        std::tie(same.aFirst, same.aLast) = picturesWithin(a.times, part.aStart, part.aEnd);
+        std::tie(same.bFirst, same.bLast) = picturesWithin(b.times, part.bStart, part.bEnd);
+        same.aStart = part.aStart;
+        same.aEnd = part.aEnd;
+        same.bStart = part.bStart;
+        same.bEnd = part.bEnd;
+        // Colours are compared where both versions have a picture at one
+        // moment (at cuts), unless they never do.
+        std::vector<float> differences, met;
+        for (int i = same.aFirst; i >= 0 && i <= same.aLast; ++i) {
+            const double t = speed * a.times[size_t(i)] + part.offset;
+            const int j = nearestPicture(b.times, t);
+            const float difference = float(deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]));
+            result.partner[size_t(i)] = j;
+            result.difference[size_t(i)] = difference;
+            differences.push_back(difference);
+            if (std::abs(b.times[size_t(j)] - t) <= sameMoment)
+                met.push_back(difference);
+        }
+        // A part shorter than a's key picture interval: b's pictures in it.
+        for (int j = same.bFirst; differences.empty() && j >= 0 && j <= same.bLast; ++j) {
+            const int i = nearestPicture(a.times, (b.times[size_t(j)] - part.offset) / speed);
+            differences.push_back(float(deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)])));
+        }
+        if (!met.empty())
+            differences = std::move(met);
+        if (!differences.empty())
+            same.deMean = std::accumulate(differences.begin(), differences.end(), 0.0) /
+                          double(differences.size());
+        same.deP95 = percentile95(std::move(differences));
+        result.segments.push_back(same);
+        aTime = part.aEnd;
+        bTime = part.bEnd;
+    }
+    gaps(a.end, b.end);
+    return result;
+}
+
 } // namespace
 
 VersionFilm::Shape shapeOf(const PictureGrid &grid)
@@ -523,13 +751,11 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     std::vector<Anchor> chain;
     for (double candidate : speedsBetween(a, aShots, b, bShots)) {
         // Cuts are found to a picture in each version, or to where an
-        // encoder placed a key picture, at a cut (three pictures at 24 per
-        // second).
+        // encoder placed a key picture (three pictures at 24 per second).
         const double within = sampled ? 0.125 : 1.5 * std::max(candidate * aStep, bStep);
-        std::vector<Anchor> found =
-            heaviestChain(sampled ? cutAnchors(a, aFirsts, b, bFirsts)
-                                  : anchorsAt(a, aShots, b, bShots, candidate, within, 0.01),
-                          candidate, within);
+        std::vector<Anchor> found = heaviestChain(
+            sampled ? keyAnchors(a, b) : anchorsAt(a, aShots, b, bShots, candidate, within, 0.01),
+            candidate, within);
         const double weight = chainWeight(found, candidate, within);
         // The simpler speed (listed first) unless another's chain is clearly
         // heavier: a thousandth apart, both fit a short film.
@@ -541,15 +767,18 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         }
     }
 
+    // With key pictures, an anchor is of pictures, not shots, and a region's
+    // extent is found later.
     std::vector<Region> regions;
     double lastOffset = 0, lastStart = 0;
     for (const Anchor &anchor : chain) {
+        const ShotSpan shot = sampled ? ShotSpan{} : aShots[size_t(anchor.aShot)];
         const double offset = anchor.bStart - speed * anchor.aStart;
         const double drift = 0.002 * (anchor.aStart - lastStart);
         if (regions.empty() || std::abs(offset - lastOffset) > tolerance + drift)
-            regions.push_back({aShots[size_t(anchor.aShot)].first, 0, 0, {}, {}});
+            regions.push_back({shot.first, 0, 0, {}, {}});
         Region &region = regions.back();
-        region.aLast = aShots[size_t(anchor.aShot)].last;
+        region.aLast = shot.last;
         region.aTimes.push_back(anchor.aStart);
         region.bTimes.push_back(anchor.bStart);
         lastOffset = offset;
@@ -559,49 +788,44 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     result.speed = speed;
     for (Region &region : regions)
         region.offset = medianOffset(region, speed);
+    if (sampled)
+        return keyAligned(a, b, std::move(regions), speed, tolerance, aFirsts);
 
     // Grow each region over the pictures its anchors left out, towards its
     // neighbours' anchors.
-    std::vector<double> bCuts;
-    for (int first : bFirsts)
-        bCuts.push_back(b.times[size_t(first)]);
-    // With every picture, the nearest one is the one shown: a cut found at a
-    // partner that is the first of its shot would only turn away the first
-    // picture after an edit.
-    const std::vector<double> noCuts;
-    const Pairing pairing{
-        a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bStep, sampled ? bCuts : noCuts};
-    if (!sampled) {
-        // What regions leave once grown, both versions at least a shot long,
-        // is seeded from runs of matching pictures; each seed splits its gap.
-        for (size_t r = 0; r <= regions.size();) {
-            const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;
-            const int high = r == regions.size() ? na - 1 : regions[r].aFirst - 1;
-            const int first =
-                r == 0 ? 0 : grown(pairing, regions[r - 1], regions[r - 1].aLast, +1, high) + 1;
-            const int last = r == regions.size()
-                                 ? na - 1
-                                 : grown(pairing, regions[r], regions[r].aFirst, -1, low) - 1;
-            if (last < first) {
-                ++r;
-                continue;
-            }
-            const double bFrom =
-                r == 0 ? b.times[0] : speed * a.times[size_t(first)] + regions[r - 1].offset;
-            const double bTo =
-                r == regions.size() ? b.end : speed * a.times[size_t(last)] + regions[r].offset;
-            if (const std::optional<Region> seed =
-                    seedIn(pairing, aFirsts, first, last, bFrom, bTo, shortestAnchor))
-                regions.insert(regions.begin() + std::ptrdiff_t(r), *seed); // then its gaps
-            else
-                ++r;
+    const Pairing pairing{a, b, speed, std::max(0.75 * bStep, 0.6 * speed * aStep), bStep};
+    // What regions leave once grown, both versions at least a shot long,
+    // is seeded from runs of matching pictures; each seed splits its gap.
+    for (size_t r = 0; r <= regions.size();) {
+        const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;
+        const int high = r == regions.size() ? na - 1 : regions[r].aFirst - 1;
+        const int first =
+            r == 0 ? 0 : grown(pairing, regions[r - 1], regions[r - 1].aLast, +1, high) + 1;
+        const int last = r == regions.size()
+                             ? na - 1
+                             : grown(pairing, regions[r], regions[r].aFirst, -1, low) - 1;
+        if (last < first) {
+            ++r;
+            continue;
         }
+        const double bFrom =
+            r == 0 ? b.times[0] : speed * a.times[size_t(first)] + regions[r - 1].offset;
+        const double bTo =
+            r == regions.size() ? b.end : speed * a.times[size_t(last)] + regions[r].offset;
+        if (const std::optional<Region> seed =
+                seedIn(pairing, aFirsts, first, last, bFrom, bTo, shortestAnchor))
+            regions.insert(regions.begin() + std::ptrdiff_t(r), *seed); // then its gaps
+        else
+            ++r;
     }
     // A region's offset comes from a few cuts, each found to a picture in
     // each version (later in one whose frame rate changed, or within a
     // transition), or from a seed at whole pictures of b: the offset within
-    // a picture either way under which its pictures look most alike is kept.
-    for (Region &region : sampled ? std::span<Region>() : std::span<Region>(regions)) {
+    // two pictures either way under which its pictures look most alike is
+    // kept. Steps of an eighth of a picture: after a change of frame rate
+    // the pairs of nearest pictures change between offsets closer than half
+    // a picture, and colours differ with them in a moving shot.
+    for (Region &region : regions) {
         const auto alike = [&](double offset) {
             double sum = 0;
             for (int i = region.aFirst; i <= region.aLast; ++i) {
@@ -612,11 +836,11 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         };
         const double from = region.offset;
         double most = alike(from);
-        for (int k = -4; k <= 4; ++k) {
-            const double sum = alike(from + 0.5 * k * bStep);
+        for (int k = -16; k <= 16; ++k) {
+            const double sum = alike(from + 0.125 * k * bStep);
             if (sum > most + 1e-3 * (region.aLast - region.aFirst + 1)) {
                 most = sum;
-                region.offset = from + 0.5 * k * bStep;
+                region.offset = from + 0.125 * k * bStep;
             }
         }
     }
@@ -681,16 +905,6 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
             ++r;
         }
 
-    // With some pictures only (key pictures), an edit lies somewhere between
-    // two of a's pictures; b's cut within that span, where its encoder
-    // placed a key picture, tells where.
-    const auto bCutWithin = [&](double from, double to, double offset, bool latest) {
-        const auto low = std::upper_bound(bCuts.begin(), bCuts.end(), speed * from + offset);
-        const auto high = std::upper_bound(bCuts.begin(), bCuts.end(), speed * to + offset);
-        if (low == high)
-            return -1.0;
-        return ((latest ? *(high - 1) : *low) - offset) / speed;
-    };
     const auto aEndOf = [&](int i) { return i + 1 < na ? a.times[size_t(i) + 1] : a.end; };
     const auto bEndOf = [&](int j) { return j + 1 < nb ? b.times[size_t(j) + 1] : b.end; };
 
@@ -708,10 +922,7 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         const auto [first, last] = spans[r];
         const double offset = regions[r].offset;
         VersionSegment same{VersionSegment::Same, first, last};
-        // With some pictures only, colours are compared only where both
-        // versions have a picture at one moment (at cuts, where encoders
-        // place key pictures), unless they never do.
-        std::vector<float> differences, near;
+        std::vector<float> differences;
         for (int i = first; i <= last; ++i) {
             const double t = speed * a.times[size_t(i)] + offset;
             const int j = nearestPicture(b.times, t);
@@ -719,29 +930,13 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
             const float difference = float(deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]));
             result.difference[size_t(i)] = difference;
             differences.push_back(difference);
-            if (std::abs(b.times[size_t(j)] - t) <= sameMoment)
-                near.push_back(difference);
         }
-        if (sampled && !near.empty())
-            differences = std::move(near);
         same.bFirst = std::max(result.partner[size_t(first)], bNext);
         same.bLast = std::max(result.partner[size_t(last)], same.bFirst);
         same.aStart = a.times[size_t(first)];
         same.aEnd = aEndOf(last);
-        if (sampled) {
-            if (first > 0) {
-                const double cut =
-                    bCutWithin(a.times[size_t(first) - 1], same.aStart, offset, true);
-                same.aStart = cut >= 0 ? cut : same.aStart;
-            }
-            const double cut = bCutWithin(a.times[size_t(last)], same.aEnd, offset, false);
-            same.aEnd = cut >= 0 ? cut : same.aEnd;
-            same.bStart = speed * same.aStart + offset;
-            same.bEnd = speed * same.aEnd + offset;
-        } else {
-            same.bStart = b.times[size_t(same.bFirst)];
-            same.bEnd = bEndOf(same.bLast);
-        }
+        same.bStart = b.times[size_t(same.bFirst)];
+        same.bEnd = bEndOf(same.bLast);
         if (r > 0) {
             same.aStart = std::max(same.aStart, aTime);
             same.bStart = std::max(same.bStart, bTime);

@@ -58,7 +58,7 @@ double insertedAt(const VersionAlignment &alignment, const VersionSegment &inser
                   const VersionFilm &a)
 {
     for (const VersionSegment &next : alignment.segments)
-        if (&next > &inserted && next.aFirst >= 0)
+        if (&next > &inserted && next.kind != VersionSegment::Inserted)
             return next.aStart;
     return a.end;
 }
@@ -122,8 +122,10 @@ QByteArray versionsCsv(const VersionAlignment &alignment)
     QString text = QStringLiteral(
         "kind,a_first,a_last,a_start,a_end,b_first,b_last,b_start,b_end,de_mean,de_p95\n");
     const auto side = [](int first, int last, double start, double end) {
+        // Key pictures seconds apart: a short part may hold none of them.
         if (first < 0)
-            return QStringLiteral(",,,");
+            return start < 0 ? QStringLiteral(",,,")
+                             : QStringLiteral(",,%1,%2").arg(seconds(start), seconds(end));
         return QStringLiteral("%1,%2,%3,%4")
             .arg(first + 1)
             .arg(last + 1)

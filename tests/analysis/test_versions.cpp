@@ -94,6 +94,24 @@ VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts)
     return *measured;
 }
 
+// Only a film's key pictures, as an encoder places them: at each part's
+// start and every 50 pictures within a part.
+VersionFilm keyPictures(const VersionFilm &film, const std::vector<Part> &parts)
+{
+    VersionFilm keys;
+    keys.end = film.end;
+    int first = 0;
+    for (const Part &part : parts) {
+        for (int i = first; i < first + part.pictures; i += 50) {
+            keys.times.push_back(film.times[size_t(i)]);
+            keys.shapes.push_back(film.shapes[size_t(i)]);
+            keys.labs.push_back(film.labs[size_t(i)]);
+        }
+        first += part.pictures;
+    }
+    return keys;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(std::vector<Part>)
@@ -227,6 +245,29 @@ private slots:
         }
         QCOMPARE(removed, 1); // scene 1's first 30 pictures
         QCOMPARE(inserted, 2);
+    }
+
+    // With key pictures only: a cut within a shot, with no key picture of a
+    // in what it removed, and an insert are placed at b's key pictures.
+    void keyPicturesOnly()
+    {
+        QTemporaryDir dir;
+        const std::vector<Part> aParts = {{0, 75}, {1, 60}, {2, 80}, {3, 70}, {4, 65}, {5, 75}};
+        const std::vector<Part> bParts = {{0, 75}, {1, 60}, {2, 15}, {2, 35, false, 45},
+                                          {3, 70}, {9, 55}, {4, 65}, {5, 75}};
+        const VersionFilm a = keyPictures(filmOf(dir.filePath("a.mkv"), aParts).film, aParts);
+        const VersionFilm b = keyPictures(filmOf(dir.filePath("b.mkv"), bParts).film, bParts);
+        std::vector<VersionSegment> edits;
+        for (const VersionSegment &segment : alignVersions(a, b).segments)
+            if (segment.kind != VersionSegment::Same)
+                edits.push_back(segment);
+        QCOMPARE(edits.size(), size_t(2));
+        QCOMPARE(edits[0].kind, VersionSegment::Removed);
+        QVERIFY(std::abs(edits[0].aStart - 150 / 25.0) < 0.05);
+        QVERIFY(std::abs(edits[0].aEnd - 180 / 25.0) < 0.05);
+        QCOMPARE(edits[1].kind, VersionSegment::Inserted);
+        QVERIFY(std::abs(edits[1].bStart - 255 / 25.0) < 0.05);
+        QVERIFY(std::abs(edits[1].bEnd - 310 / 25.0) < 0.05);
     }
 };
 
