@@ -52,6 +52,29 @@ float distance(const Normalised &a, const Normalised &b)
     return cells + levelWeight * level;
 }
 
+// How far the colours of b's cells are from those of a's wherever they are
+// in the picture: for each cell of b, the nearest cell of a; the three
+// quarters nearest kept (what enters at an edge or passes by is new).
+float colourGap(const Normalised &a, const Normalised &b)
+{
+    constexpr size_t cells = PictureGrid::cellCount;
+    std::array<float, cells> nearest;
+    for (size_t i = 0; i < cells; ++i) {
+        float best = 1e9f;
+        for (size_t j = 0; j < cells; ++j)
+            best = std::min(best, std::fabs(b.cells[i * 3] - a.cells[j * 3]) +
+                                      std::fabs(b.cells[i * 3 + 1] - a.cells[j * 3 + 1]) +
+                                      std::fabs(b.cells[i * 3 + 2] - a.cells[j * 3 + 2]));
+        nearest[i] = best;
+    }
+    constexpr size_t kept = cells * 3 / 4;
+    std::nth_element(nearest.begin(), nearest.begin() + kept, nearest.end());
+    float total = 0;
+    for (size_t i = 0; i < kept; ++i)
+        total += nearest[i];
+    return total / float(kept * 3);
+}
+
 // How far a picture is a mix of the pictures before and after a transition,
 // cell by cell: each cell's colour as a share of before's plus a share of
 // after's (a dissolve, the edge of a wipe, a fade through black). unexplained:
@@ -231,6 +254,9 @@ constexpr int window = 12;
 constexpr float flashReturn = 0.5f;
 constexpr int flashLength = 4;
 constexpr int shortestShot = 3;
+// A cut's colour gap (colourGap) stands out from the gaps around it by
+// standOut and this.
+constexpr float smallestColourJump = 0.06f;
 // A change of the pictures next to a cut larger than this share of it is a
 // large one.
 constexpr float burstShare = 0.5f;
@@ -363,6 +389,29 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         movedChange[size_t(t)] = skip ? 0.0f : moved(t, 1);
     }
 
+    // The colour gaps (both ways) between pictures, as needed: the colours a
+    // camera moving over one scene sees stay, wherever they go.
+    const auto gapOf = [&grids](int a, int b) {
+        const Normalised x = normalised(grids[size_t(a)]);
+        const Normalised y = normalised(grids[size_t(b)]);
+        return std::max(colourGap(x, y), colourGap(y, x));
+    };
+    std::vector<float> colourChange(size_t(n), -1.0f);
+    const auto gapsOf = [&](int from, int to) {
+        for (int p = std::max(from, 1); p < std::min(to, n); ++p)
+            if (colourChange[size_t(p)] < 0)
+                colourChange[size_t(p)] = lone(p) || lone(p - 1) ? 0.0f : gapOf(p - 1, p);
+    };
+    // The least colour gap from a picture before t to one from t on.
+    const auto colourJump = [&](int t) {
+        float least = 1e9f;
+        for (int a = std::max(0, t - 3); a < t; ++a)
+            for (int b = t; b < std::min(n, a + 4); ++b)
+                if (!lone(a) && !lone(b))
+                    least = std::min(least, gapOf(a, b));
+        return least;
+    };
+
     std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
@@ -414,11 +463,17 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         const float across = crossing(t);
         // A small moved change counts only where moving explained much of
         // what the thumbnails saw change: pictures of flat colour all look
-        // alike to them.
+        // alike to them. The thumbnails see luma only and take fine texture
+        // or noise for change: where the pictures after bring colours that
+        // none before had, more than the shots' own pictures do, it is a cut
+        // all the same.
         if (withMotion &&
             (across < movedStandOut * activity(movedChange, 2) ||
-             (across < smallestMovedCut && across < explained * motion[size_t(t)].still)))
-            continue;
+             (across < smallestMovedCut && across < explained * motion[size_t(t)].still))) {
+            gapsOf(from, to);
+            if (colourJump(t) < standOut * activity(colourChange, 2) + smallestColourJump)
+                continue;
+        }
         // A flash: the pictures soon after it are like the one before it, or
         // the end of one: the picture after it is like those before it.
         bool flash = false;
