@@ -412,6 +412,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         return least;
     };
 
+    // Pictures from t on bring colours that none within three before had,
+    // more than the shots' own pictures do.
+    const auto newColours = [&](int t, int from, int to, const auto &activity) {
+        gapsOf(from, to);
+        return colourJump(t) >= standOut * activity(colourChange, 2) + smallestColourJump;
+    };
+
     std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
@@ -420,9 +427,11 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             (t + 1 < n && change[size_t(t + 1)] > d))
             continue;
         // A shot is at least a few pictures long: of two cuts closer than
-        // that, the larger change stays.
+        // that, the later stays unless it is a much smaller change (the
+        // first is then a picture or two of damage before a cut, or a flash
+        // or blend that begins the new shot).
         const bool tooClose = cuts.back() > 0 && t - cuts.back() < shortestShot;
-        if (tooClose && d <= change[size_t(cuts.back())])
+        if (tooClose && d <= burstShare * change[size_t(cuts.back())])
             continue;
         // The shot this picture is in, should it be no cut.
         const int shotStart = tooClose ? cuts[cuts.size() - 2] : cuts.back();
@@ -469,11 +478,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // all the same.
         if (withMotion &&
             (across < movedStandOut * activity(movedChange, 2) ||
-             (across < smallestMovedCut && across < explained * motion[size_t(t)].still))) {
-            gapsOf(from, to);
-            if (colourJump(t) < standOut * activity(colourChange, 2) + smallestColourJump)
-                continue;
-        }
+             (across < smallestMovedCut && across < explained * motion[size_t(t)].still)) &&
+            !newColours(t, from, to, activity))
+            continue;
         // A flash: the pictures soon after it are like the one before it, or
         // the end of one: the picture after it is like those before it.
         bool flash = false;
