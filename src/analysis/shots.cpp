@@ -468,6 +468,11 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         if ((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
             (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter))
             continue;
+        // One such neighbour beside a cut is a blend or a flash only where
+        // the pictures after bring new colours; otherwise the camera moves
+        // over one scene (a whip pan, a zoom, a tumble).
+        if ((isLarge(t - 1) || isLarge(t + 1)) && !newColours(t, from, to, activity))
+            continue;
         // No move of the pictures just before explains the ones just after.
         const float across = crossing(t);
         // A small moved change counts only where moving explained much of
