@@ -409,7 +409,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             for (int b = t; b < std::min(n, a + 4); ++b)
                 if (!lone(a) && !lone(b))
                     least = std::min(least, gapOf(a, b));
-        return least;
+        // Around lone pictures only (as in noise), the nearest two.
+        return least < 1e9f ? least : gapOf(t - 1, t);
     };
 
     // Pictures from t on bring colours that none within three before had,
@@ -417,6 +418,16 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     const auto newColours = [&](int t, int from, int to, const auto &activity) {
         gapsOf(from, to);
         return colourJump(t) >= standOut * activity(colourChange, 2) + smallestColourJump;
+    };
+    // And the pictures just before and after keep their colours: the old
+    // shot up to the cut and the new one from it, where a camera that
+    // moves fast brings new colours over several pictures.
+    const auto steadyNewColours = [&](int t, int from, int to, const auto &activity) {
+        if (!newColours(t, from, to, activity))
+            return false;
+        const float beside =
+            std::max(colourChange[size_t(t - 1)], t + 1 < n ? colourChange[size_t(t + 1)] : 0.0f);
+        return colourJump(t) >= standOut * beside + smallestColourJump;
     };
 
     std::vector<int> cuts = {0};
@@ -465,8 +476,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         };
         const bool busyBefore = busy(t - window, t - 3);
         const bool busyAfter = busy(t + 4, t + window);
-        if ((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
-            (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter))
+        if (((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
+             (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter)) &&
+            !steadyNewColours(t, from, to, activity))
             continue;
         // One such neighbour beside a cut is a blend or a flash only where
         // the pictures after bring new colours; otherwise the camera moves
