@@ -440,9 +440,11 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // A shot is at least a few pictures long: of two cuts closer than
         // that, the later stays unless it is a much smaller change (the
         // first is then a picture or two of damage before a cut, or a flash
-        // or blend that begins the new shot).
+        // or blend that begins the new shot). The first shot too: a video
+        // may begin with a picture or two unlike the rest (a source warming
+        // up, a damaged first picture).
         const bool tooClose = cuts.back() > 0 && t - cuts.back() < shortestShot;
-        if (tooClose && d <= burstShare * change[size_t(cuts.back())])
+        if ((tooClose && d <= burstShare * change[size_t(cuts.back())]) || t < shortestShot)
             continue;
         // The shot this picture is in, should it be no cut.
         const int shotStart = tooClose ? cuts[cuts.size() - 2] : cuts.back();
