@@ -257,6 +257,8 @@ constexpr int shortestShot = 3;
 // A cut's colour gap (colourGap) stands out from the gaps around it by
 // standOut and this.
 constexpr float smallestColourJump = 0.06f;
+// Mean level (of 255) below which a picture is near black.
+constexpr float darkLevel = 16.0f;
 // A change of the pictures next to a cut larger than this share of it is a
 // large one.
 constexpr float burstShare = 0.5f;
@@ -462,7 +464,14 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             const float after = largest(changes, std::min(to, t + gap), to);
             return wholeAfter ? std::min(before, after) : std::max(before, after);
         };
-        if (d < standOut * activity(calmChange, 2) + standOutMargin)
+        // A change that does not stand out from its shots' own is a cut all
+        // the same where the colours change at once and only there (out of
+        // or into a busy shot: noise, a camera moving all the time); not
+        // near black, where a fade leaves few colours to compare.
+        if (d < standOut * activity(calmChange, 2) + standOutMargin &&
+            !(std::min(normalised(grids[size_t(t - 1)]).level,
+                       normalised(grids[size_t(t)]).level) >= darkLevel &&
+              steadyNewColours(t, from, to, activity)))
             continue;
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
