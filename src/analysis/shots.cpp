@@ -52,6 +52,29 @@ float distance(const Normalised &a, const Normalised &b)
     return cells + levelWeight * level;
 }
 
+// How far the colours of b's cells are from those of a's wherever they are
+// in the picture: for each cell of b, the nearest cell of a; the three
+// quarters nearest kept (what enters at an edge or passes by is new).
+float colourGap(const Normalised &a, const Normalised &b)
+{
+    constexpr size_t cells = PictureGrid::cellCount;
+    std::array<float, cells> nearest;
+    for (size_t i = 0; i < cells; ++i) {
+        float best = 1e9f;
+        for (size_t j = 0; j < cells; ++j)
+            best = std::min(best, std::fabs(b.cells[i * 3] - a.cells[j * 3]) +
+                                      std::fabs(b.cells[i * 3 + 1] - a.cells[j * 3 + 1]) +
+                                      std::fabs(b.cells[i * 3 + 2] - a.cells[j * 3 + 2]));
+        nearest[i] = best;
+    }
+    constexpr size_t kept = cells * 3 / 4;
+    std::nth_element(nearest.begin(), nearest.begin() + kept, nearest.end());
+    float total = 0;
+    for (size_t i = 0; i < kept; ++i)
+        total += nearest[i];
+    return total / float(kept * 3);
+}
+
 // How far a picture is a mix of the pictures before and after a transition,
 // cell by cell: each cell's colour as a share of before's plus a share of
 // after's (a dissolve, the edge of a wipe, a fade through black). unexplained:
@@ -231,6 +254,11 @@ constexpr int window = 12;
 constexpr float flashReturn = 0.5f;
 constexpr int flashLength = 4;
 constexpr int shortestShot = 3;
+// A cut's colour gap (colourGap) stands out from the gaps around it by
+// standOut and this.
+constexpr float smallestColourJump = 0.06f;
+// Mean level (of 255) below which a picture is near black.
+constexpr float darkLevel = 16.0f;
 // A change of the pictures next to a cut larger than this share of it is a
 // large one.
 constexpr float burstShare = 0.5f;
@@ -363,6 +391,47 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         movedChange[size_t(t)] = skip ? 0.0f : moved(t, 1);
     }
 
+    // The colour gaps (both ways) between pictures, as needed: the colours a
+    // camera moving over one scene sees stay, wherever they go.
+    const auto gapOf = [&grids](int a, int b) {
+        const Normalised x = normalised(grids[size_t(a)]);
+        const Normalised y = normalised(grids[size_t(b)]);
+        return std::max(colourGap(x, y), colourGap(y, x));
+    };
+    std::vector<float> colourChange(size_t(n), -1.0f);
+    const auto gapsOf = [&](int from, int to) {
+        for (int p = std::max(from, 1); p < std::min(to, n); ++p)
+            if (colourChange[size_t(p)] < 0)
+                colourChange[size_t(p)] = lone(p) || lone(p - 1) ? 0.0f : gapOf(p - 1, p);
+    };
+    // The least colour gap from a picture before t to one from t on.
+    const auto colourJump = [&](int t) {
+        float least = 1e9f;
+        for (int a = std::max(0, t - 3); a < t; ++a)
+            for (int b = t; b < std::min(n, a + 4); ++b)
+                if (!lone(a) && !lone(b))
+                    least = std::min(least, gapOf(a, b));
+        // Around lone pictures only (as in noise), the nearest two.
+        return least < 1e9f ? least : gapOf(t - 1, t);
+    };
+
+    // Pictures from t on bring colours that none within three before had,
+    // more than the shots' own pictures do.
+    const auto newColours = [&](int t, int from, int to, const auto &activity) {
+        gapsOf(from, to);
+        return colourJump(t) >= standOut * activity(colourChange, 2) + smallestColourJump;
+    };
+    // And the pictures just before and after keep their colours: the old
+    // shot up to the cut and the new one from it, where a camera that
+    // moves fast brings new colours over several pictures.
+    const auto steadyNewColours = [&](int t, int from, int to, const auto &activity) {
+        if (!newColours(t, from, to, activity))
+            return false;
+        const float beside =
+            std::max(colourChange[size_t(t - 1)], t + 1 < n ? colourChange[size_t(t + 1)] : 0.0f);
+        return colourJump(t) >= standOut * beside + smallestColourJump;
+    };
+
     std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
@@ -371,9 +440,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             (t + 1 < n && change[size_t(t + 1)] > d))
             continue;
         // A shot is at least a few pictures long: of two cuts closer than
-        // that, the larger change stays.
+        // that, the later stays unless it is a much smaller change (the
+        // first is then a picture or two of damage before a cut, or a flash
+        // or blend that begins the new shot). The first shot too: a video
+        // may begin with a picture or two unlike the rest (a source warming
+        // up, a damaged first picture).
         const bool tooClose = cuts.back() > 0 && t - cuts.back() < shortestShot;
-        if (tooClose && d <= change[size_t(cuts.back())])
+        if ((tooClose && d <= burstShare * change[size_t(cuts.back())]) || t < shortestShot)
             continue;
         // The shot this picture is in, should it be no cut.
         const int shotStart = tooClose ? cuts[cuts.size() - 2] : cuts.back();
@@ -391,7 +464,14 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             const float after = largest(changes, std::min(to, t + gap), to);
             return wholeAfter ? std::min(before, after) : std::max(before, after);
         };
-        if (d < standOut * activity(calmChange, 2) + standOutMargin)
+        // A change that does not stand out from its shots' own is a cut all
+        // the same where the colours change at once and only there (out of
+        // or into a busy shot: noise, a camera moving all the time); not
+        // near black, where a fade leaves few colours to compare.
+        if (d < standOut * activity(calmChange, 2) + standOutMargin &&
+            !(std::min(normalised(grids[size_t(t - 1)]).level,
+                       normalised(grids[size_t(t)]).level) >= darkLevel &&
+              steadyNewColours(t, from, to, activity)))
             continue;
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
@@ -407,17 +487,27 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         };
         const bool busyBefore = busy(t - window, t - 3);
         const bool busyAfter = busy(t + 4, t + window);
-        if ((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
-            (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter))
+        if (((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
+             (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter)) &&
+            !steadyNewColours(t, from, to, activity))
+            continue;
+        // One such neighbour beside a cut is a blend or a flash only where
+        // the pictures after bring new colours; otherwise the camera moves
+        // over one scene (a whip pan, a zoom, a tumble).
+        if ((isLarge(t - 1) || isLarge(t + 1)) && !newColours(t, from, to, activity))
             continue;
         // No move of the pictures just before explains the ones just after.
         const float across = crossing(t);
         // A small moved change counts only where moving explained much of
         // what the thumbnails saw change: pictures of flat colour all look
-        // alike to them.
+        // alike to them. The thumbnails see luma only and take fine texture
+        // or noise for change: where the pictures after bring colours that
+        // none before had, more than the shots' own pictures do, it is a cut
+        // all the same.
         if (withMotion &&
             (across < movedStandOut * activity(movedChange, 2) ||
-             (across < smallestMovedCut && across < explained * motion[size_t(t)].still)))
+             (across < smallestMovedCut && across < explained * motion[size_t(t)].still)) &&
+            !newColours(t, from, to, activity))
             continue;
         // A flash: the pictures soon after it are like the one before it, or
         // the end of one: the picture after it is like those before it.

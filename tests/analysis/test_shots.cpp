@@ -145,6 +145,21 @@ QImage cameraView(const QImage &scene, QPointF centre, double zoom, QPointF blur
     return picture;
 }
 
+// A fine pattern that changes all the time, as a cellular pattern does:
+// cells of two pixels, ink or ground at random, row by row, the rows moving
+// down one a picture.
+QImage busyPicture(QColor ink, QColor ground, int index)
+{
+    QImage picture(96, 64, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    for (int y = 0; y < picture.height(); y += 2) {
+        QRandomGenerator row(quint32(1000 + y / 2 - index));
+        for (int x = 0; x < picture.width(); x += 2)
+            painter.fillRect(x, y, 2, 2, row.bounded(2) ? ink : ground);
+    }
+    return picture;
+}
+
 } // namespace
 
 class TestShots : public QObject
@@ -158,6 +173,7 @@ private slots:
     void cutsAtTheKnownPictures();
     void movesAreNoCutsAndTransitionsAreGradual();
     void mixingBackAndForthIsNoTransition();
+    void busyShotsCutAndWhipPansDoNot();
     void keyPicturesPlacedEarlyAreCuts();
     void paletteOfTwoColoursIsDeterministic();
 };
@@ -347,6 +363,32 @@ void TestShots::mixingBackAndForthIsNoTransition()
     QCOMPARE(starts.size(), size_t(2));
     QVERIFY2(starts[1].gradual > 0 && std::abs(starts[1].first - wipe) <= 3,
              qPrintable(QStringLiteral("%1 %2").arg(starts[1].first).arg(starts[1].gradual)));
+}
+
+void TestShots::busyShotsCutAndWhipPansDoNot()
+{
+    // Whip pans to and fro over one scene (new content in every region,
+    // blurred), a cut to a busy pattern and a cut to the same pattern in
+    // other colours, which luma thumbnails cannot tell apart.
+    const QSize view(160, 90);
+    const QImage scene = scenePicture(5, view * 3);
+    const QPointF left(view.width() * 0.6, view.height() * 1.5);
+    const QPointF across(view.width() * 1.8, 0);
+    // Still for ten pictures, a pan of four, still for ten, back in four.
+    const auto at = [&](int i) {
+        const int m = i % 28;
+        return left + across * (std::clamp(m - 10, 0, 4) - std::clamp(m - 24, 0, 4)) / 4.0;
+    };
+    ShotRecorder shots;
+    for (int i = 0; i < 80; ++i)
+        shots.add(cameraView(scene, at(i), 1.0, at(i - 1), quint32(i), view));
+    std::vector<int> expected = {0};
+    for (const QColor ink : {QColor(230, 150, 40), QColor(90, 220, 90)}) {
+        expected.push_back(shots.count());
+        for (int i = 0; i < 20; ++i)
+            shots.add(busyPicture(ink, Qt::black, shots.count()));
+    }
+    QCOMPARE(shots.cuts(), expected);
 }
 
 void TestShots::paletteOfTwoColoursIsDeterministic()
