@@ -368,8 +368,9 @@ void TestShots::mixingBackAndForthIsNoTransition()
 void TestShots::busyShotsCutAndWhipPansDoNot()
 {
     // Whip pans to and fro over one scene (new content in every region,
-    // blurred), a cut to a busy pattern and a cut to the same pattern in
-    // other colours, which luma thumbnails cannot tell apart.
+    // blurred), cuts to gradients with something passing the lens, a cut to
+    // a busy pattern and a cut to the same pattern in other colours, which
+    // luma thumbnails cannot tell apart.
     const QSize view(160, 90);
     const QImage scene = scenePicture(5, view * 3);
     const QPointF left(view.width() * 0.6, view.height() * 1.5);
@@ -383,6 +384,30 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
     for (int i = 0; i < 80; ++i)
         shots.add(cameraView(scene, at(i), 1.0, at(i - 1), quint32(i), view));
     std::vector<int> expected = {0};
+    // Then drifting gradients, a dark shape close to the lens covering their
+    // left third for seven pictures now and then: it comes and goes within a
+    // shot, or comes with one.
+    const auto gradient = [&](int hue, int i, bool shape) {
+        QImage picture(view, QImage::Format_RGB32);
+        QPainter painter(&picture);
+        QLinearGradient ramp(-i * 2.0, 0, view.width() * 2 - i * 2.0, 0);
+        ramp.setColorAt(0, QColor::fromHsv(hue, 120, 240));
+        ramp.setColorAt(1, QColor::fromHsv(hue + 90, 200, 200));
+        painter.fillRect(picture.rect(), ramp);
+        if (shape)
+            painter.fillRect(0, 0, view.width() * 3 / 10, view.height(), QColor(32, 24, 16));
+        return picture;
+    };
+    const auto shaped = [](int i) { return i % 40 < 7; };
+    expected.push_back(shots.count());
+    for (int i = 10; i < 70; ++i)
+        shots.add(gradient(200, i, shaped(i)));
+    expected.push_back(shots.count());
+    for (int i = 0; i < 40; ++i)
+        shots.add(gradient(20, i, shaped(i)));
+    expected.push_back(shots.count());
+    for (int i = 40; i < 70; ++i)
+        shots.add(gradient(120, i, shaped(i)));
     for (const QColor ink : {QColor(230, 150, 40), QColor(90, 220, 90)}) {
         expected.push_back(shots.count());
         for (int i = 0; i < 20; ++i)
