@@ -532,7 +532,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // A change inside such a window: the shape's coming or going.
     const auto covered = [&](int t, int shotStart) {
         for (int before = t - 1; before >= std::max(shotStart, t - occlusionLength - 1); --before)
-            for (int after = t; after <= before + occlusionLength + 1 && after < n; ++after)
+            for (int after = std::max(t, before + 2);
+                 after <= before + occlusionLength + 1 && after < n; ++after)
                 if (occludes(before, after, false))
                     return true;
         return shotStart > 0 && t - shotStart <= occlusionLength &&
