@@ -301,6 +301,91 @@ constexpr float movedShare = 0.6f;
 // No picture of a transition changes by largestStep of its way or more.
 constexpr float largestStep = 0.5f;
 
+// Pictures before + 1 to after - 1 covered in part by one flat shape and
+// the rest of the picture unbroken: from before to after each picture's
+// cells change only where the shape is (or at its edges, where it covers
+// a cell in part), and it is gone again at after. A cut changes the
+// whole picture; one to a shot with a flat part does not give that part
+// back a moment later. withShot: the shot begins at before + 1 with the
+// shape already there (its coming is the cut), so only its going is seen.
+bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool withShot)
+{
+    constexpr size_t cells = PictureGrid::cellCount;
+    constexpr int side = PictureGrid::side;
+    const auto distanceTo = [](const PictureGrid &g, size_t c,
+                               const std::array<uint8_t, 3> &colour) {
+        int sum = 0;
+        for (size_t k = 0; k < 3; ++k)
+            sum += std::abs(int(g.means[c][k]) - int(colour[k]));
+        return sum;
+    };
+    // The shape's colour: the one most of the cells that change as it
+    // comes (or goes) share.
+    const PictureGrid &plain = grids[size_t(withShot ? after : before)];
+    const PictureGrid &shaped = grids[size_t(withShot ? after - 1 : before + 1)];
+    std::array<size_t, cells> changed;
+    size_t changes = 0;
+    for (size_t c = 0; c < cells; ++c)
+        if (distanceTo(plain, c, shaped.means[c]) > cellStep)
+            changed[changes++] = c;
+    size_t shape = 0;
+    size_t sharing = 0;
+    for (size_t i = 0; i < changes; ++i) {
+        size_t alike = 0;
+        for (size_t j = 0; j < changes; ++j)
+            alike +=
+                size_t(distanceTo(shaped, changed[j], shaped.means[changed[i]]) <= coverTolerance);
+        if (alike > sharing) {
+            sharing = alike;
+            shape = changed[i];
+        }
+    }
+    if (changes == 0 || sharing * 3 < changes)
+        return false;
+    const std::array<uint8_t, 3> colour = shaped.means[shape];
+    // Which cells of a picture the shape covers, and how many.
+    const auto coverOf = [&](const PictureGrid &g, std::array<bool, cells> &cover) {
+        int count = 0;
+        for (size_t c = 0; c < cells; ++c) {
+            cover[c] = distanceTo(g, c, colour) <= coverTolerance;
+            count += cover[c];
+        }
+        return count;
+    };
+    const auto nearCover = [&](const std::array<bool, cells> &cover, size_t c) {
+        const int x = int(c) % side;
+        const int y = int(c) / side;
+        return cover[c] || (x > 0 && cover[c - 1]) || (x + 1 < side && cover[c + 1]) ||
+               (y > 0 && cover[c - side]) || (y + 1 < side && cover[c + side]);
+    };
+    std::array<bool, cells> previousCover{};
+    std::array<bool, cells> cover{};
+    const int uncovered = coverOf(plain, cover);
+    if (uncovered > unbroken)
+        return false;
+    const int first = withShot ? before + 1 : before;
+    const int covered = coverOf(grids[size_t(first)], previousCover);
+    if (withShot && (covered <= uncovered || covered > coverShare))
+        return false;
+    int count = covered;
+    for (int p = first + 1; p <= after; ++p) {
+        count = coverOf(grids[size_t(p)], cover);
+        if (count > coverShare || (p < after && count <= uncovered))
+            return false;
+        int clear = 0;
+        int clearStep = 0;
+        for (size_t c = 0; c < cells; ++c)
+            if (!nearCover(previousCover, c) && !nearCover(cover, c)) {
+                ++clear;
+                clearStep += distanceTo(grids[size_t(p - 1)], c, grids[size_t(p)].means[c]);
+            }
+        if (clear < unbroken || clearStep > cellStep * clear)
+            return false;
+        previousCover = cover;
+    }
+    return count <= uncovered;
+}
+
 } // namespace
 
 void measureGrid(const QImage &frame, PictureGrid &grid)
@@ -443,101 +528,15 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         return colourJump(t) >= standOut * beside + smallestColourJump;
     };
 
-    // Pictures before + 1 to after - 1 covered in part by one flat shape and
-    // the rest of the picture unbroken: from before to after each picture's
-    // cells change only where the shape is (or at its edges, where it covers
-    // a cell in part), and it is gone again at after. A cut changes the
-    // whole picture; one to a shot with a flat part does not give that part
-    // back a moment later. withShot: the shot begins at before + 1 with the
-    // shape already there (its coming is the cut), so only its going is seen.
-    const auto occludes = [&](int before, int after, bool withShot) {
-        constexpr size_t cells = PictureGrid::cellCount;
-        constexpr int side = PictureGrid::side;
-        const auto distanceTo = [](const PictureGrid &g, size_t c,
-                                   const std::array<uint8_t, 3> &colour) {
-            int sum = 0;
-            for (size_t k = 0; k < 3; ++k)
-                sum += std::abs(int(g.means[c][k]) - int(colour[k]));
-            return sum;
-        };
-        const auto step = [&](const PictureGrid &x, const PictureGrid &y, size_t c) {
-            return distanceTo(x, c, y.means[c]);
-        };
-        // The shape's colour: the one most of the cells that change as it
-        // comes (or goes) share.
-        const PictureGrid &plain = grids[size_t(withShot ? after : before)];
-        const PictureGrid &shaped = grids[size_t(withShot ? after - 1 : before + 1)];
-        std::array<size_t, cells> changed;
-        size_t changes = 0;
-        for (size_t c = 0; c < cells; ++c)
-            if (step(plain, shaped, c) > cellStep)
-                changed[changes++] = c;
-        size_t shape = 0;
-        size_t sharing = 0;
-        for (size_t i = 0; i < changes; ++i) {
-            size_t alike = 0;
-            for (size_t j = 0; j < changes; ++j)
-                alike += size_t(distanceTo(shaped, changed[j], shaped.means[changed[i]]) <=
-                                coverTolerance);
-            if (alike > sharing) {
-                sharing = alike;
-                shape = changed[i];
-            }
-        }
-        if (changes == 0 || sharing * 3 < changes)
-            return false;
-        const std::array<uint8_t, 3> colour = shaped.means[shape];
-        // Which cells of a picture the shape covers, and how many.
-        const auto coverOf = [&](const PictureGrid &g, std::array<bool, cells> &cover) {
-            int count = 0;
-            for (size_t c = 0; c < cells; ++c) {
-                cover[c] = distanceTo(g, c, colour) <= coverTolerance;
-                count += cover[c];
-            }
-            return count;
-        };
-        const auto nearCover = [&](const std::array<bool, cells> &cover, size_t c) {
-            const int x = int(c) % side;
-            const int y = int(c) / side;
-            return cover[c] || (x > 0 && cover[c - 1]) || (x + 1 < side && cover[c + 1]) ||
-                   (y > 0 && cover[c - side]) || (y + 1 < side && cover[c + side]);
-        };
-        std::array<bool, cells> previousCover{};
-        std::array<bool, cells> cover{};
-        const int uncovered = coverOf(plain, cover);
-        if (uncovered > unbroken)
-            return false;
-        const int first = withShot ? before + 1 : before;
-        const int covered = coverOf(grids[size_t(first)], previousCover);
-        if (withShot && (covered <= uncovered || covered > coverShare))
-            return false;
-        int count = covered;
-        for (int p = first + 1; p <= after; ++p) {
-            count = coverOf(grids[size_t(p)], cover);
-            if (count > coverShare || (p < after && count <= uncovered))
-                return false;
-            int clear = 0;
-            int clearStep = 0;
-            for (size_t c = 0; c < cells; ++c)
-                if (!nearCover(previousCover, c) && !nearCover(cover, c)) {
-                    ++clear;
-                    clearStep += step(grids[size_t(p - 1)], grids[size_t(p)], c);
-                }
-            if (clear < unbroken || clearStep > cellStep * clear)
-                return false;
-            previousCover = cover;
-        }
-        return count <= uncovered;
-    };
     // A change inside such a window: the shape's coming or going.
     const auto covered = [&](int t, int shotStart) {
         for (int before = t - 1; before >= std::max(shotStart, t - occlusionLength - 1); --before)
             for (int after = std::max(t, before + 2);
                  after <= before + occlusionLength + 1 && after < n; ++after)
-                if (occludes(before, after, false))
+                if (occludes(grids, before, after, false))
                     return true;
         return shotStart > 0 && t - shotStart <= occlusionLength &&
-               occludes(shotStart - 1, t, true);
+               occludes(grids, shotStart - 1, t, true);
     };
 
     std::vector<int> cuts = {0};
