@@ -488,12 +488,13 @@ VersionAlignment keyAligned(const VersionFilm &a, const VersionFilm &b, std::vec
     result.partner.assign(size_t(na), -1);
     result.difference.assign(size_t(na), -1.0f);
     result.speed = speed;
-    const auto alike = [&](int i, int j) {
-        if (likeness(a.shapes[size_t(i)], b.shapes[size_t(j)]) < matchLikeness)
+    // Laid out alike at least this much; plain pictures also of like colours.
+    const auto alikeBy = [&](size_t i, size_t j, float least) {
+        if (likeness(a.shapes[i], b.shapes[j]) < least)
             return false;
-        return !isFlat(a.shapes[size_t(i)]) ||
-               deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]) <= flatColourMatch;
+        return !isFlat(a.shapes[i]) || deltaE2000(a.labs[i], b.labs[j]) <= flatColourMatch;
     };
+    const auto alike = [&](int i, int j) { return alikeBy(size_t(i), size_t(j), matchLikeness); };
     if (regions.empty() && alike(0, 0))
         regions.push_back({0, 0, b.times[0] - speed * a.times[0], {a.times[0]}, {b.times[0]}});
     // b's key picture j fits offset when a's picture shown at that moment
@@ -503,10 +504,7 @@ VersionAlignment keyAligned(const VersionFilm &a, const VersionFilm &b, std::vec
         const auto shown = std::upper_bound(a.times.begin(), a.times.end(), t + tolerance / speed);
         if (shown == a.times.begin() || t > a.end)
             return false;
-        const size_t i = size_t(shown - a.times.begin()) - 1;
-        if (likeness(a.shapes[i], b.shapes[size_t(j)]) < sampledCutLikeness)
-            return false;
-        return !isFlat(a.shapes[i]) || deltaE2000(a.labs[i], b.labs[size_t(j)]) <= flatColourMatch;
+        return alikeBy(size_t(shown - a.times.begin()) - 1, size_t(j), sampledCutLikeness);
     };
     const auto bIndex = [&](double t) { return nearestPicture(b.times, t); };
     // Neighbours at one offset are one part; a part whose anchors all fit a
@@ -541,18 +539,18 @@ VersionAlignment keyAligned(const VersionFilm &a, const VersionFilm &b, std::vec
     std::vector<Part> parts;
     for (const Region &region : regions)
         parts.push_back({region.offset});
-    // b's key picture j meets one of a's at offset: a's picture at that
-    // moment is a key picture too, and alike.
-    const auto meets = [&](int j, double offset) {
-        const int i = nearestPicture(a.times, (b.times[size_t(j)] - offset) / speed);
+    // Key pictures i of a and j of b shown at one moment at offset, alike.
+    const auto together = [&](int i, int j, double offset) {
         return std::abs(speed * a.times[size_t(i)] + offset - b.times[size_t(j)]) <= tolerance &&
                alike(i, j);
     };
+    // b's key picture j meets one of a's at offset.
+    const auto meets = [&](int j, double offset) {
+        return together(nearestPicture(a.times, (b.times[size_t(j)] - offset) / speed), j, offset);
+    };
     // a's cut at picture i has its like in b at offset.
     const auto aMeets = [&](int i, double offset) {
-        const int j = nearestPicture(b.times, speed * a.times[size_t(i)] + offset);
-        return std::abs(speed * a.times[size_t(i)] + offset - b.times[size_t(j)]) <= tolerance &&
-               alike(i, j);
+        return together(i, nearestPicture(b.times, speed * a.times[size_t(i)] + offset), offset);
     };
     // Encoders place a key picture at each cut and at least once in so
     // long: b's longest interval between key pictures. One that long after
