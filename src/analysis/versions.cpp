@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <tuple>
@@ -358,6 +359,15 @@ struct Pairing {
         return !isFlat(a.shapes[size_t(i)]) ||
                deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]) <= flatColourMatch;
     }
+    // A plain picture against one with a faint layout of about its colour (a
+    // grade or an encoder lifts a picture's spread across the line): neither
+    // for nor against an offset.
+    bool undecided(int i, double offset) const
+    {
+        const int j = partner(i, offset);
+        return j >= 0 && isFlat(a.shapes[size_t(i)]) != isFlat(b.shapes[size_t(j)]) &&
+               deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]) <= flatColourMatch;
+    }
 };
 
 // How far region can grow one way (step +1 or -1) up to limit (included): up
@@ -365,16 +375,23 @@ struct Pairing {
 // longestLapse.
 int grown(const Pairing &pairing, const Region &region, int from, int step, int limit)
 {
-    int reached = from;
+    int reached = from, edge = from;
     int misses = 0, streak = 0;
     for (int i = from + step; step > 0 ? i <= limit : i >= limit; i += step) {
         if (pairing.partner(i, region.offset) < 0)
             break;
+        if (pairing.undecided(i, region.offset)) {
+            // Up to two of them right at the edge go with it: nothing says
+            // otherwise.
+            if (misses == 0 && std::abs(i - reached) <= 2)
+                edge = i;
+            continue;
+        }
         if (pairing.matches(i, region.offset)) {
             // After a longer lapse, matching has resumed only once it holds
             // for as long as the lapse: chance likenesses do not.
             if (misses <= 2 || ++streak >= misses) {
-                reached = i;
+                reached = edge = i;
                 misses = streak = 0;
             }
         } else {
@@ -384,7 +401,7 @@ int grown(const Pairing &pairing, const Region &region, int from, int step, int 
                 break;
         }
     }
-    return reached;
+    return edge;
 }
 
 // Where a's pictures first to last (a gap between regions) show b's pictures
@@ -436,8 +453,9 @@ std::optional<Region> seedIn(const Pairing &pairing, const std::vector<int> &aFi
                 close();
                 continue;
             }
-            if (isFlat(a.shapes[size_t(i)]))
-                continue; // a plain picture tells no offset from another
+            // A plain picture tells no offset from another.
+            if (isFlat(a.shapes[size_t(i)]) || pairing.undecided(i, offset))
+                continue;
             if (pairing.matches(i, offset)) {
                 if (runFirst < 0)
                     runFirst = i;
@@ -850,6 +868,22 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
             regions.push_back(std::move(start));
     }
 
+    // A cut is found a picture or two off in one version: an anchored
+    // shot's edge picture that matches its neighbour's part instead is left
+    // to that part.
+    for (size_t r = 0; r < regions.size(); ++r) {
+        Region &region = regions[r];
+        const auto theirs = [&](int i, size_t other) {
+            return !pairing.matches(i, region.offset) && pairing.matches(i, regions[other].offset);
+        };
+        for (int k = 0;
+             k < 2 && r > 0 && region.aFirst < region.aLast && theirs(region.aFirst, r - 1); ++k)
+            ++region.aFirst;
+        for (int k = 0; k < 2 && r + 1 < regions.size() && region.aFirst < region.aLast &&
+                        theirs(region.aLast, r + 1);
+             ++k)
+            --region.aLast;
+    }
     std::vector<std::pair<int, int>> spans;
     for (size_t r = 0; r < regions.size(); ++r) {
         const int low = r == 0 ? 0 : regions[r - 1].aLast + 1;
@@ -902,6 +936,44 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
         } else {
             ++r;
         }
+
+    // A plain picture taken at a part's edge yields when its partner is
+    // another part's too.
+    for (size_t r = 1; r < spans.size(); ++r) {
+        auto &[first, last] = spans[r];
+        auto &[previousFirst, previousLast] = spans[r - 1];
+        const auto partner = [&](int i, size_t k) { return pairing.partner(i, regions[k].offset); };
+        while (first < last && pairing.undecided(first, regions[r].offset) &&
+               partner(first, r) <= partner(previousLast, r - 1))
+            ++first;
+        while (previousLast > previousFirst &&
+               pairing.undecided(previousLast, regions[r - 1].offset) &&
+               partner(previousLast, r - 1) >= partner(first, r))
+            --previousLast;
+    }
+
+    // Layouts tell offsets apart to an eighth of a picture; which of b's
+    // pictures a's falls nearest changes within that after a change of
+    // frame rate, and in a flickering or moving shot the colours with it.
+    // Within an eighth either way, the pairs alike in colour are the true
+    // ones: a grade moves all alike.
+    for (size_t r = 0; r < regions.size(); ++r) {
+        const auto [first, last] = spans[r];
+        const double from = regions[r].offset;
+        double least = std::numeric_limits<double>::max();
+        for (int k = -8; k <= 8; ++k) {
+            const double offset = from + k * bStep / 64;
+            double sum = 0;
+            for (int i = first; i <= last; ++i) {
+                const int j = nearestPicture(b.times, speed * a.times[size_t(i)] + offset);
+                sum += deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]);
+            }
+            if (sum < least - 1e-6) {
+                least = sum;
+                regions[r].offset = offset;
+            }
+        }
+    }
 
     const auto aEndOf = [&](int i) { return i + 1 < na ? a.times[size_t(i) + 1] : a.end; };
     const auto bEndOf = [&](int j) { return j + 1 < nb ? b.times[size_t(j) + 1] : b.end; };

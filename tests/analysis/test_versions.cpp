@@ -205,6 +205,17 @@ private slots:
         QCOMPARE(rows.size(), qsizetype(alignment.segments.size()) + 2); // header, last newline
         QVERIFY(rows[2].startsWith("removed," + QByteArray::number(firstOf(aParts, removed) + 1)));
 
+        // A shot of two plain pictures in a, where b keeps a faint layout (a
+        // grade lifts it), right after the edit still goes with its part.
+        VersionFilm plain = a.film;
+        const int after = firstOf(aParts, removed + 1);
+        plain.shapes[size_t(after)] = plain.shapes[size_t(after) + 1] = {};
+        plain.shotFirsts.insert(
+            std::upper_bound(plain.shotFirsts.begin(), plain.shotFirsts.end(), after), after + 2);
+        const VersionAlignment plainAlignment = alignVersions(plain, b.film);
+        QCOMPARE(plainAlignment.segments.size(), alignment.segments.size());
+        QCOMPARE(plainAlignment.partner[size_t(after)], alignment.partner[size_t(after)]);
+
         // The regrade shows where it was applied and nowhere else.
         std::vector<Part> gradedParts = aParts;
         gradedParts[3].graded = gradedParts[4].graded = true;
