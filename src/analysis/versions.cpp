@@ -960,19 +960,27 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
     for (size_t r = 0; r < regions.size(); ++r) {
         const auto [first, last] = spans[r];
         const double from = regions[r].offset;
-        double least = std::numeric_limits<double>::max();
-        for (int k = -8; k <= 8; ++k) {
-            const double offset = from + k * bStep / 64;
-            double sum = 0;
-            for (int i = first; i <= last; ++i) {
+        std::array<double, 17> sums{};
+        for (int i = first; i <= last; ++i) {
+            // A picture's partner changes at one or two of the offsets.
+            int partner = -1;
+            double difference = 0;
+            for (size_t k = 0; k < sums.size(); ++k) {
+                const double offset = from + (int(k) - 8) * bStep / 64;
                 const int j = nearestPicture(b.times, speed * a.times[size_t(i)] + offset);
-                sum += deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]);
-            }
-            if (sum < least - 1e-6) {
-                least = sum;
-                regions[r].offset = offset;
+                if (j != partner) {
+                    partner = j;
+                    difference = deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)]);
+                }
+                sums[k] += difference;
             }
         }
+        double least = std::numeric_limits<double>::max();
+        for (size_t k = 0; k < sums.size(); ++k)
+            if (sums[k] < least - 1e-6) {
+                least = sums[k];
+                regions[r].offset = from + (int(k) - 8) * bStep / 64;
+            }
     }
 
     const auto aEndOf = [&](int i) { return i + 1 < na ? a.times[size_t(i) + 1] : a.end; };
