@@ -947,7 +947,7 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
                partner(first, r) <= partner(previousLast, r - 1))
             ++first;
         while (previousLast > previousFirst &&
-               pairing.undecided(previousLast, regions[r - 1].offset) &&
+               pairing.undecided(previousLast, regions[r - 1].offset) && partner(first, r) >= 0 &&
                partner(previousLast, r - 1) >= partner(first, r))
             --previousLast;
     }
