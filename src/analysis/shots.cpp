@@ -551,9 +551,11 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // first is then a picture or two of damage before a cut, or a flash
         // or blend that begins the new shot). The first shot too: a video
         // may begin with a picture or two unlike the rest (a source warming
-        // up, a damaged first picture).
+        // up, a damaged first picture). And the last: a picture or two at
+        // the end are too few to show that a new shot holds.
         const bool tooClose = cuts.back() > 0 && t - cuts.back() < shortestShot;
-        if ((tooClose && d <= burstShare * change[size_t(cuts.back())]) || t < shortestShot)
+        if ((tooClose && d <= burstShare * change[size_t(cuts.back())]) || t < shortestShot ||
+            n - t < shortestShot)
             continue;
         // The shot this picture is in, should it be no cut.
         const int shotStart = tooClose ? cuts[cuts.size() - 2] : cuts.back();
