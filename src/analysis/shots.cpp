@@ -647,17 +647,31 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
         // Two beside it on one side are a burst too, unless that shot is
-        // as busy all along.
+        // as busy all along. A long whip pan makes a burst of many large
+        // changes: the shot is busy beyond it, where its changes are as
+        // large beside the burst's least, or where it fills the window.
         const auto isLarge = [&](int k) {
             return k >= 1 && k < n && change[size_t(k)] > burstShare * d;
         };
         const int largeBefore = int(isLarge(t - 1)) + int(isLarge(t - 2));
         const int largeAfter = int(isLarge(t + 1)) + int(isLarge(t + 2));
+        int burstStart = t;
+        while (burstStart > t - window && isLarge(burstStart - 1))
+            --burstStart;
+        int burstEnd = t;
+        while (burstEnd < t + window && isLarge(burstEnd + 1))
+            ++burstEnd;
+        const float burstLeast =
+            *std::min_element(change.begin() + burstStart, change.begin() + burstEnd + 1);
+        const bool longBurst = burstStart < t - 2 || burstEnd > t + 2;
         const auto busy = [&](int a, int b) {
-            return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) > burstShare * d;
+            return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) >
+                   burstShare * (longBurst ? burstLeast : d);
         };
-        const bool busyBefore = busy(t - window, t - 3);
-        const bool busyAfter = busy(t + 4, t + window);
+        const bool busyBefore =
+            burstStart <= t - window + 1 || busy(t - window, std::min(t - 3, burstStart - 1));
+        const bool busyAfter =
+            burstEnd >= t + window - 1 || busy(std::max(t + 4, burstEnd + 2), t + window);
         if (((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
              (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter)) &&
             !steadyNewColours(t, from, to, activity))
