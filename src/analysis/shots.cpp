@@ -301,6 +301,57 @@ constexpr float movedShare = 0.6f;
 // No picture of a transition changes by largestStep of its way or more.
 constexpr float largestStep = 0.5f;
 
+// The sum of the three channels' differences of cell c of g from colour.
+int cellDistance(const PictureGrid &g, size_t c, const std::array<uint8_t, 3> &colour)
+{
+    int sum = 0;
+    for (size_t k = 0; k < 3; ++k)
+        sum += std::abs(int(g.means[c][k]) - int(colour[k]));
+    return sum;
+}
+
+// The colour of a flat shape that shaped has and plain lacks: the one most
+// of the cells that change between them share; false when no colour is
+// shared by a third of them.
+bool shapeColour(const PictureGrid &plain, const PictureGrid &shaped,
+                 std::array<uint8_t, 3> &colour)
+{
+    constexpr size_t cells = PictureGrid::cellCount;
+    std::array<size_t, cells> changed;
+    size_t changes = 0;
+    for (size_t c = 0; c < cells; ++c)
+        if (cellDistance(plain, c, shaped.means[c]) > cellStep)
+            changed[changes++] = c;
+    size_t shape = 0;
+    size_t sharing = 0;
+    for (size_t i = 0; i < changes; ++i) {
+        size_t alike = 0;
+        for (size_t j = 0; j < changes; ++j)
+            alike += size_t(cellDistance(shaped, changed[j], shaped.means[changed[i]]) <=
+                            coverTolerance);
+        if (alike > sharing) {
+            sharing = alike;
+            shape = changed[i];
+        }
+    }
+    if (changes == 0 || sharing * 3 < changes)
+        return false;
+    colour = shaped.means[shape];
+    return true;
+}
+
+// Which cells of g are of colour (cover), and how many.
+int coverOf(const PictureGrid &g, const std::array<uint8_t, 3> &colour,
+            std::array<bool, PictureGrid::cellCount> &cover)
+{
+    int count = 0;
+    for (size_t c = 0; c < cover.size(); ++c) {
+        cover[c] = cellDistance(g, c, colour) <= coverTolerance;
+        count += cover[c];
+    }
+    return count;
+}
+
 // Pictures before + 1 to after - 1 covered in part by one flat shape and
 // the rest of the picture unbroken: from before to after each picture's
 // cells change only where the shape is (or at its edges, where it covers
@@ -312,46 +363,11 @@ bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool
 {
     constexpr size_t cells = PictureGrid::cellCount;
     constexpr int side = PictureGrid::side;
-    const auto distanceTo = [](const PictureGrid &g, size_t c,
-                               const std::array<uint8_t, 3> &colour) {
-        int sum = 0;
-        for (size_t k = 0; k < 3; ++k)
-            sum += std::abs(int(g.means[c][k]) - int(colour[k]));
-        return sum;
-    };
-    // The shape's colour: the one most of the cells that change as it
-    // comes (or goes) share.
     const PictureGrid &plain = grids[size_t(withShot ? after : before)];
     const PictureGrid &shaped = grids[size_t(withShot ? after - 1 : before + 1)];
-    std::array<size_t, cells> changed;
-    size_t changes = 0;
-    for (size_t c = 0; c < cells; ++c)
-        if (distanceTo(plain, c, shaped.means[c]) > cellStep)
-            changed[changes++] = c;
-    size_t shape = 0;
-    size_t sharing = 0;
-    for (size_t i = 0; i < changes; ++i) {
-        size_t alike = 0;
-        for (size_t j = 0; j < changes; ++j)
-            alike +=
-                size_t(distanceTo(shaped, changed[j], shaped.means[changed[i]]) <= coverTolerance);
-        if (alike > sharing) {
-            sharing = alike;
-            shape = changed[i];
-        }
-    }
-    if (changes == 0 || sharing * 3 < changes)
+    std::array<uint8_t, 3> colour;
+    if (!shapeColour(plain, shaped, colour))
         return false;
-    const std::array<uint8_t, 3> colour = shaped.means[shape];
-    // Which cells of a picture the shape covers, and how many.
-    const auto coverOf = [&](const PictureGrid &g, std::array<bool, cells> &cover) {
-        int count = 0;
-        for (size_t c = 0; c < cells; ++c) {
-            cover[c] = distanceTo(g, c, colour) <= coverTolerance;
-            count += cover[c];
-        }
-        return count;
-    };
     const auto nearCover = [&](const std::array<bool, cells> &cover, size_t c) {
         const int x = int(c) % side;
         const int y = int(c) / side;
@@ -360,16 +376,16 @@ bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool
     };
     std::array<bool, cells> previousCover{};
     std::array<bool, cells> cover{};
-    const int uncovered = coverOf(plain, cover);
+    const int uncovered = coverOf(plain, colour, cover);
     if (uncovered > unbroken)
         return false;
     const int first = withShot ? before + 1 : before;
-    const int covered = coverOf(grids[size_t(first)], previousCover);
+    const int covered = coverOf(grids[size_t(first)], colour, previousCover);
     if (withShot && (covered <= uncovered || covered > coverShare))
         return false;
     int count = covered;
     for (int p = first + 1; p <= after; ++p) {
-        count = coverOf(grids[size_t(p)], cover);
+        count = coverOf(grids[size_t(p)], colour, cover);
         if (count > coverShare || (p < after && count <= uncovered))
             return false;
         int clear = 0;
@@ -377,7 +393,7 @@ bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool
         for (size_t c = 0; c < cells; ++c)
             if (!nearCover(previousCover, c) && !nearCover(cover, c)) {
                 ++clear;
-                clearStep += distanceTo(grids[size_t(p - 1)], c, grids[size_t(p)].means[c]);
+                clearStep += cellDistance(grids[size_t(p - 1)], c, grids[size_t(p)].means[c]);
             }
         if (clear < unbroken || clearStep > cellStep * clear)
             return false;
@@ -386,6 +402,52 @@ bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool
     return count <= uncovered;
 }
 
+// Picture t differs from the one before only where a flat shape comes or
+// goes, the rest of the picture (not all of one colour, which would tell
+// nothing) changing on average by at most half a changed cell's step: the
+// shot stays, something passes the lens. Its going may be lost in a move
+// of the camera, so it is not waited for.
+bool shapeOnly(const std::vector<PictureGrid> &grids, int t)
+{
+    constexpr size_t cells = PictureGrid::cellCount;
+    constexpr int side = PictureGrid::side;
+    for (const bool coming : {true, false}) {
+        const PictureGrid &plain = grids[size_t(coming ? t - 1 : t)];
+        const PictureGrid &shaped = grids[size_t(coming ? t : t - 1)];
+        std::array<uint8_t, 3> colour;
+        std::array<bool, cells> cover{};
+        std::array<bool, cells> shapeCover{};
+        if (!shapeColour(plain, shaped, colour))
+            continue;
+        const int uncovered = coverOf(plain, colour, cover);
+        const int covered = coverOf(shaped, colour, shapeCover);
+        if (uncovered > unbroken || covered <= uncovered || covered > coverShare)
+            continue;
+        // Clear: no cell around it, corners too, is of the shape.
+        const auto nearCover = [&](int x, int y) {
+            for (int v = std::max(y - 1, 0); v <= std::min(y + 1, side - 1); ++v)
+                for (int u = std::max(x - 1, 0); u <= std::min(x + 1, side - 1); ++u)
+                    if (shapeCover[size_t(v * side + u)])
+                        return true;
+            return false;
+        };
+        int clear = 0;
+        int clearStep = 0;
+        bool varied = false;
+        size_t someClear = cells;
+        for (size_t c = 0; c < cells; ++c) {
+            if (nearCover(int(c) % side, int(c) / side))
+                continue;
+            ++clear;
+            clearStep += cellDistance(plain, c, shaped.means[c]);
+            someClear = std::min(someClear, c);
+            varied = varied || cellDistance(plain, c, plain.means[someClear]) > cellStep;
+        }
+        if (clear >= unbroken && varied && 2 * clearStep <= cellStep * clear)
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 void measureGrid(const QImage &frame, PictureGrid &grid)
@@ -551,9 +613,11 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // first is then a picture or two of damage before a cut, or a flash
         // or blend that begins the new shot). The first shot too: a video
         // may begin with a picture or two unlike the rest (a source warming
-        // up, a damaged first picture).
+        // up, a damaged first picture). And the last: a picture or two at
+        // the end are too few to show that a new shot holds.
         const bool tooClose = cuts.back() > 0 && t - cuts.back() < shortestShot;
-        if ((tooClose && d <= burstShare * change[size_t(cuts.back())]) || t < shortestShot)
+        if ((tooClose && d <= burstShare * change[size_t(cuts.back())]) || t < shortestShot ||
+            n - t < shortestShot)
             continue;
         // The shot this picture is in, should it be no cut.
         const int shotStart = tooClose ? cuts[cuts.size() - 2] : cuts.back();
@@ -583,17 +647,31 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
         // Two beside it on one side are a burst too, unless that shot is
-        // as busy all along.
+        // as busy all along. A long whip pan makes a burst of many large
+        // changes: the shot is busy beyond it, where its changes are as
+        // large beside the burst's least, or where it fills the window.
         const auto isLarge = [&](int k) {
             return k >= 1 && k < n && change[size_t(k)] > burstShare * d;
         };
         const int largeBefore = int(isLarge(t - 1)) + int(isLarge(t - 2));
         const int largeAfter = int(isLarge(t + 1)) + int(isLarge(t + 2));
+        int burstStart = t;
+        while (burstStart > t - window && isLarge(burstStart - 1))
+            --burstStart;
+        int burstEnd = t;
+        while (burstEnd < t + window && isLarge(burstEnd + 1))
+            ++burstEnd;
+        const float burstLeast =
+            *std::min_element(change.begin() + burstStart, change.begin() + burstEnd + 1);
+        const bool longBurst = burstStart < t - 2 || burstEnd > t + 2;
         const auto busy = [&](int a, int b) {
-            return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) > burstShare * d;
+            return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) >
+                   burstShare * (longBurst ? burstLeast : d);
         };
-        const bool busyBefore = busy(t - window, t - 3);
-        const bool busyAfter = busy(t + 4, t + window);
+        const bool busyBefore =
+            burstStart <= t - window + 1 || busy(t - window, std::min(t - 3, burstStart - 1));
+        const bool busyAfter =
+            burstEnd >= t + window - 1 || busy(std::max(t + 4, burstEnd + 2), t + window);
         if (((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
              (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter)) &&
             !steadyNewColours(t, from, to, activity))
@@ -623,7 +701,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             flash = distanceOf(t - 1, t + k) < flashReturn * d;
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
             flash = distanceOf(t - k, t) < flashReturn * d && !lone(t - 1);
-        if (flash || covered(t, shotStart))
+        if (flash || covered(t, shotStart) || shapeOnly(grids, t))
             continue;
         if (tooClose)
             cuts.back() = t;
