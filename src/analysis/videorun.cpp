@@ -340,6 +340,7 @@ RunResult VideoRun::finish()
     RunResult result;
     result.crop = m_crop;
     result.title = QString::fromStdString(streamTitle(m_source.get()));
+    result.duration = streamDuration(m_source.get());
     const std::vector<double> &times = m_state.pictureTimes;
     if (times.empty())
         return result;

@@ -90,6 +90,7 @@ struct RunResult {
     // placed one interval after the one before.
     std::vector<double> times;
     double end = 0;          // where the last picture ends
+    double duration = -1;    // where the video stream ends, as the file says; < 0: unknown
     std::vector<Shot> shots; // with shot grids only
     QRect crop;              // the rectangle measured; null: the whole picture
     QString title;           // the file's title tag; empty: none

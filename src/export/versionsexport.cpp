@@ -103,6 +103,10 @@ std::optional<VersionMeasures> measureVersion(const QString &path, const Samplin
     VersionFilm &film = measures.film;
     film.times = result.times;
     film.end = result.end;
+    // Key pictures end where the last one does; what follows it to the
+    // stream's end (a tail one version drops) is still the film's.
+    if (sampling.mode == Sampling::Key)
+        film.end = std::max(film.end, result.duration);
     for (const Shot &shot : result.shots)
         film.shotFirsts.push_back(shot.first);
     const size_t n = state.grids.size();

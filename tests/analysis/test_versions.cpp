@@ -279,6 +279,22 @@ private slots:
         QCOMPARE(edits[1].kind, VersionSegment::Inserted);
         QVERIFY(std::abs(edits[1].bStart - 255 / 25.0) < 0.05);
         QVERIFY(std::abs(edits[1].bEnd - 310 / 25.0) < 0.05);
+
+        // Read by its key pictures, a film still ends where its stream does,
+        // not at its last key picture: a tail one version drops is seen.
+        testvideo::VideoStream stream;
+        stream.codec = testvideo::Codec::Mpeg4;
+        stream.pictureCount = 40;
+        stream.gopSize = 25;
+        stream.picture = [](int index) { return scenePicture(0, index); };
+        QString why;
+        QVERIFY2(testvideo::writeVideo(dir.filePath("gop.mkv"), stream, &why), qPrintable(why));
+        const auto measured = measureVersion(
+            dir.filePath("gop.mkv"), Sampling{Sampling::Key},
+            [](const ReadProgress &) { return true; }, &why);
+        QVERIFY2(measured, qPrintable(why));
+        QCOMPARE(measured->film.times.size(), size_t(2));
+        QVERIFY(std::abs(measured->film.end - 40 / 25.0) < 0.05);
     }
 };
 
