@@ -75,6 +75,44 @@ float colourGap(const Normalised &a, const Normalised &b)
     return total / float(kept * 3);
 }
 
+// How far picture b is picture a with its content moved by whole or half
+// cells along one axis (a fast pan, blurred): the mean difference of the
+// cells both show, the least over such moves, none included; direction:
+// that move's axis and sign (0..3), -1 for none.
+float shiftedDistance(const Normalised &a, const Normalised &b, int &direction)
+{
+    constexpr int side = PictureGrid::side;
+    const auto cell = [](const Normalised &g, int x, int y, size_t k) {
+        return g.cells[size_t((y * side + x) * 3) + k];
+    };
+    float best = 1e9f;
+    direction = -1;
+    for (int axis = 0; axis < 2; ++axis)
+        for (int halves = -side; halves <= side; ++halves) {
+            const int k0 = halves >= 0 ? halves / 2 : -((-halves) / 2);
+            const int k1 = halves >= 0 ? (halves + 1) / 2 : -((-halves + 1) / 2);
+            const int lo = std::max({0, k0, k1});
+            const int hi = std::min({side, side + k0, side + k1});
+            if (hi - lo < side / 2)
+                continue;
+            float sum = 0;
+            for (int u = lo; u < hi; ++u)
+                for (int v = 0; v < side; ++v)
+                    for (size_t k = 0; k < 3; ++k) {
+                        const float moved =
+                            axis == 0 ? 0.5f * (cell(a, u - k0, v, k) + cell(a, u - k1, v, k))
+                                      : 0.5f * (cell(a, v, u - k0, k) + cell(a, v, u - k1, k));
+                        sum += std::fabs((axis == 0 ? cell(b, u, v, k) : cell(b, v, u, k)) - moved);
+                    }
+            const float mean = sum / float((hi - lo) * side * 3);
+            if (mean < best) {
+                best = mean;
+                direction = halves == 0 ? -1 : axis * 2 + int(halves > 0);
+            }
+        }
+    return best;
+}
+
 // How far a picture is a mix of the pictures before and after a transition,
 // cell by cell: each cell's colour as a share of before's plus a share of
 // after's (a dissolve, the edge of a wipe, a fade through black). unexplained:
@@ -278,6 +316,9 @@ constexpr float burstShare = 0.5f;
 constexpr float smallestMovedCut = 0.12f;
 constexpr float explained = 0.7f;
 constexpr float movedStandOut = 1.1f;
+// A cut inside a whip pan fits a shift worse, or changes more, than the
+// pan's other pictures by this.
+constexpr float shiftStandOut = 1.25f;
 // Gradual transitions: windows of these lengths (pictures from the one
 // before to the one after) are tried; every picture of one is a mix of its
 // ends to within mixLimit (sideLimit for the pictures around it), the middle
@@ -601,6 +642,45 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                occludes(grids, shotStart - 1, t, true);
     };
 
+    // A whip pan between calm stretches: a run of moving changes, most of
+    // the large ones shifting the picture the way t does, with t fitting a
+    // shift (blurred as it is) and changing about as much as the others.
+    // Over a scene whose parts differ in colour, the colour tests take such
+    // a step for a cut; a cut inside a pan is the step no shift explains,
+    // or a much larger one.
+    const auto panStep = [&](int t) {
+        int first = t;
+        while (first > std::max(1, t - window) && change[size_t(first - 1)] >= smallestCut)
+            --first;
+        int last = t;
+        while (last < std::min(n - 1, t + window) && change[size_t(last + 1)] >= smallestCut)
+            ++last;
+        if (last - first < 2 || change[size_t(first - 1)] >= smallestCut || last + 1 >= n ||
+            change[size_t(last + 1)] >= smallestCut)
+            return false;
+        int direction = -1;
+        const auto fit = [&](int p, int &towards) {
+            return shiftedDistance(normalised(grids[size_t(p - 1)]), normalised(grids[size_t(p)]),
+                                   towards);
+        };
+        const float own = fit(t, direction);
+        float others = 0;
+        float largestOther = 0;
+        int along = 0;
+        int across = 0;
+        for (int p = first; p <= last; ++p) {
+            if (p == t)
+                continue;
+            int towards = -1;
+            others = std::max(others, fit(p, towards));
+            largestOther = std::max(largestOther, change[size_t(p)]);
+            if (change[size_t(p)] > burstShare * change[size_t(t)])
+                (towards == direction ? along : across) += 1;
+        }
+        return direction >= 0 && along >= 2 && along > across && own < shiftStandOut * others &&
+               change[size_t(t)] < shiftStandOut * largestOther;
+    };
+
     std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
@@ -701,7 +781,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             flash = distanceOf(t - 1, t + k) < flashReturn * d;
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
             flash = distanceOf(t - k, t) < flashReturn * d && !lone(t - 1);
-        if (flash || covered(t, shotStart) || shapeOnly(grids, t))
+        if (flash || covered(t, shotStart) || shapeOnly(grids, t) || panStep(t))
             continue;
         if (tooClose)
             cuts.back() = t;

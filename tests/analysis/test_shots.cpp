@@ -390,6 +390,23 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
         shots.add(picture);
     }
     std::vector<int> expected = {0};
+    // Then whips, slower in the middle, over soft bands of quite other
+    // colours (dark teal, bright green, pastel pink): new colours at one step.
+    QImage bands(view * 3, QImage::Format_RGB32);
+    QLinearGradient hues(0, 0, bands.width(), bands.height() / 4);
+    hues.setStops({{0.25, QColor(10, 50, 60)},
+                   {0.4, QColor(120, 190, 60)},
+                   {0.6, QColor(120, 190, 60)},
+                   {0.75, QColor(200, 160, 200)}});
+    QPainter(&bands).fillRect(bands.rect(), hues);
+    const auto whip = [&](int i) {
+        constexpr double way[] = {0, 0.3, 0.5, 0.55, 0.85, 1};
+        const int m = i % 30;
+        return left + across * (way[std::clamp(m - 10, 0, 5)] - way[std::clamp(m - 24, 0, 5)]);
+    };
+    expected.push_back(shots.count());
+    for (int i = 0; i < 60; ++i)
+        shots.add(cameraView(bands, whip(i), 1.0, whip(i - 1), quint32(i), view));
     // Then drifting gradients, a dark shape close to the lens covering their
     // left third for seven pictures now and then: it comes and goes within a
     // shot, or comes with one.
