@@ -89,8 +89,9 @@ float shiftedDistance(const Normalised &a, const Normalised &b, int &direction)
     direction = -1;
     for (int axis = 0; axis < 2; ++axis)
         for (int halves = -side; halves <= side; ++halves) {
-            const int k0 = halves >= 0 ? halves / 2 : -((-halves) / 2);
-            const int k1 = halves >= 0 ? (halves + 1) / 2 : -((-halves + 1) / 2);
+            // Half a cell: the mean of the two whole moves around it.
+            const int k0 = halves / 2;
+            const int k1 = halves - k0;
             const int lo = std::max({0, k0, k1});
             const int hi = std::min({side, side + k0, side + k1});
             if (hi - lo < side / 2)
@@ -393,6 +394,20 @@ int coverOf(const PictureGrid &g, const std::array<uint8_t, 3> &colour,
     return count;
 }
 
+// Whether cell c is of cover or next to one that is: beside it, or with
+// corners also diagonally.
+bool nearCover(const std::array<bool, PictureGrid::cellCount> &cover, size_t c, bool corners)
+{
+    constexpr int side = PictureGrid::side;
+    const int x = int(c) % side;
+    const int y = int(c) / side;
+    for (int v = std::max(y - 1, 0); v <= std::min(y + 1, side - 1); ++v)
+        for (int u = std::max(x - 1, 0); u <= std::min(x + 1, side - 1); ++u)
+            if ((corners || u == x || v == y) && cover[size_t(v * side + u)])
+                return true;
+    return false;
+}
+
 // Pictures before + 1 to after - 1 covered in part by one flat shape and
 // the rest of the picture unbroken: from before to after each picture's
 // cells change only where the shape is (or at its edges, where it covers
@@ -403,18 +418,11 @@ int coverOf(const PictureGrid &g, const std::array<uint8_t, 3> &colour,
 bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool withShot)
 {
     constexpr size_t cells = PictureGrid::cellCount;
-    constexpr int side = PictureGrid::side;
     const PictureGrid &plain = grids[size_t(withShot ? after : before)];
     const PictureGrid &shaped = grids[size_t(withShot ? after - 1 : before + 1)];
     std::array<uint8_t, 3> colour;
     if (!shapeColour(plain, shaped, colour))
         return false;
-    const auto nearCover = [&](const std::array<bool, cells> &cover, size_t c) {
-        const int x = int(c) % side;
-        const int y = int(c) / side;
-        return cover[c] || (x > 0 && cover[c - 1]) || (x + 1 < side && cover[c + 1]) ||
-               (y > 0 && cover[c - side]) || (y + 1 < side && cover[c + side]);
-    };
     std::array<bool, cells> previousCover{};
     std::array<bool, cells> cover{};
     const int uncovered = coverOf(plain, colour, cover);
@@ -432,7 +440,7 @@ bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool
         int clear = 0;
         int clearStep = 0;
         for (size_t c = 0; c < cells; ++c)
-            if (!nearCover(previousCover, c) && !nearCover(cover, c)) {
+            if (!nearCover(previousCover, c, false) && !nearCover(cover, c, false)) {
                 ++clear;
                 clearStep += cellDistance(grids[size_t(p - 1)], c, grids[size_t(p)].means[c]);
             }
@@ -451,7 +459,6 @@ bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool
 bool shapeOnly(const std::vector<PictureGrid> &grids, int t)
 {
     constexpr size_t cells = PictureGrid::cellCount;
-    constexpr int side = PictureGrid::side;
     for (const bool coming : {true, false}) {
         const PictureGrid &plain = grids[size_t(coming ? t - 1 : t)];
         const PictureGrid &shaped = grids[size_t(coming ? t : t - 1)];
@@ -465,19 +472,12 @@ bool shapeOnly(const std::vector<PictureGrid> &grids, int t)
         if (uncovered > unbroken || covered <= uncovered || covered > coverShare)
             continue;
         // Clear: no cell around it, corners too, is of the shape.
-        const auto nearCover = [&](int x, int y) {
-            for (int v = std::max(y - 1, 0); v <= std::min(y + 1, side - 1); ++v)
-                for (int u = std::max(x - 1, 0); u <= std::min(x + 1, side - 1); ++u)
-                    if (shapeCover[size_t(v * side + u)])
-                        return true;
-            return false;
-        };
         int clear = 0;
         int clearStep = 0;
         bool varied = false;
         size_t someClear = cells;
         for (size_t c = 0; c < cells; ++c) {
-            if (nearCover(int(c) % side, int(c) / side))
+            if (nearCover(shapeCover, c, true))
                 continue;
             ++clear;
             clearStep += cellDistance(plain, c, shaped.means[c]);
@@ -658,10 +658,12 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         if (last - first < 2 || change[size_t(first - 1)] >= smallestCut || last + 1 >= n ||
             change[size_t(last + 1)] >= smallestCut)
             return false;
+        std::vector<Normalised> run;
+        for (int p = first - 1; p <= last; ++p)
+            run.push_back(normalised(grids[size_t(p)]));
         int direction = -1;
         const auto fit = [&](int p, int &towards) {
-            return shiftedDistance(normalised(grids[size_t(p - 1)]), normalised(grids[size_t(p)]),
-                                   towards);
+            return shiftedDistance(run[size_t(p - first)], run[size_t(p - first + 1)], towards);
         };
         const float own = fit(t, direction);
         float others = 0;
