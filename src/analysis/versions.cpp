@@ -470,13 +470,17 @@ std::optional<Region> seedIn(const Pairing &pairing, const std::vector<int> &aFi
     return best;
 }
 
-double percentile95(std::vector<float> values)
+// A segment's colour difference from its aligned pictures' (0 for none):
+// their mean and 95th percentile.
+void setDifferences(VersionSegment &segment, std::vector<float> differences)
 {
-    if (values.empty())
-        return 0;
-    const size_t k = size_t(std::ceil(0.95 * double(values.size()))) - 1;
-    std::nth_element(values.begin(), values.begin() + k, values.end());
-    return values[k];
+    if (differences.empty())
+        return;
+    segment.deMean =
+        std::accumulate(differences.begin(), differences.end(), 0.0) / double(differences.size());
+    const size_t k = size_t(std::ceil(0.95 * double(differences.size()))) - 1;
+    std::nth_element(differences.begin(), differences.begin() + k, differences.end());
+    segment.deP95 = differences[k];
 }
 
 // A segment's picture numbers: the pictures of times within [start, end), or
@@ -700,12 +704,7 @@ VersionAlignment keyAligned(const VersionFilm &a, const VersionFilm &b, std::vec
             const int i = nearestPicture(a.times, (b.times[size_t(j)] - part.offset) / speed);
             differences.push_back(float(deltaE2000(a.labs[size_t(i)], b.labs[size_t(j)])));
         }
-        if (!met.empty())
-            differences = std::move(met);
-        if (!differences.empty())
-            same.deMean = std::accumulate(differences.begin(), differences.end(), 0.0) /
-                          double(differences.size());
-        same.deP95 = percentile95(std::move(differences));
+        setDifferences(same, met.empty() ? std::move(differences) : std::move(met));
         result.segments.push_back(same);
         aTime = part.aEnd;
         bTime = part.bEnd;
@@ -1020,9 +1019,7 @@ VersionAlignment alignVersions(const VersionFilm &a, const VersionFilm &b)
             same.bStart = std::max(same.bStart, bTime);
         }
         gaps(first, same.bFirst, same.aStart, same.bStart);
-        same.deMean = std::accumulate(differences.begin(), differences.end(), 0.0) /
-                      double(differences.size());
-        same.deP95 = percentile95(std::move(differences));
+        setDifferences(same, std::move(differences));
         result.segments.push_back(same);
         aNext = last + 1;
         bNext = std::max(bNext, same.bLast + 1);
