@@ -65,8 +65,11 @@ struct Part {
     int from = 0; // the scene's first picture shown
 };
 
-// A film of parts written losslessly and read as the batch tool reads it.
-VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts)
+// A film of parts written losslessly and read as the batch tool reads it;
+// with keyInterval, in MPEG-4 with a key picture every so many, read as
+// sampling says.
+VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts,
+                       const Sampling &sampling = Sampling(), int keyInterval = 0)
 {
     std::vector<std::pair<int, int>> pictures; // part, index within it
     for (size_t p = 0; p < parts.size(); ++p)
@@ -74,6 +77,10 @@ VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts)
             pictures.emplace_back(int(p), i);
     testvideo::VideoStream stream;
     stream.pictureCount = int(pictures.size());
+    if (keyInterval > 0) {
+        stream.codec = testvideo::Codec::Mpeg4;
+        stream.gopSize = keyInterval;
+    }
     stream.picture = [&](int index) {
         const auto [p, i] = pictures[size_t(index)];
         if (parts[size_t(p)].scene < 0) {
@@ -88,7 +95,7 @@ VersionMeasures filmOf(const QString &path, const std::vector<Part> &parts)
     if (!testvideo::writeVideo(path, stream, &why))
         qFatal("%s", qPrintable(why));
     const auto measured = measureVersion(
-        path, Sampling(), [](const ReadProgress &) { return true; }, &why);
+        path, sampling, [](const ReadProgress &) { return true; }, &why);
     if (!measured)
         qFatal("%s", qPrintable(why));
     return *measured;
@@ -282,19 +289,10 @@ private slots:
 
         // Read by its key pictures, a film still ends where its stream does,
         // not at its last key picture: a tail one version drops is seen.
-        testvideo::VideoStream stream;
-        stream.codec = testvideo::Codec::Mpeg4;
-        stream.pictureCount = 40;
-        stream.gopSize = 25;
-        stream.picture = [](int index) { return scenePicture(0, index); };
-        QString why;
-        QVERIFY2(testvideo::writeVideo(dir.filePath("gop.mkv"), stream, &why), qPrintable(why));
-        const auto measured = measureVersion(
-            dir.filePath("gop.mkv"), Sampling{Sampling::Key},
-            [](const ReadProgress &) { return true; }, &why);
-        QVERIFY2(measured, qPrintable(why));
-        QCOMPARE(measured->film.times.size(), size_t(2));
-        QVERIFY(std::abs(measured->film.end - 40 / 25.0) < 0.05);
+        const VersionFilm gop =
+            filmOf(dir.filePath("gop.mkv"), {{0, 40}}, Sampling{Sampling::Key}, 25).film;
+        QCOMPARE(gop.times.size(), size_t(2));
+        QVERIFY(std::abs(gop.end - 40 / 25.0) < 0.05);
     }
 };
 
