@@ -292,6 +292,11 @@ constexpr int window = 12;
 // itself, within flashLength pictures, makes the change a flash.
 constexpr float flashReturn = 0.5f;
 constexpr int flashLength = 4;
+// A camera that comes back where it was (a whip pan or zoom to and fro):
+// in a burst of movement, a picture and the next within this share of the
+// change of two pictures up to returnLength before them in the shot.
+constexpr int returnLength = 100;
+constexpr float returnShare = 0.35f;
 // Something close to the lens: a flat shape covers part of the picture for
 // up to occlusionLength pictures. A cell changes where its colour moves by
 // more than cellStep (the three channels' sum); it is of the shape's colour
@@ -683,6 +688,18 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                change[size_t(t)] < shiftStandOut * largestOther;
     };
 
+    // Pictures t and t + 1 are like two a while before them in the shot
+    // (both, so that two plain pictures, a flash and one from a strobe
+    // earlier, are not taken for a return). A cut does not go back to its
+    // own shot.
+    const auto returns = [&](int t, int shotStart, float d) {
+        for (int k = flashLength + 2; k <= returnLength && t - k > shotStart && t + 1 < n; ++k)
+            if (distanceOf(t - k, t) < returnShare * d &&
+                distanceOf(t - k + 1, t + 1) < returnShare * d)
+                return true;
+        return false;
+    };
+
     std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
@@ -783,7 +800,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             flash = distanceOf(t - 1, t + k) < flashReturn * d;
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
             flash = distanceOf(t - k, t) < flashReturn * d && !lone(t - 1);
-        if (flash || covered(t, shotStart) || shapeOnly(grids, t) || panStep(t))
+        if (flash || covered(t, shotStart) || shapeOnly(grids, t) || panStep(t) ||
+            ((isLarge(t - 1) || isLarge(t + 1)) && returns(t, shotStart, d)))
             continue;
         if (tooClose)
             cuts.back() = t;

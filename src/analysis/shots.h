@@ -46,7 +46,9 @@ struct ShotStart {
 // around it (so busy, noisy or flickering shots do not cut themselves), that
 // lasts (so a flash of a few pictures is no cut) and that no picture of the
 // three before explains when moved or zoomed, even skipping one picture (so
-// a pan, zoom, shake, blur or passing object is no cut). A gradual transition
+// a pan, zoom, shake, blur or passing object is no cut), nor, amid movement,
+// brings back what the shot showed a moment before (a whip pan or zoom to
+// and fro). A gradual transition
 // is a run of pictures each of which is a mix of the pictures either side of
 // it (a dissolve, a fade, a wipe: each cell a share of the one plus a share
 // of the other) or the one pushed out by the other (a slide), going steadily

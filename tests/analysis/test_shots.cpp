@@ -4,9 +4,11 @@
 #include "analysis/keycuts.h"
 #include "analysis/perceptual.h"
 #include "analysis/shots.h"
+#include "testfiles.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -174,6 +176,7 @@ private slots:
     void movesAreNoCutsAndTransitionsAreGradual();
     void mixingBackAndForthIsNoTransition();
     void busyShotsCutAndWhipPansDoNot();
+    void strobeAsAZoomComesBackIsNoCut();
     void keyPicturesPlacedEarlyAreCuts();
     void paletteOfTwoColoursIsDeterministic();
 };
@@ -439,6 +442,33 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
     // A last picture unlike the rest is too short to be a shot.
     shots.add(gradient(300, 0, false));
     QCOMPARE(shots.cuts(), expected);
+}
+
+void TestShots::strobeAsAZoomComesBackIsNoCut()
+{
+    // A zoom in and out, blurred, with a strobe on every third picture for
+    // a while: as the zoom comes back, the strobe's last picture and the
+    // still one after it change at once, as a cut does. Made by ffmpeg, whose
+    // zoom and blur are those of the test films.
+    const QString ramp = "if(lt(mod(in,56),28),min(mod(in,56),6)/6,1-min(mod(in,56)-28,6)/6)";
+    QTemporaryDir dir;
+    const QString raw = dir.filePath("zoom.bgra");
+    QCOMPARE(runFfmpeg({"-f", "lavfi", "-i",
+                        "smptehdbars=size=480x180:rate=25,zoompan=z='1+1.5*" + ramp +
+                            "':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=160x90:fps=25,"
+                            "tmix=frames=2,eq=eval=frame:brightness='lte(mod(n,80),12)*"
+                            "eq(mod(n,3),0)*0.7'",
+                        "-frames:v", "120", "-f", "rawvideo", "-pix_fmt", "bgra"},
+                       raw),
+             QString());
+    const QByteArray pictures = contentsOf(raw);
+    constexpr int size = 160 * 90 * 4;
+    QCOMPARE(pictures.size(), 120 * size);
+    ShotRecorder shots;
+    for (int i = 0; i < 120; ++i)
+        shots.add(QImage(reinterpret_cast<const uchar *>(pictures.constData()) + i * size, 160, 90,
+                         QImage::Format_RGB32));
+    QCOMPARE(shots.cuts(), std::vector<int>{0});
 }
 
 void TestShots::paletteOfTwoColoursIsDeterministic()
