@@ -688,15 +688,17 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                change[size_t(t)] < shiftStandOut * largestOther;
     };
 
-    // Pictures t and t + 1 are like two a while before them in the shot
-    // (both, so that two plain pictures, a flash and one from a strobe
+    // Where the camera comes to rest, at t or, its blur lingering, at t + 1
+    // (lingers), that picture and the next are like two a while before t in
+    // the shot (both, so that two plain pictures, a flash and one of a strobe
     // earlier, are not taken for a return). A cut does not go back to its
     // own shot.
-    const auto returns = [&](int t, int shotStart, float d) {
-        for (int k = flashLength + 2; k <= returnLength && t - k > shotStart && t + 1 < n; ++k)
-            if (distanceOf(t - k, t) < returnShare * d &&
-                distanceOf(t - k + 1, t + 1) < returnShare * d)
-                return true;
+    const auto returns = [&](int t, bool lingers, int shotStart, float d) {
+        for (int rest = t; rest <= t + int(lingers) && rest + 1 < n; ++rest)
+            for (int k = rest - t + flashLength + 2; k <= returnLength && rest - k > shotStart; ++k)
+                if (distanceOf(rest - k, rest) < returnShare * d &&
+                    distanceOf(rest - k + 1, rest + 1) < returnShare * d)
+                    return true;
         return false;
     };
 
@@ -801,7 +803,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
             flash = distanceOf(t - k, t) < flashReturn * d && !lone(t - 1);
         if (flash || covered(t, shotStart) || shapeOnly(grids, t) || panStep(t) ||
-            ((isLarge(t - 1) || isLarge(t + 1)) && returns(t, shotStart, d)))
+            ((isLarge(t - 1) || isLarge(t + 1)) && returns(t, isLarge(t + 1), shotStart, d)))
             continue;
         if (tooClose)
             cuts.back() = t;
