@@ -736,11 +736,21 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             const float after = largest(changes, std::min(to, t + gap), to);
             return wholeAfter ? std::min(before, after) : std::max(before, after);
         };
+        const auto isLarge = [&](int k) {
+            return k >= 1 && k < n && change[size_t(k)] > burstShare * d;
+        };
         // A change that does not stand out from its shots' own is a cut all
         // the same where the colours change at once and only there (out of
         // or into a busy shot: noise, a camera moving all the time); not
-        // near black, where a fade leaves few colours to compare.
-        if (d < standOut * activity(calmChange, 2) + standOutMargin &&
+        // near black, where a fade leaves few colours to compare. Or where
+        // no change within three pictures either side is a large one beside
+        // it: a camera moving all the time in both shots (a tumble, then a
+        // whip pan from the first picture) goes on at its own pace through
+        // the cut, which is the one step that breaks it.
+        bool alone = true;
+        for (int k = 1; k <= 3; ++k)
+            alone = alone && !isLarge(t - k) && !isLarge(t + k);
+        if (d < standOut * activity(calmChange, 2) + standOutMargin && !alone &&
             !(std::min(normalised(grids[size_t(t - 1)]).level,
                        normalised(grids[size_t(t)]).level) >= darkLevel &&
               steadyNewColours(t, from, to, activity)))
@@ -751,9 +761,6 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // as busy all along. A long whip pan makes a burst of many large
         // changes: the shot is busy beyond it, where its changes are as
         // large beside the burst's least, or where it fills the window.
-        const auto isLarge = [&](int k) {
-            return k >= 1 && k < n && change[size_t(k)] > burstShare * d;
-        };
         const int largeBefore = int(isLarge(t - 1)) + int(isLarge(t - 2));
         const int largeAfter = int(isLarge(t + 1)) + int(isLarge(t + 2));
         int burstStart = t;

@@ -177,6 +177,7 @@ private slots:
     void mixingBackAndForthIsNoTransition();
     void busyShotsCutAndWhipPansDoNot();
     void strobeAsAZoomComesBackIsNoCut();
+    void cutBetweenBusyShotsOfOneSetOfColours();
     void keyPicturesPlacedEarlyAreCuts();
     void paletteOfTwoColoursIsDeterministic();
 };
@@ -469,6 +470,33 @@ void TestShots::strobeAsAZoomComesBackIsNoCut()
         shots.add(QImage(reinterpret_cast<const uchar *>(pictures.constData()) + i * size, 160, 90,
                          QImage::Format_RGB32));
     QCOMPARE(shots.cuts(), std::vector<int>{0});
+}
+
+void TestShots::cutBetweenBusyShotsOfOneSetOfColours()
+{
+    // Cells of five colours, a quarter of them painted anew every picture,
+    // and in bursts of three, well away from the cut, 60%; the cut paints
+    // all of them. The bursts keep it from standing out from the shots'
+    // windows, and the colours stay the same.
+    QRandomGenerator random(3);
+    const QRgb palette[] = {qRgb(200, 40, 40), qRgb(30, 60, 160), qRgb(220, 220, 200),
+                            qRgb(20, 20, 20), qRgb(60, 160, 60)};
+    std::vector<PictureGrid> grids;
+    PictureGrid grid{};
+    for (int i = 0; i < 80; ++i) {
+        const int share = i % 40 == 0                   ? 100
+                          : i % 40 >= 32 && i % 40 < 35 ? 60
+                          : i % 40 >= 5 && i % 40 < 8   ? 60
+                                                        : 25;
+        for (auto &cell : grid.means)
+            if (int(random.bounded(100)) < share) {
+                const QRgb c = palette[random.bounded(5)];
+                cell = {uint8_t(qRed(c)), uint8_t(qGreen(c)), uint8_t(qBlue(c))};
+            }
+        grid.samples = grid.means;
+        grids.push_back(grid);
+    }
+    QCOMPARE(detectShots(grids, {}), (std::vector<ShotStart>{{0, 0}, {40, 0}}));
 }
 
 void TestShots::paletteOfTwoColoursIsDeterministic()
