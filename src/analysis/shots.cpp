@@ -387,6 +387,20 @@ bool shapeColour(const PictureGrid &plain, const PictureGrid &shaped,
     return true;
 }
 
+// The least cellDistance of colour from cell c of g and the cells around
+// it: a camera that shakes or turns moves the picture by up to a cell.
+int nearestDistance(const PictureGrid &g, size_t c, const std::array<uint8_t, 3> &colour)
+{
+    constexpr int side = PictureGrid::side;
+    const int x = int(c) % side;
+    const int y = int(c) / side;
+    int least = cellDistance(g, c, colour);
+    for (int v = std::max(y - 1, 0); v <= std::min(y + 1, side - 1); ++v)
+        for (int u = std::max(x - 1, 0); u <= std::min(x + 1, side - 1); ++u)
+            least = std::min(least, cellDistance(g, size_t(v * side + u), colour));
+    return least;
+}
+
 // Which cells of g are of colour (cover), and how many.
 int coverOf(const PictureGrid &g, const std::array<uint8_t, 3> &colour,
             std::array<bool, PictureGrid::cellCount> &cover)
@@ -416,7 +430,8 @@ bool nearCover(const std::array<bool, PictureGrid::cellCount> &cover, size_t c, 
 // Pictures before + 1 to after - 1 covered in part by one flat shape and
 // the rest of the picture unbroken: from before to after each picture's
 // cells change only where the shape is (or at its edges, where it covers
-// a cell in part), and it is gone again at after. A cut changes the
+// a cell in part), the camera moving them by up to a cell at most, and it
+// is gone again at after. A cut changes the
 // whole picture; one to a shot with a flat part does not give that part
 // back a moment later. withShot: the shot begins at before + 1 with the
 // shape already there (its coming is the cut), so only its going is seen.
@@ -447,7 +462,7 @@ bool occludes(const std::vector<PictureGrid> &grids, int before, int after, bool
         for (size_t c = 0; c < cells; ++c)
             if (!nearCover(previousCover, c, false) && !nearCover(cover, c, false)) {
                 ++clear;
-                clearStep += cellDistance(grids[size_t(p - 1)], c, grids[size_t(p)].means[c]);
+                clearStep += nearestDistance(grids[size_t(p - 1)], c, grids[size_t(p)].means[c]);
             }
         if (clear < unbroken || clearStep > cellStep * clear)
             return false;
@@ -809,7 +824,17 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             flash = distanceOf(t - 1, t + k) < flashReturn * d;
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
             flash = distanceOf(t - k, t) < flashReturn * d && !lone(t - 1);
-        if (flash || covered(t, shotStart) || shapeOnly(grids, t) || panStep(t) ||
+        if (flash)
+            continue;
+        // Something passing the lens is no measure of how busy its shot is,
+        // nor of how much its colours change, for the changes after it.
+        if (covered(t, shotStart) || shapeOnly(grids, t)) {
+            calmChange[size_t(t)] = 0;
+            movedChange[size_t(t)] = 0;
+            colourChange[size_t(t)] = 0;
+            continue;
+        }
+        if (panStep(t) ||
             ((isLarge(t - 1) || isLarge(t + 1)) && returns(t, isLarge(t + 1), shotStart, d)))
             continue;
         if (tooClose)

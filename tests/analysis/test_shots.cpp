@@ -176,7 +176,8 @@ private slots:
     void movesAreNoCutsAndTransitionsAreGradual();
     void mixingBackAndForthIsNoTransition();
     void busyShotsCutAndWhipPansDoNot();
-    void strobeAsAZoomComesBackIsNoCut();
+    void movesMadeByFfmpegAreNoCuts_data();
+    void movesMadeByFfmpegAreNoCuts();
     void cutBetweenBusyShotsOfOneSetOfColours();
     void keyPicturesPlacedEarlyAreCuts();
     void paletteOfTwoColoursIsDeterministic();
@@ -445,30 +446,47 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
     QCOMPARE(shots.cuts(), expected);
 }
 
-void TestShots::strobeAsAZoomComesBackIsNoCut()
+void TestShots::movesMadeByFfmpegAreNoCuts_data()
 {
+    QTest::addColumn<QString>("filters");
+    QTest::addColumn<QSize>("size");
     // A zoom in and out, blurred, with a strobe on every third picture for
     // a while: as the zoom comes back, the strobe's last picture and the
-    // still one after it change at once, as a cut does. Made by ffmpeg, whose
-    // zoom and blur are those of the test films.
+    // still one after it change at once, as a cut does.
     const QString ramp = "if(lt(mod(in,56),28),min(mod(in,56),6)/6,1-min(mod(in,56)-28,6)/6)";
+    QTest::newRow("strobe as a zoom comes back")
+        << "smptehdbars=size=480x180:rate=25,zoompan=z='1+1.5*" + ramp +
+               "':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=160x90:fps=25,tmix=frames=2,"
+               "eq=eval=frame:brightness='lte(mod(n,80),12)*eq(mod(n,3),0)*0.7'"
+        << QSize(160, 90);
+    // A dark shape by the lens over three quarters of the picture for seven
+    // pictures, twice, while the camera turns.
+    QTest::newRow("shape by the lens of a turning camera")
+        << "testsrc2=size=960x360:rate=25,rotate=a='0.15*n':c=black,crop=320:180,"
+           "drawbox=x='mod(round(t*25),43)*iw/3-iw*0.8':y=-20:w=iw*0.8:h=ih+40:c=0x201810:"
+           "t=fill:enable='lte(mod(round(t*25),43),6)',trim=start_frame=10"
+        << QSize(320, 180);
+}
+
+void TestShots::movesMadeByFfmpegAreNoCuts()
+{
+    // ffmpeg's own zoom, blur and shapes, as the test films have them.
+    QFETCH(QString, filters);
+    QFETCH(QSize, size);
+    constexpr int count = 120;
     QTemporaryDir dir;
-    const QString raw = dir.filePath("zoom.bgra");
-    QCOMPARE(runFfmpeg({"-f", "lavfi", "-i",
-                        "smptehdbars=size=480x180:rate=25,zoompan=z='1+1.5*" + ramp +
-                            "':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=160x90:fps=25,"
-                            "tmix=frames=2,eq=eval=frame:brightness='lte(mod(n,80),12)*"
-                            "eq(mod(n,3),0)*0.7'",
-                        "-frames:v", "120", "-f", "rawvideo", "-pix_fmt", "bgra"},
+    const QString raw = dir.filePath("pictures.bgra");
+    QCOMPARE(runFfmpeg({"-f", "lavfi", "-i", filters, "-frames:v", QString::number(count), "-f",
+                        "rawvideo", "-pix_fmt", "bgra"},
                        raw),
              QString());
     const QByteArray pictures = contentsOf(raw);
-    constexpr int size = 160 * 90 * 4;
-    QCOMPARE(pictures.size(), 120 * size);
+    const qsizetype bytes = qsizetype(size.width()) * size.height() * 4;
+    QCOMPARE(pictures.size(), count * bytes);
     ShotRecorder shots;
-    for (int i = 0; i < 120; ++i)
-        shots.add(QImage(reinterpret_cast<const uchar *>(pictures.constData()) + i * size, 160, 90,
-                         QImage::Format_RGB32));
+    for (int i = 0; i < count; ++i)
+        shots.add(QImage(reinterpret_cast<const uchar *>(pictures.constData()) + i * bytes,
+                         size.width(), size.height(), QImage::Format_RGB32));
     QCOMPARE(shots.cuts(), std::vector<int>{0});
 }
 
