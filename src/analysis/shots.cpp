@@ -759,13 +759,15 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // or into a busy shot: noise, a camera moving all the time); not
         // near black, where a fade leaves few colours to compare. Or where
         // no change within three pictures either side is a large one beside
-        // it: a camera moving all the time in both shots (a tumble, then a
-        // whip pan from the first picture) goes on at its own pace through
-        // the cut, which is the one step that breaks it.
-        bool alone = true;
+        // it, and it stands out half as far: a camera moving all the time in
+        // both shots (a tumble, then a whip pan from the first picture) goes
+        // on at its own pace through the cut, which is the one step that
+        // breaks it.
+        const float busiest = activity(calmChange, 2);
+        bool alone = d >= 0.5f * standOut * busiest;
         for (int k = 1; k <= 3; ++k)
             alone = alone && !isLarge(t - k) && !isLarge(t + k);
-        if (d < standOut * activity(calmChange, 2) + standOutMargin && !alone &&
+        if (d < standOut * busiest + standOutMargin && !alone &&
             !(std::min(normalised(grids[size_t(t - 1)]).level,
                        normalised(grids[size_t(t)]).level) >= darkLevel &&
               steadyNewColours(t, from, to, activity)))
