@@ -662,21 +662,29 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                occludes(grids, shotStart - 1, t, true);
     };
 
-    // A whip pan between calm stretches: a run of moving changes, most of
-    // the large ones shifting the picture the way t does, with t fitting a
-    // shift (blurred as it is) and changing about as much as the others.
+    // A whip pan between calm stretches (or slow drifts): a run of moving
+    // changes, most of the large ones shifting the picture the way t does,
+    // with t fitting a shift (blurred as it is) and changing about as much
+    // as the others.
     // Over a scene whose parts differ in colour, the colour tests take such
     // a step for a cut; a cut inside a pan is the step no shift explains,
     // or a much larger one.
     const auto panStep = [&](int t) {
+        // The run of moving changes around t, between calm ones; where the
+        // camera drifts on between whips, the burst of t's large changes.
         int first = t;
-        while (first > std::max(1, t - window) && change[size_t(first - 1)] >= smallestCut)
-            --first;
         int last = t;
-        while (last < std::min(n - 1, t + window) && change[size_t(last + 1)] >= smallestCut)
-            ++last;
-        if (last - first < 2 || change[size_t(first - 1)] >= smallestCut || last + 1 >= n ||
-            change[size_t(last + 1)] >= smallestCut)
+        const auto framed = [&](float calm) {
+            first = t;
+            while (first > std::max(1, t - window) && change[size_t(first - 1)] >= calm)
+                --first;
+            last = t;
+            while (last < std::min(n - 1, t + window) && change[size_t(last + 1)] >= calm)
+                ++last;
+            return last - first >= 2 && change[size_t(first - 1)] < calm && last + 1 < n &&
+                   change[size_t(last + 1)] < calm;
+        };
+        if (!framed(smallestCut) && !framed(std::max(smallestCut, burstShare * change[size_t(t)])))
             return false;
         std::vector<Normalised> run;
         for (int p = first - 1; p <= last; ++p)

@@ -466,6 +466,12 @@ void TestShots::movesMadeByFfmpegAreNoCuts_data()
            "drawbox=x='mod(round(t*25),43)*iw/3-iw*0.8':y=-20:w=iw*0.8:h=ih+40:c=0x201810:"
            "t=fill:enable='lte(mod(round(t*25),43),6)',trim=start_frame=10"
         << QSize(320, 180);
+    // Whip pans to and fro, the camera drifting up and down between them.
+    QTest::newRow("whip pans with a drift between")
+        << "smptehdbars=size=960x360:rate=25,drawgrid=w=97:h=61:t=5:c=0x546129,crop=320:180:"
+           "x='640*if(lt(mod(n,46),23),min(mod(n,46),5)/5,1-min(mod(n,46)-23,5)/5)':"
+           "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=100"
+        << QSize(320, 180);
 }
 
 void TestShots::movesMadeByFfmpegAreNoCuts()
