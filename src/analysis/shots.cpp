@@ -292,6 +292,12 @@ constexpr int window = 12;
 // itself, within flashLength pictures, makes the change a flash.
 constexpr float flashReturn = 0.5f;
 constexpr int flashLength = 4;
+// Up to longFlash pictures (something passing close to the lens) where the
+// colours come back as well.
+constexpr int longFlash = 8;
+// A flash of light (a strobe, lightning, a camera's flash): one picture
+// this many levels brighter than both its neighbours.
+constexpr float lightFlash = 40.0f;
 // A camera that comes back where it was (a whip pan or zoom to and fro):
 // in a burst of movement, a picture and the next within this share of the
 // change of two pictures up to returnLength before them in the shot.
@@ -563,12 +569,23 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // cut normalise the pictures around them again.
     // change[t]: from picture t - 1 to t.
     std::vector<float> change(size_t(n), 0.0f);
+    std::vector<float> level(size_t(n), 0.0f);
     Normalised previous = normalised(grids[0]);
+    level[0] = previous.level;
     for (int t = 1; t < n; ++t) {
         const Normalised current = normalised(grids[size_t(t)]);
         change[size_t(t)] = distance(previous, current);
+        level[size_t(t)] = current.level;
         previous = current;
     }
+    // A flash of light (a strobe's picture) is lone whatever its neighbours
+    // (the camera may move on meanwhile): its changes are no measure of how
+    // busy its shot is, and a flash is looked for on either side of it.
+    std::vector<char> isLight(size_t(n), 0);
+    for (int p = 1; p + 1 < n; ++p)
+        isLight[size_t(p)] =
+            level[size_t(p)] >= std::max(level[size_t(p - 1)], level[size_t(p + 1)]) + lightFlash &&
+            !isLight[size_t(p - 1)];
     const auto distanceOf = [&grids](int a, int b) {
         return distance(normalised(grids[size_t(a)]), normalised(grids[size_t(b)]));
     };
@@ -589,6 +606,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
              distanceOf(p - 1, p + 1) <
                  flashReturn * std::min(change[size_t(p)], change[size_t(p + 1)]));
     }
+    for (int p = 1; p + 1 < n; ++p)
+        isLone[size_t(p)] = isLone[size_t(p)] || isLight[size_t(p)];
     const auto lone = [&](int p) { return p >= 0 && p < n && isLone[size_t(p)] != 0; };
     // The least moved change from a picture before t to one from t on, within
     // three pictures.
@@ -829,11 +848,45 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             continue;
         // A flash: the pictures soon after it are like the one before it, or
         // the end of one: the picture after it is like those before it.
+        // Something passing the lens may stay up to longFlash pictures, its
+        // going bringing back the colours too. Where the picture before is
+        // itself a flash that began this shot (a strobe's first), what comes
+        // back must be like the one before that as well; flashes of light
+        // are skipped.
         bool flash = false;
-        for (int k = 1; k <= flashLength && t + k < n && !flash; ++k)
-            flash = distanceOf(t - 1, t + k) < flashReturn * d;
-        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
-            flash = distanceOf(t - k, t) < flashReturn * d && !lone(t - 1);
+        const int before = isLight[size_t(t - 1)] ? t - 2 : t - 1;
+        for (int k = 1; k <= longFlash && t + k < n && !flash; ++k) {
+            const float back = distanceOf(before, t + k);
+            flash = !isLight[size_t(t + k)] && back < flashReturn * d &&
+                    (change[size_t(before)] < burstShare * d ||
+                     distanceOf(before - 1, t + k) < flashReturn * d) &&
+                    (k <= flashLength || gapOf(before, t + k) < smallestColourJump);
+        }
+        for (int k = 2; k <= longFlash + 1 && t - k >= shotStart && !flash; ++k) {
+            const float back = distanceOf(t - k, t);
+            flash = !isLight[size_t(t - k)] && back < flashReturn * d &&
+                    (!lone(t - 1) || isLight[size_t(t - 1)]) &&
+                    (k <= flashLength + 1 || gapOf(t - k, t) < smallestColourJump);
+        }
+        // Into or out of a flash of light, the change across it must stand
+        // out from the changes on one side of it at least (the camera may
+        // move on meanwhile; a new shot may start with a flash and move at
+        // once).
+        const auto acrossLight = [&](int light) {
+            const auto side = [&](int a, int b) {
+                float largest = 0;
+                for (const int k : {a, b})
+                    if (k >= 1 && k < n && !isLight[size_t(k)] && !isLight[size_t(k - 1)])
+                        largest = std::max(largest, change[size_t(k)]);
+                return largest;
+            };
+            return distanceOf(light - 1, light + 1) <
+                   standOut * std::min(side(light - 2, light - 1), side(light + 2, light + 3));
+        };
+        if (!flash && isLight[size_t(t - 1)])
+            flash = acrossLight(t - 1);
+        if (!flash && isLight[size_t(t)])
+            flash = acrossLight(t);
         if (flash)
             continue;
         // Something passing the lens is no measure of how busy its shot is,

@@ -176,8 +176,8 @@ private slots:
     void movesAreNoCutsAndTransitionsAreGradual();
     void mixingBackAndForthIsNoTransition();
     void busyShotsCutAndWhipPansDoNot();
-    void movesMadeByFfmpegAreNoCuts_data();
-    void movesMadeByFfmpegAreNoCuts();
+    void cutsInFilmsMadeByFfmpeg_data();
+    void cutsInFilmsMadeByFfmpeg();
     void cutBetweenBusyShotsOfOneSetOfColours();
     void keyPicturesPlacedEarlyAreCuts();
     void paletteOfTwoColoursIsDeterministic();
@@ -446,10 +446,11 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
     QCOMPARE(shots.cuts(), expected);
 }
 
-void TestShots::movesMadeByFfmpegAreNoCuts_data()
+void TestShots::cutsInFilmsMadeByFfmpeg_data()
 {
     QTest::addColumn<QString>("filters");
     QTest::addColumn<QSize>("size");
+    QTest::addColumn<QList<int>>("cuts");
     // A zoom in and out, blurred, with a strobe on every third picture for
     // a while: as the zoom comes back, the strobe's last picture and the
     // still one after it change at once, as a cut does.
@@ -458,27 +459,44 @@ void TestShots::movesMadeByFfmpegAreNoCuts_data()
         << "smptehdbars=size=480x180:rate=25,zoompan=z='1+1.5*" + ramp +
                "':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=160x90:fps=25,tmix=frames=2,"
                "eq=eval=frame:brightness='lte(mod(n,80),12)*eq(mod(n,3),0)*0.7'"
-        << QSize(160, 90);
+        << QSize(160, 90) << QList<int>{0};
     // A dark shape by the lens over three quarters of the picture for seven
     // pictures, twice, while the camera turns.
     QTest::newRow("shape by the lens of a turning camera")
         << "testsrc2=size=960x360:rate=25,rotate=a='0.15*n':c=black,crop=320:180,"
            "drawbox=x='mod(round(t*25),43)*iw/3-iw*0.8':y=-20:w=iw*0.8:h=ih+40:c=0x201810:"
            "t=fill:enable='lte(mod(round(t*25),43),6)',trim=start_frame=10"
-        << QSize(320, 180);
+        << QSize(320, 180) << QList<int>{0};
     // Whip pans to and fro, the camera drifting up and down between them.
     QTest::newRow("whip pans with a drift between")
         << "smptehdbars=size=960x360:rate=25,drawgrid=w=97:h=61:t=5:c=0x546129,crop=320:180:"
            "x='640*if(lt(mod(n,46),23),min(mod(n,46),5)/5,1-min(mod(n,46)-23,5)/5)':"
            "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=100"
-        << QSize(320, 180);
+        << QSize(320, 180) << QList<int>{0};
+    // A dark shape by the lens over nearly all of a shaking picture for
+    // seven pictures, twice: the scene comes back as it was.
+    QTest::newRow("shape by the lens of a shaking camera")
+        << "gradients=size=960x540:rate=25:speed=0.01:seed=7:nb_colors=5,crop=320:180:"
+           "x='320+16*sin(n*1.9)+10*sin(n*4.3)':y='180+10*sin(n*2.3)+16*cos(n*3.7)',"
+           "drawbox=x=0:y=0:w=iw*0.9:h=ih:c=0x201810:t=fill:enable='between(mod(n,50),20,26)'"
+        << QSize(320, 180) << QList<int>{0};
+    // A tumbling camera, then a cut to another whose first picture is a
+    // strobe's flash, the strobe going on every third picture.
+    QTest::newRow("cut into a strobe")
+        << "sierpinski=size=480x270:rate=25:seed=3,rotate=a='0.15*n':c=black,crop=320:180,"
+           "trim=end_frame=60,setpts=PTS-STARTPTS[a];"
+           "smptehdbars=size=480x270:rate=25,rotate=a='0.15*n':c=black,crop=320:180,"
+           "eq=eval=frame:brightness='lte(n,12)*eq(mod(n,3),0)*0.7',trim=end_frame=60,"
+           "setpts=PTS-STARTPTS[b];[a][b]concat"
+        << QSize(320, 180) << QList<int>{0, 60};
 }
 
-void TestShots::movesMadeByFfmpegAreNoCuts()
+void TestShots::cutsInFilmsMadeByFfmpeg()
 {
-    // ffmpeg's own zoom, blur and shapes, as the test films have them.
+    // ffmpeg's own zoom, blur, shapes and light, as the test films have them.
     QFETCH(QString, filters);
     QFETCH(QSize, size);
+    QFETCH(QList<int>, cuts);
     constexpr int count = 120;
     QTemporaryDir dir;
     const QString raw = dir.filePath("pictures.bgra");
@@ -493,7 +511,7 @@ void TestShots::movesMadeByFfmpegAreNoCuts()
     for (int i = 0; i < count; ++i)
         shots.add(QImage(reinterpret_cast<const uchar *>(pictures.constData()) + i * bytes,
                          size.width(), size.height(), QImage::Format_RGB32));
-    QCOMPARE(shots.cuts(), std::vector<int>{0});
+    QCOMPARE(shots.cuts(), std::vector<int>(cuts.begin(), cuts.end()));
 }
 
 void TestShots::cutBetweenBusyShotsOfOneSetOfColours()
