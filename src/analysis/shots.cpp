@@ -850,17 +850,16 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // the end of one: the picture after it is like those before it.
         // Something passing the lens may stay up to longFlash pictures, its
         // going bringing back the colours too. Where the picture before is
-        // itself a flash that began this shot (a strobe's first), what comes
-        // back must be like the one before that as well; flashes of light
-        // are skipped.
+        // itself a sudden change (a flash that began this shot), what comes
+        // back must be like the one before that as well; a flash of light
+        // is no return.
         bool flash = false;
-        const int before = isLight[size_t(t - 1)] ? t - 2 : t - 1;
         for (int k = 1; k <= longFlash && t + k < n && !flash; ++k) {
-            const float back = distanceOf(before, t + k);
+            const float back = distanceOf(t - 1, t + k);
             flash = !isLight[size_t(t + k)] && back < flashReturn * d &&
-                    (change[size_t(before)] < burstShare * d ||
-                     distanceOf(before - 1, t + k) < flashReturn * d) &&
-                    (k <= flashLength || gapOf(before, t + k) < smallestColourJump);
+                    (change[size_t(t - 1)] < burstShare * d ||
+                     distanceOf(t - 2, t + k) < flashReturn * d) &&
+                    (k <= flashLength || gapOf(t - 1, t + k) < smallestColourJump);
         }
         for (int k = 2; k <= longFlash + 1 && t - k >= shotStart && !flash; ++k) {
             const float back = distanceOf(t - k, t);
