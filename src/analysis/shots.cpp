@@ -289,18 +289,17 @@ constexpr float standOut = 2.5f;
 constexpr float standOutMargin = 0.04f;
 constexpr int window = 12;
 // A picture this much closer to the one before a change than the change
-// itself, within flashLength pictures, makes the change a flash.
+// itself, and of its colours, within flashLength pictures, makes the change
+// a flash (something passing close to the lens may stay that long).
 constexpr float flashReturn = 0.5f;
-constexpr int flashLength = 4;
-// Up to longFlash pictures (something passing close to the lens) where the
-// colours come back as well.
-constexpr int longFlash = 8;
+constexpr int flashLength = 8;
 // A flash of light (a strobe, lightning, a camera's flash): one picture
 // this many levels brighter than both its neighbours.
 constexpr float lightFlash = 40.0f;
 // A camera that comes back where it was (a whip pan or zoom to and fro):
 // in a burst of movement, a picture and the next within this share of the
-// change of two pictures up to returnLength before them in the shot.
+// change of two pictures returnStart to returnLength before them in the shot.
+constexpr int returnStart = 6;
 constexpr int returnLength = 100;
 constexpr float returnShare = 0.35f;
 // Something close to the lens: a flat shape covers part of the picture for
@@ -737,7 +736,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // own shot.
     const auto returns = [&](int t, bool lingers, int shotStart, float d) {
         for (int rest = t; rest <= t + int(lingers) && rest + 1 < n; ++rest)
-            for (int k = rest - t + flashLength + 2; k <= returnLength && rest - k > shotStart; ++k)
+            for (int k = rest - t + returnStart; k <= returnLength && rest - k > shotStart; ++k)
                 if (distanceOf(rest - k, rest) < returnShare * d &&
                     distanceOf(rest - k + 1, rest + 1) < returnShare * d)
                     return true;
@@ -847,45 +846,40 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             !newColours(t, from, to, activity))
             continue;
         // A flash: the pictures soon after it are like the one before it, or
-        // the end of one: the picture after it is like those before it.
-        // Something passing the lens may stay up to longFlash pictures, its
-        // going bringing back the colours too. Where the picture before is
+        // the end of one: the picture after it is like those before it, the
+        // colours coming back as well. Where the picture before is
         // itself a sudden change (a flash that began this shot), what comes
         // back must be like the one before that as well; a flash of light
         // is no return.
         bool flash = false;
-        for (int k = 1; k <= longFlash && t + k < n && !flash; ++k) {
+        for (int k = 1; k <= flashLength && t + k < n && !flash; ++k) {
             const float back = distanceOf(t - 1, t + k);
             flash = !isLight[size_t(t + k)] && back < flashReturn * d &&
                     (change[size_t(t - 1)] < burstShare * d ||
                      distanceOf(t - 2, t + k) < flashReturn * d) &&
-                    (k <= flashLength || gapOf(t - 1, t + k) < smallestColourJump);
+                    gapOf(t - 1, t + k) < smallestColourJump;
         }
-        for (int k = 2; k <= longFlash + 1 && t - k >= shotStart && !flash; ++k) {
+        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k) {
             const float back = distanceOf(t - k, t);
             flash = !isLight[size_t(t - k)] && back < flashReturn * d &&
                     (!lone(t - 1) || isLight[size_t(t - 1)]) &&
-                    (k <= flashLength + 1 || gapOf(t - k, t) < smallestColourJump);
+                    gapOf(t - k, t) < smallestColourJump;
         }
-        // Into or out of a flash of light, the change across it must stand
-        // out from the changes on one side of it at least (the camera may
-        // move on meanwhile; a new shot may start with a flash and move at
-        // once).
-        const auto acrossLight = [&](int light) {
-            const auto side = [&](int a, int b) {
-                float largest = 0;
-                for (const int k : {a, b})
-                    if (k >= 1 && k < n && !isLight[size_t(k)] && !isLight[size_t(k - 1)])
-                        largest = std::max(largest, change[size_t(k)]);
-                return largest;
-            };
-            return distanceOf(light - 1, light + 1) <
-                   standOut * std::min(side(light - 2, light - 1), side(light + 2, light + 3));
+        // Into a flash of light the change across it, from the picture
+        // before to the one after, must stand out from the changes after it
+        // (a new shot may begin with one), out of one from those before it
+        // (an old one may end with one): the camera may move meanwhile.
+        const auto acrossLight = [&](int light, int first) {
+            float beside = 0;
+            for (const int k : {first, first + 1})
+                if (k >= 1 && k < n && !isLight[size_t(k)] && !isLight[size_t(k - 1)])
+                    beside = std::max(beside, change[size_t(k)]);
+            return distanceOf(light - 1, light + 1) < standOut * beside;
         };
         if (!flash && isLight[size_t(t - 1)])
-            flash = acrossLight(t - 1);
+            flash = acrossLight(t - 1, t - 3);
         if (!flash && isLight[size_t(t)])
-            flash = acrossLight(t);
+            flash = acrossLight(t, t + 2);
         if (flash)
             continue;
         // Something passing the lens is no measure of how busy its shot is,
