@@ -868,7 +868,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // Into a flash of light the change across it, from the picture
         // before to the one after, must stand out from the changes after it
         // (a new shot may begin with one), out of one from those before it
-        // (an old one may end with one): the camera may move meanwhile.
+        // (an old one may end with one): the camera may move meanwhile. A
+        // flash on its own (not a strobe going on) may also begin a shot
+        // that moves at once: then the changes before it will do.
         const auto acrossLight = [&](int light, int first) {
             float beside = 0;
             for (const int k : {first, first + 1})
@@ -878,8 +880,10 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         };
         if (!flash && isLight[size_t(t - 1)])
             flash = acrossLight(t - 1, t - 3);
-        if (!flash && isLight[size_t(t)])
-            flash = acrossLight(t, t + 2);
+        if (!flash && isLight[size_t(t)]) {
+            const bool strobe = isLight[size_t(t - 2)] || isLight[size_t(t - 3)];
+            flash = acrossLight(t, t + 2) && (strobe || acrossLight(t, t - 2));
+        }
         if (flash)
             continue;
         // Something passing the lens is no measure of how busy its shot is,
