@@ -420,7 +420,7 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
         QPainter painter(&picture);
         QLinearGradient ramp(-i * 2.0, 0, view.width() * 2 - i * 2.0, 0);
         ramp.setColorAt(0, QColor::fromHsv(hue, 120, 240));
-        ramp.setColorAt(1, QColor::fromHsv(hue + 90, 200, 200));
+        ramp.setColorAt(1, QColor::fromHsv((hue + 90) % 360, 200, 200));
         painter.fillRect(picture.rect(), ramp);
         if (shape)
             painter.fillRect(0, 0, view.width() * 3 / 10, view.height(), QColor(32, 24, 16));
