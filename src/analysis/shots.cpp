@@ -567,24 +567,24 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // take a long film hundreds of bytes a picture; the few candidates for a
     // cut normalise the pictures around them again.
     // change[t]: from picture t - 1 to t.
+    // isLight[p]: picture p is a flash of light (a strobe's picture). It is
+    // lone whatever its neighbours (the camera may move on meanwhile): its
+    // changes are no measure of how busy its shot is, and a flash is looked
+    // for on either side of it.
     std::vector<float> change(size_t(n), 0.0f);
-    std::vector<float> level(size_t(n), 0.0f);
+    std::vector<char> isLight(size_t(n), 0);
     Normalised previous = normalised(grids[0]);
-    level[0] = previous.level;
+    float levelBefore = previous.level;
     for (int t = 1; t < n; ++t) {
         const Normalised current = normalised(grids[size_t(t)]);
         change[size_t(t)] = distance(previous, current);
-        level[size_t(t)] = current.level;
+        if (t >= 2)
+            isLight[size_t(t - 1)] =
+                previous.level >= std::max(levelBefore, current.level) + lightFlash &&
+                !isLight[size_t(t - 2)];
+        levelBefore = previous.level;
         previous = current;
     }
-    // A flash of light (a strobe's picture) is lone whatever its neighbours
-    // (the camera may move on meanwhile): its changes are no measure of how
-    // busy its shot is, and a flash is looked for on either side of it.
-    std::vector<char> isLight(size_t(n), 0);
-    for (int p = 1; p + 1 < n; ++p)
-        isLight[size_t(p)] =
-            level[size_t(p)] >= std::max(level[size_t(p - 1)], level[size_t(p + 1)]) + lightFlash &&
-            !isLight[size_t(p - 1)];
     const auto distanceOf = [&grids](int a, int b) {
         return distance(normalised(grids[size_t(a)]), normalised(grids[size_t(b)]));
     };
@@ -600,13 +600,12 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     for (int p = 1; p + 1 < n; ++p) {
         const float across = withMotion ? moved(p + 1, 2) : -1.0f;
         isLone[size_t(p)] =
+            isLight[size_t(p)] ||
             (across >= 0 && across < flashReturn * std::min(moved(p, 1), moved(p + 1, 1))) ||
             (std::min(change[size_t(p)], change[size_t(p + 1)]) >= smallestCut &&
              distanceOf(p - 1, p + 1) <
                  flashReturn * std::min(change[size_t(p)], change[size_t(p + 1)]));
     }
-    for (int p = 1; p + 1 < n; ++p)
-        isLone[size_t(p)] = isLone[size_t(p)] || isLight[size_t(p)];
     const auto lone = [&](int p) { return p >= 0 && p < n && isLone[size_t(p)] != 0; };
     // The least moved change from a picture before t to one from t on, within
     // three pictures.
@@ -743,6 +742,20 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         return false;
     };
 
+    // Into a flash of light the change across it, from the picture
+    // before to the one after, must stand out from the changes after it
+    // (a new shot may begin with one), out of one from those before it
+    // (an old one may end with one): the camera may move meanwhile. A
+    // flash on its own (not a strobe going on) may also begin a shot
+    // that moves at once: then the changes before it will do.
+    const auto acrossLight = [&](int light, int first) {
+        float beside = 0;
+        for (const int k : {first, first + 1})
+            if (k >= 1 && k < n && !isLight[size_t(k)] && !isLight[size_t(k - 1)])
+                beside = std::max(beside, change[size_t(k)]);
+        return distanceOf(light - 1, light + 1) < standOut * beside;
+    };
+
     std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
@@ -852,32 +865,15 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // back must be like the one before that as well; a flash of light
         // is no return.
         bool flash = false;
-        for (int k = 1; k <= flashLength && t + k < n && !flash; ++k) {
-            const float back = distanceOf(t - 1, t + k);
-            flash = !isLight[size_t(t + k)] && back < flashReturn * d &&
+        for (int k = 1; k <= flashLength && t + k < n && !flash; ++k)
+            flash = !isLight[size_t(t + k)] && distanceOf(t - 1, t + k) < flashReturn * d &&
                     (change[size_t(t - 1)] < burstShare * d ||
                      distanceOf(t - 2, t + k) < flashReturn * d) &&
                     gapOf(t - 1, t + k) < smallestColourJump;
-        }
-        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k) {
-            const float back = distanceOf(t - k, t);
-            flash = !isLight[size_t(t - k)] && back < flashReturn * d &&
+        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
+            flash = !isLight[size_t(t - k)] && distanceOf(t - k, t) < flashReturn * d &&
                     (!lone(t - 1) || isLight[size_t(t - 1)]) &&
                     gapOf(t - k, t) < smallestColourJump;
-        }
-        // Into a flash of light the change across it, from the picture
-        // before to the one after, must stand out from the changes after it
-        // (a new shot may begin with one), out of one from those before it
-        // (an old one may end with one): the camera may move meanwhile. A
-        // flash on its own (not a strobe going on) may also begin a shot
-        // that moves at once: then the changes before it will do.
-        const auto acrossLight = [&](int light, int first) {
-            float beside = 0;
-            for (const int k : {first, first + 1})
-                if (k >= 1 && k < n && !isLight[size_t(k)] && !isLight[size_t(k - 1)])
-                    beside = std::max(beside, change[size_t(k)]);
-            return distanceOf(light - 1, light + 1) < standOut * beside;
-        };
         if (!flash && isLight[size_t(t - 1)])
             flash = acrossLight(t - 1, t - 3);
         if (!flash && isLight[size_t(t)]) {
