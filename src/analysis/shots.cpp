@@ -806,17 +806,17 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         bool alone = d >= 0.5f * standOut * busiest;
         for (int k = 1; k <= 3; ++k)
             alone = alone && !isLarge(t - k) && !isLarge(t + k);
-        if (d < standOut * busiest + standOutMargin && !alone &&
-            !(std::min(normalised(grids[size_t(t - 1)]).level,
-                       normalised(grids[size_t(t)]).level) >= darkLevel &&
-              steadyNewColours(t, from, to, activity)))
+        const bool standsOut = d >= standOut * busiest + standOutMargin || alone;
+        if (!standsOut && !(std::min(normalised(grids[size_t(t - 1)]).level,
+                                     normalised(grids[size_t(t)]).level) >= darkLevel &&
+                            steadyNewColours(t, from, to, activity)))
             continue;
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
         // Two beside it on one side are a burst too, unless that shot is
-        // as busy all along. A long whip pan makes a burst of many large
-        // changes: the shot is busy beyond it, where its changes are as
-        // large beside the burst's least, or where it fills the window.
+        // as busy all along (its changes half as large as this one). A long
+        // whip pan makes a burst of many large changes: the shot's own are
+        // beyond it, or it fills the window.
         const int largeBefore = int(isLarge(t - 1)) + int(isLarge(t - 2));
         const int largeAfter = int(isLarge(t + 1)) + int(isLarge(t + 2));
         int burstStart = t;
@@ -825,12 +825,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         int burstEnd = t;
         while (burstEnd < t + window && isLarge(burstEnd + 1))
             ++burstEnd;
-        const float burstLeast =
-            *std::min_element(change.begin() + burstStart, change.begin() + burstEnd + 1);
-        const bool longBurst = burstStart < t - 2 || burstEnd > t + 2;
         const auto busy = [&](int a, int b) {
-            return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) >
-                   burstShare * (longBurst ? burstLeast : d);
+            return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) > burstShare * d;
         };
         const bool busyBefore =
             burstStart <= t - window + 1 || busy(t - window, std::min(t - 3, burstStart - 1));
@@ -874,6 +870,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             flash = !isLight[size_t(t - k)] && distanceOf(t - k, t) < flashReturn * d &&
                     (!lone(t - 1) || isLight[size_t(t - 1)]) &&
                     gapOf(t - k, t) < smallestColourJump;
+        // Where only the colours tell a cut, they must not come back soon:
+        // a shape by the lens over a scene that changes all the time hides
+        // some of its colours, then gives them back.
+        for (int k = 1; k <= flashLength && t + k < n && !flash && !standsOut; ++k)
+            flash = !isLight[size_t(t + k)] && gapOf(t - 1, t + k) < smallestColourJump;
+        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash && !standsOut; ++k)
+            flash = !isLight[size_t(t - k)] && gapOf(t - k, t) < smallestColourJump;
         if (!flash && isLight[size_t(t - 1)])
             flash = acrossLight(t - 1, t - 3);
         if (!flash && isLight[size_t(t)]) {

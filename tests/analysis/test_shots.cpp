@@ -480,6 +480,24 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "x='320+16*sin(n*1.9)+10*sin(n*4.3)':y='180+10*sin(n*2.3)+16*cos(n*3.7)',"
            "drawbox=x=0:y=0:w=iw*0.9:h=ih:c=0x201810:t=fill:enable='between(mod(n,50),20,26)'"
         << QSize(320, 180) << QList<int>{0};
+    // A dark shape by the lens, now and then, over a shaking camera on a
+    // scene that changes all over all the time: its coming and going
+    // change the colours at once, as a cut does, but they come back.
+    QTest::newRow("shape by the lens over a scene that keeps changing")
+        << "life=size=240x90:rate=25:mold=10:ratio=0.3:seed=341837:life_color=0x6c9d43:"
+           "death_color=0x8ac62b,scale=960:360:flags=neighbor,crop=320:180:"
+           "x='320+16*sin(n*1.9)+10*sin(n*4.3)':y='90+10*sin(n*2.3)+16*cos(n*3.7)',"
+           "drawbox=x='mod(round(t*25),44)*iw/3-iw*0.8':y=-20:w=iw*0.8:h=ih+40:c=0x201810:"
+           "t=fill:enable='lte(mod(round(t*25),44),6)',trim=start_frame=30"
+        << QSize(320, 180) << QList<int>{0};
+    // Whips too fast for a shift to explain, over colour bars, the camera
+    // drifting up and down after them as well: a burst between a calm
+    // stretch and a slower drift.
+    QTest::newRow("fast whip pans with a drift after")
+        << "smptehdbars=size=960x360:rate=25,drawgrid=w=97:h=61:t=5:c=0x62abb9,crop=320:180:"
+           "x='640*if(lt(mod(n,48),24),min(mod(n,48),3)/3,1-min(mod(n,48)-24,3)/3)':"
+           "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=450"
+        << QSize(320, 180) << QList<int>{0};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
