@@ -816,7 +816,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // Two beside it on one side are a burst too, unless that shot is
         // as busy all along (its changes half as large as this one). A long
         // whip pan makes a burst of many large changes: the shot's own are
-        // beyond it, or it fills the window.
+        // beyond it, or it fills the window. And wherever both neighbours
+        // are large, a change that hardly stands out from them is a step
+        // of the movement (a whip pan at an even pace).
         const int largeBefore = int(isLarge(t - 1)) + int(isLarge(t - 2));
         const int largeAfter = int(isLarge(t + 1)) + int(isLarge(t + 2));
         int burstStart = t;
@@ -833,7 +835,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         const bool busyAfter =
             burstEnd >= t + window - 1 || busy(std::max(t + 4, burstEnd + 2), t + window);
         if (((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
-             (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter)) &&
+             (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter) ||
+             (isLarge(t - 1) && isLarge(t + 1) &&
+              d < shiftStandOut * std::max(change[size_t(t - 1)], change[size_t(t + 1)]))) &&
             !steadyNewColours(t, from, to, activity))
             continue;
         // One such neighbour beside a cut is a blend or a flash only where
@@ -848,11 +852,14 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // alike to them. The thumbnails see luma only and take fine texture
         // or noise for change: where the pictures after bring colours that
         // none before had, more than the shots' own pictures do, it is a cut
-        // all the same.
-        if (withMotion &&
-            (across < movedStandOut * activity(movedChange, 2) ||
-             (across < smallestMovedCut && across < explained * motion[size_t(t)].still)) &&
-            !newColours(t, from, to, activity))
+        // all the same. Where a move explains the change well, only if the
+        // colours change at once and only there: a zoom or pan that ends
+        // shows colours it had not shown over its last pictures.
+        const bool wellExplained =
+            withMotion && across < smallestMovedCut && across < explained * motion[size_t(t)].still;
+        if (withMotion && (across < movedStandOut * activity(movedChange, 2) || wellExplained) &&
+            !(wellExplained ? steadyNewColours(t, from, to, activity)
+                            : newColours(t, from, to, activity)))
             continue;
         // A flash: the pictures soon after it are like the one before it, or
         // the end of one: the picture after it is like those before it, the

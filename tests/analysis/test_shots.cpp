@@ -498,6 +498,22 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "x='640*if(lt(mod(n,48),24),min(mod(n,48),3)/3,1-min(mod(n,48)-24,3)/3)':"
            "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=450"
         << QSize(320, 180) << QList<int>{0};
+    // Whips at an even pace over colour bars: no step of one stands out
+    // from the steps beside it.
+    QTest::newRow("whip pans at an even pace")
+        << "smptehdbars=size=1440x540:rate=25,drawgrid=w=97:h=61:t=5:c=0xad4020,crop=480:270:"
+           "x='960*if(lt(mod(n,42),21),min(mod(n,42),5)/5,1-min(mod(n,42)-21,5)/5)':"
+           "y='135+135*sin(n/9)',tmix=frames=3,trim=start_frame=400"
+        << QSize(480, 270) << QList<int>{0};
+    // A zoom in and out, a box sliding across now and then: where the zoom
+    // ends, colours come that it had not shown, but the move explains them.
+    QTest::newRow("zoom coming back with a box passing")
+        << "testsrc2=size=960x360:rate=25,zoompan=z='1+1.5*if(lt(mod(in,56),28),"
+           "min(mod(in,56),7)/7,1-min(mod(in,56)-28,7)/7)':x='iw/2-iw/zoom/2':"
+           "y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2,drawbox=x='mod(round(t*25),82)*"
+           "iw/5-iw/2':y=60:w=iw/2:h=ih/3:c=0x65426f:t=fill:enable='lte(mod(round(t*25),82),8)',"
+           "trim=start_frame=100"
+        << QSize(320, 180) << QList<int>{0};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
