@@ -322,6 +322,8 @@ constexpr float darkLevel = 16.0f;
 // A change of the pictures next to a cut larger than this share of it is a
 // large one.
 constexpr float burstShare = 0.5f;
+// A change this many times as large as both its neighbours is a peak.
+constexpr float peakRatio = 2.0f;
 // The least moved change (PictureMotion) across a cut, and how far it
 // stands out from the moved changes around it.
 constexpr float smallestMovedCut = 0.12f;
@@ -807,9 +809,16 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         for (int k = 1; k <= 3; ++k)
             alone = alone && !isLarge(t - k) && !isLarge(t + k);
         const bool standsOut = d >= standOut * busiest + standOutMargin || alone;
-        if (!standsOut && !(std::min(normalised(grids[size_t(t - 1)]).level,
-                                     normalised(grids[size_t(t)]).level) >= darkLevel &&
-                            steadyNewColours(t, from, to, activity)))
+        // A change twice as large as both its neighbours, where the colours
+        // change, is a cut as well: between two moving shots, it is a peak
+        // among their even steps.
+        const bool peak = d >= peakRatio * std::max(change[size_t(t - 1)],
+                                                    t + 1 < n ? change[size_t(t + 1)] : 0.0f);
+        if (!standsOut &&
+            !(std::min(normalised(grids[size_t(t - 1)]).level,
+                       normalised(grids[size_t(t)]).level) >= darkLevel &&
+              steadyNewColours(t, from, to, activity)) &&
+            !(peak && newColours(t, from, to, activity)))
             continue;
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
