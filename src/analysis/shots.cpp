@@ -843,8 +843,17 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             burstStart <= t - window + 1 || busy(t - window, std::min(t - 3, burstStart - 1));
         const bool busyAfter =
             burstEnd >= t + window - 1 || busy(std::max(t + 4, burstEnd + 2), t + window);
+        // A burst on one side only whose steps this change outdoes by
+        // shiftStandOut is the new shot moving from its first picture, or
+        // the old one up to its last: a move that starts from rest does not
+        // take its largest step first, nor one that comes to rest its last.
+        const bool burstAfterOnly =
+            largeBefore == 0 && d >= shiftStandOut * largest(change, t + 1, burstEnd + 1);
+        const bool burstBeforeOnly =
+            largeAfter == 0 && d >= shiftStandOut * largest(change, burstStart, t);
         if (((largeBefore > 0 && largeAfter > 0 && !busyBefore && !busyAfter) ||
-             (largeBefore == 2 && !busyBefore) || (largeAfter == 2 && !busyAfter) ||
+             (largeBefore == 2 && !busyBefore && !burstBeforeOnly) ||
+             (largeAfter == 2 && !busyAfter && !burstAfterOnly) ||
              (isLarge(t - 1) && isLarge(t + 1) &&
               d < shiftStandOut * std::max(change[size_t(t - 1)], change[size_t(t + 1)]))) &&
             !steadyNewColours(t, from, to, activity))

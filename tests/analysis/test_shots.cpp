@@ -515,6 +515,15 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "iw/5-iw/2':y=60:w=iw/2:h=ih/3:c=0x65426f:t=fill:enable='lte(mod(round(t*25),82),8)',"
            "trim=start_frame=100"
         << QSize(320, 180) << QList<int>{0};
+    // A cut into a whip pan that starts at the new shot's first picture.
+    QTest::newRow("cut into a whip pan")
+        << "cellauto=size=160x90:rate=25:rule=110:seed=5,scale=320:180:flags=neighbor,"
+           "lutrgb=r=val*0.9:b=val*0.5,"
+           "trim=end_frame=60,setpts=PTS-STARTPTS[a];"
+           "testsrc2=size=960x360:rate=25,crop=320:180:"
+           "x='640*if(lt(mod(n,40),20),min(mod(n,40),3)/3,1-min(mod(n,40)-20,3)/3)':y=90,"
+           "tmix=frames=3,trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat"
+        << QSize(320, 180) << QList<int>{0, 60};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
