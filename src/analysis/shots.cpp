@@ -761,9 +761,10 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     std::vector<int> cuts = {0};
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
-        // A change that grows over pictures is no cut.
+        // A change that grows over pictures is no cut; the change out of a
+        // flash of light is the flash's own (a shot may begin with one).
         if (d < smallestCut || change[size_t(t - 1)] >= d ||
-            (t + 1 < n && change[size_t(t + 1)] > d))
+            (t + 1 < n && change[size_t(t + 1)] > d && !isLight[size_t(t)]))
             continue;
         // A shot is at least a few pictures long: of two cuts closer than
         // that, the later stays unless it is a much smaller change (the
@@ -872,11 +873,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // none before had, more than the shots' own pictures do, it is a cut
         // all the same. Where a move explains the change well, only if the
         // colours change at once and only there: a zoom or pan that ends
-        // shows colours it had not shown over its last pictures.
+        // shows colours it had not shown over its last pictures. Not beside
+        // a flash of light, whose changes are left out of the colours'.
         const bool wellExplained =
             withMotion && across < smallestMovedCut && across < explained * motion[size_t(t)].still;
         if (withMotion && (across < movedStandOut * activity(movedChange, 2) || wellExplained) &&
-            !(wellExplained ? steadyNewColours(t, from, to, activity)
+            !(wellExplained ? steadyNewColours(t, from, to, activity) && !isLight[size_t(t)] &&
+                                  !isLight[size_t(t - 1)]
                             : newColours(t, from, to, activity)))
             continue;
         // A flash: the pictures soon after it are like the one before it, or

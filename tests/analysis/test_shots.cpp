@@ -524,6 +524,24 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "x='640*if(lt(mod(n,40),20),min(mod(n,40),3)/3,1-min(mod(n,40)-20,3)/3)':y=90,"
            "tmix=frames=3,trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat"
         << QSize(320, 180) << QList<int>{0, 60};
+    // A cut into a take whose first picture is a strobe's flash, the camera
+    // whipping at once; and a strobe that starts as a whip pan starts,
+    // within one take.
+    QTest::newRow("cut into a strobe and a whip at once")
+        << "cellauto=size=240x90:rate=25:rule=30:seed=693092,scale=960x360:flags=neighbor,"
+           "lutrgb=r=val*0.6:b=val*0.4,crop=320:180:x=0:y=0,trim=end_frame=60,"
+           "setpts=PTS-STARTPTS[a];testsrc2=size=960x360:rate=25,crop=320:180:"
+           "x='640*if(lt(mod(n,40),20),min(mod(n,40),3)/3,1-min(mod(n,40)-20,3)/3)':"
+           "y='90+90*sin(n/9)',tmix=frames=3,"
+           "eq=eval=frame:brightness='lte(mod(n,47),12)*eq(mod(n,3),0)*0.7',trim=end_frame=60,"
+           "setpts=PTS-STARTPTS[b];[a][b]concat"
+        << QSize(320, 180) << QList<int>{0, 60};
+    QTest::newRow("strobe as a whip pan starts")
+        << "testsrc2=size=960x360:rate=25,crop=320:180:"
+           "x='640*if(lt(mod(n,40),20),min(mod(n,40),4)/4,1-min(mod(n,40)-20,4)/4)':"
+           "y='90+90*sin(n/9)',tmix=frames=3,"
+           "eq=eval=frame:brightness='lte(mod(n,89),12)*eq(mod(n,3),0)*0.7',trim=start_frame=130"
+        << QSize(320, 180) << QList<int>{0};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
