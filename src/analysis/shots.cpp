@@ -408,6 +408,20 @@ int nearestDistance(const PictureGrid &g, size_t c, const std::array<uint8_t, 3>
     return least;
 }
 
+// Whether more than coverShare of g's cells are of one colour: something so
+// close to the lens that it covers nearly all of the picture.
+bool isFlat(const PictureGrid &g)
+{
+    for (size_t c = 0; c < g.means.size(); ++c) {
+        int alike = 0;
+        for (size_t e = 0; e < g.means.size(); ++e)
+            alike += cellDistance(g, e, g.means[c]) <= coverTolerance;
+        if (alike > coverShare)
+            return true;
+    }
+    return false;
+}
+
 // Which cells of g are of colour (cover), and how many.
 int coverOf(const PictureGrid &g, const std::array<uint8_t, 3> &colour,
             std::array<bool, PictureGrid::cellCount> &cover)
@@ -898,13 +912,25 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             flash = !isLight[size_t(t - k)] && distanceOf(t - k, t) < flashReturn * d &&
                     (!lone(t - 1) || isLight[size_t(t - 1)]) &&
                     gapOf(t - k, t) < smallestColourJump;
-        // Where only the colours tell a cut, they must not come back soon:
-        // a shape by the lens over a scene that changes all the time hides
-        // some of its colours, then gives them back.
-        for (int k = 1; k <= flashLength && t + k < n && !flash && !standsOut; ++k)
-            flash = !isLight[size_t(t + k)] && gapOf(t - 1, t + k) < smallestColourJump;
-        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash && !standsOut; ++k)
-            flash = !isLight[size_t(t - k)] && gapOf(t - k, t) < smallestColourJump;
+        // Where only the colours tell a cut, or a picture between is nearly
+        // all of one colour, the colours must not come back soon: a shape by
+        // the lens over a scene that changes all the time hides some of its
+        // colours, then gives them back; one that covers nearly all of the
+        // picture while the camera moves on shows nothing to compare.
+        bool covering = false;
+        for (int k = 1; k <= flashLength && t + k < n && !flash; ++k) {
+            covering = covering || isFlat(grids[size_t(t + k - 1)]);
+            flash = ((!standsOut && !isLight[size_t(t + k)]) ||
+                     (covering && !isFlat(grids[size_t(t + k)]))) &&
+                    gapOf(t - 1, t + k) < smallestColourJump;
+        }
+        covering = false;
+        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k) {
+            covering = covering || isFlat(grids[size_t(t - k + 1)]);
+            flash = ((!standsOut && !isLight[size_t(t - k)]) ||
+                     (covering && !isFlat(grids[size_t(t - k)]))) &&
+                    gapOf(t - k, t) < smallestColourJump;
+        }
         if (!flash && isLight[size_t(t - 1)])
             flash = acrossLight(t - 1, t - 3);
         if (!flash && isLight[size_t(t)]) {

@@ -542,6 +542,13 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "y='90+90*sin(n/9)',tmix=frames=3,"
            "eq=eval=frame:brightness='lte(mod(n,89),12)*eq(mod(n,3),0)*0.7',trim=start_frame=130"
         << QSize(320, 180) << QList<int>{0};
+    // A dark shape by the lens over nearly all of the picture for seven
+    // pictures, twice, while the camera turns on behind it.
+    QTest::newRow("shape by the lens over nearly all of a turning picture")
+        << "sierpinski=size=960x360:rate=25:seed=590367:type=carpet,lutrgb=r=val*0.6:g=val*0.8,"
+           "rotate=a='0.15*n':c=black,crop=320:180,drawbox=x=0:y=0:w=iw:h=ih*0.95:c=0x201810:"
+           "t=fill:enable='between(mod(n,50),20,26)'"
+        << QSize(320, 180) << QList<int>{0};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
