@@ -408,20 +408,6 @@ int nearestDistance(const PictureGrid &g, size_t c, const std::array<uint8_t, 3>
     return least;
 }
 
-// Whether more than coverShare of g's cells are of one colour: something so
-// close to the lens that it covers nearly all of the picture.
-bool isFlat(const PictureGrid &g)
-{
-    for (size_t c = 0; c < g.means.size(); ++c) {
-        int alike = 0;
-        for (size_t e = 0; e < g.means.size(); ++e)
-            alike += cellDistance(g, e, g.means[c]) <= coverTolerance;
-        if (alike > coverShare)
-            return true;
-    }
-    return false;
-}
-
 // Which cells of g are of colour (cover), and how many.
 int coverOf(const PictureGrid &g, const std::array<uint8_t, 3> &colour,
             std::array<bool, PictureGrid::cellCount> &cover)
@@ -432,6 +418,17 @@ int coverOf(const PictureGrid &g, const std::array<uint8_t, 3> &colour,
         count += cover[c];
     }
     return count;
+}
+
+// Whether more than coverShare of g's cells are of one colour: something so
+// close to the lens that it covers nearly all of the picture.
+bool isFlat(const PictureGrid &g)
+{
+    std::array<bool, PictureGrid::cellCount> cover;
+    for (const auto &colour : g.means)
+        if (coverOf(g, colour, cover) > coverShare)
+            return true;
+    return false;
 }
 
 // Whether cell c is of cover or next to one that is: beside it, or with
@@ -901,35 +898,33 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // colours coming back as well. Where the picture before is
         // itself a sudden change (a flash that began this shot), what comes
         // back must be like the one before that as well; a flash of light
-        // is no return.
+        // is no return. Where only the colours tell a cut, or a picture
+        // between is nearly all of one colour, the colours coming back will
+        // do: a shape by the lens over a scene that changes all the time
+        // hides some of its colours, then gives them back; one that covers
+        // nearly all of the picture while the camera moves on shows nothing
+        // else to compare.
         bool flash = false;
-        for (int k = 1; k <= flashLength && t + k < n && !flash; ++k)
-            flash = !isLight[size_t(t + k)] && distanceOf(t - 1, t + k) < flashReturn * d &&
-                    (change[size_t(t - 1)] < burstShare * d ||
-                     distanceOf(t - 2, t + k) < flashReturn * d) &&
-                    gapOf(t - 1, t + k) < smallestColourJump;
-        for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k)
-            flash = !isLight[size_t(t - k)] && distanceOf(t - k, t) < flashReturn * d &&
-                    (!lone(t - 1) || isLight[size_t(t - 1)]) &&
-                    gapOf(t - k, t) < smallestColourJump;
-        // Where only the colours tell a cut, or a picture between is nearly
-        // all of one colour, the colours must not come back soon: a shape by
-        // the lens over a scene that changes all the time hides some of its
-        // colours, then gives them back; one that covers nearly all of the
-        // picture while the camera moves on shows nothing to compare.
-        bool covering = false;
+        bool covering = isFlat(grids[size_t(t)]);
         for (int k = 1; k <= flashLength && t + k < n && !flash; ++k) {
-            covering = covering || isFlat(grids[size_t(t + k - 1)]);
-            flash = ((!standsOut && !isLight[size_t(t + k)]) ||
-                     (covering && !isFlat(grids[size_t(t + k)]))) &&
+            const bool light = isLight[size_t(t + k)];
+            const bool flat = isFlat(grids[size_t(t + k)]);
+            const bool alike = !light && distanceOf(t - 1, t + k) < flashReturn * d &&
+                               (change[size_t(t - 1)] < burstShare * d ||
+                                distanceOf(t - 2, t + k) < flashReturn * d);
+            flash = (alike || (!standsOut && !light) || (covering && !flat)) &&
                     gapOf(t - 1, t + k) < smallestColourJump;
+            covering = covering || flat;
         }
-        covering = false;
+        covering = isFlat(grids[size_t(t - 1)]);
         for (int k = 2; k <= flashLength + 1 && t - k >= shotStart && !flash; ++k) {
-            covering = covering || isFlat(grids[size_t(t - k + 1)]);
-            flash = ((!standsOut && !isLight[size_t(t - k)]) ||
-                     (covering && !isFlat(grids[size_t(t - k)]))) &&
+            const bool light = isLight[size_t(t - k)];
+            const bool flat = isFlat(grids[size_t(t - k)]);
+            const bool alike = !light && distanceOf(t - k, t) < flashReturn * d &&
+                               (!lone(t - 1) || isLight[size_t(t - 1)]);
+            flash = (alike || (!standsOut && !light) || (covering && !flat)) &&
                     gapOf(t - k, t) < smallestColourJump;
+            covering = covering || flat;
         }
         if (!flash && isLight[size_t(t - 1)])
             flash = acrossLight(t - 1, t - 3);
