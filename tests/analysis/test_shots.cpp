@@ -452,10 +452,19 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
     QTest::addColumn<QString>("filters");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QList<int>>("cuts");
+    // A camera that goes out in steps pictures, holds, and comes back, over
+    // and over every period pictures (number: "in" for zoompan's).
+    const auto toAndFro = [](int period, int steps, const QString &number = "n") {
+        return QString("if(lt(mod(%1,%2),%3),min(mod(%1,%2),%4)/%4,1-min(mod(%1,%2)-%3,%4)/%4)")
+            .arg(number)
+            .arg(period)
+            .arg(period / 2)
+            .arg(steps);
+    };
     // A zoom in and out, blurred, with a strobe on every third picture for
     // a while: as the zoom comes back, the strobe's last picture and the
     // still one after it change at once, as a cut does.
-    const QString ramp = "if(lt(mod(in,56),28),min(mod(in,56),6)/6,1-min(mod(in,56)-28,6)/6)";
+    const QString ramp = toAndFro(56, 6, "in");
     QTest::newRow("strobe as a zoom comes back")
         << "smptehdbars=size=480x180:rate=25,zoompan=z='1+1.5*" + ramp +
                "':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=160x90:fps=25,tmix=frames=2,"
@@ -470,9 +479,11 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
         << QSize(320, 180) << QList<int>{0};
     // Whip pans to and fro, the camera drifting up and down between them.
     QTest::newRow("whip pans with a drift between")
-        << "smptehdbars=size=960x360:rate=25,drawgrid=w=97:h=61:t=5:c=0x546129,crop=320:180:"
-           "x='640*if(lt(mod(n,46),23),min(mod(n,46),5)/5,1-min(mod(n,46)-23,5)/5)':"
-           "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=100"
+        << QString(
+               "smptehdbars=size=960x360:rate=25,drawgrid=w=97:h=61:t=5:c=0x546129,crop=320:180:"
+               "x='640*%1':"
+               "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=100")
+               .arg(toAndFro(46, 5))
         << QSize(320, 180) << QList<int>{0};
     // A dark shape by the lens over nearly all of a shaking picture for
     // seven pictures, twice: the scene comes back as it was.
@@ -495,52 +506,61 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
     // drifting up and down after them as well: a burst between a calm
     // stretch and a slower drift.
     QTest::newRow("fast whip pans with a drift after")
-        << "smptehdbars=size=960x360:rate=25,drawgrid=w=97:h=61:t=5:c=0x62abb9,crop=320:180:"
-           "x='640*if(lt(mod(n,48),24),min(mod(n,48),3)/3,1-min(mod(n,48)-24,3)/3)':"
-           "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=450"
+        << QString(
+               "smptehdbars=size=960x360:rate=25,drawgrid=w=97:h=61:t=5:c=0x62abb9,crop=320:180:"
+               "x='640*%1':"
+               "y='90+90*sin(n/9)',tmix=frames=3,trim=start_frame=450")
+               .arg(toAndFro(48, 3))
         << QSize(320, 180) << QList<int>{0};
     // Whips at an even pace over colour bars: no step of one stands out
     // from the steps beside it.
     QTest::newRow("whip pans at an even pace")
-        << "smptehdbars=size=1440x540:rate=25,drawgrid=w=97:h=61:t=5:c=0xad4020,crop=480:270:"
-           "x='960*if(lt(mod(n,42),21),min(mod(n,42),5)/5,1-min(mod(n,42)-21,5)/5)':"
-           "y='135+135*sin(n/9)',tmix=frames=3,trim=start_frame=400"
+        << QString(
+               "smptehdbars=size=1440x540:rate=25,drawgrid=w=97:h=61:t=5:c=0xad4020,crop=480:270:"
+               "x='960*%1':"
+               "y='135+135*sin(n/9)',tmix=frames=3,trim=start_frame=400")
+               .arg(toAndFro(42, 5))
         << QSize(480, 270) << QList<int>{0};
     // A zoom in and out, a box sliding across now and then: where the zoom
     // ends, colours come that it had not shown, but the move explains them.
     QTest::newRow("zoom coming back with a box passing")
-        << "testsrc2=size=960x360:rate=25,zoompan=z='1+1.5*if(lt(mod(in,56),28),"
-           "min(mod(in,56),7)/7,1-min(mod(in,56)-28,7)/7)':x='iw/2-iw/zoom/2':"
-           "y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2,drawbox=x='mod(round(t*25),82)*"
-           "iw/5-iw/2':y=60:w=iw/2:h=ih/3:c=0x65426f:t=fill:enable='lte(mod(round(t*25),82),8)',"
-           "trim=start_frame=100"
+        << QString("testsrc2=size=960x360:rate=25,zoompan=z='1+1.5*%1':x='iw/2-iw/zoom/2':"
+                   "y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2,"
+                   "drawbox=x='mod(round(t*25),82)*iw/5-iw/2':y=60:w=iw/2:h=ih/3:c=0x65426f:"
+                   "t=fill:enable='lte(mod(round(t*25),82),8)',trim=start_frame=100")
+               .arg(toAndFro(56, 7, "in"))
         << QSize(320, 180) << QList<int>{0};
     // A cut into a whip pan that starts at the new shot's first picture.
     QTest::newRow("cut into a whip pan")
-        << "cellauto=size=160x90:rate=25:rule=110:seed=5,scale=320:180:flags=neighbor,"
-           "lutrgb=r=val*0.9:b=val*0.5,"
-           "trim=end_frame=60,setpts=PTS-STARTPTS[a];"
-           "testsrc2=size=960x360:rate=25,crop=320:180:"
-           "x='640*if(lt(mod(n,40),20),min(mod(n,40),3)/3,1-min(mod(n,40)-20,3)/3)':y=90,"
-           "tmix=frames=3,trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat"
+        << QString("cellauto=size=160x90:rate=25:rule=110:seed=5,scale=320:180:flags=neighbor,"
+                   "lutrgb=r=val*0.9:b=val*0.5,"
+                   "trim=end_frame=60,setpts=PTS-STARTPTS[a];"
+                   "testsrc2=size=960x360:rate=25,crop=320:180:"
+                   "x='640*%1':y=90,"
+                   "tmix=frames=3,trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat")
+               .arg(toAndFro(40, 3))
         << QSize(320, 180) << QList<int>{0, 60};
     // A cut into a take whose first picture is a strobe's flash, the camera
     // whipping at once; and a strobe that starts as a whip pan starts,
     // within one take.
     QTest::newRow("cut into a strobe and a whip at once")
-        << "cellauto=size=240x90:rate=25:rule=30:seed=693092,scale=960x360:flags=neighbor,"
-           "lutrgb=r=val*0.6:b=val*0.4,crop=320:180:x=0:y=0,trim=end_frame=60,"
-           "setpts=PTS-STARTPTS[a];testsrc2=size=960x360:rate=25,crop=320:180:"
-           "x='640*if(lt(mod(n,40),20),min(mod(n,40),3)/3,1-min(mod(n,40)-20,3)/3)':"
-           "y='90+90*sin(n/9)',tmix=frames=3,"
-           "eq=eval=frame:brightness='lte(mod(n,47),12)*eq(mod(n,3),0)*0.7',trim=end_frame=60,"
-           "setpts=PTS-STARTPTS[b];[a][b]concat"
+        << QString(
+               "cellauto=size=240x90:rate=25:rule=30:seed=693092,scale=960x360:flags=neighbor,"
+               "lutrgb=r=val*0.6:b=val*0.4,crop=320:180:x=0:y=0,trim=end_frame=60,"
+               "setpts=PTS-STARTPTS[a];testsrc2=size=960x360:rate=25,crop=320:180:"
+               "x='640*%1':"
+               "y='90+90*sin(n/9)',tmix=frames=3,"
+               "eq=eval=frame:brightness='lte(mod(n,47),12)*eq(mod(n,3),0)*0.7',trim=end_frame=60,"
+               "setpts=PTS-STARTPTS[b];[a][b]concat")
+               .arg(toAndFro(40, 3))
         << QSize(320, 180) << QList<int>{0, 60};
     QTest::newRow("strobe as a whip pan starts")
-        << "testsrc2=size=960x360:rate=25,crop=320:180:"
-           "x='640*if(lt(mod(n,40),20),min(mod(n,40),4)/4,1-min(mod(n,40)-20,4)/4)':"
-           "y='90+90*sin(n/9)',tmix=frames=3,"
-           "eq=eval=frame:brightness='lte(mod(n,89),12)*eq(mod(n,3),0)*0.7',trim=start_frame=130"
+        << QString("testsrc2=size=960x360:rate=25,crop=320:180:"
+                   "x='640*%1':"
+                   "y='90+90*sin(n/9)',tmix=frames=3,"
+                   "eq=eval=frame:brightness='lte(mod(n,89),12)*eq(mod(n,3),0)*0.7',"
+                   "trim=start_frame=130")
+               .arg(toAndFro(40, 4))
         << QSize(320, 180) << QList<int>{0};
     // A dark shape by the lens over nearly all of the picture for seven
     // pictures, twice, while the camera turns on behind it.
