@@ -354,6 +354,11 @@ constexpr float sideAlong = 0.15f;
 constexpr float movedShare = 0.6f;
 // No picture of a transition changes by largestStep of its way or more.
 constexpr float largestStep = 0.5f;
+// A transition's ends differ in colour by transitionColours at least
+// (colourGap), and neither comes within transitionReturn of its way of a
+// picture up to returnLength on the other side.
+constexpr float transitionColours = 0.1f;
+constexpr float transitionReturn = 0.5f;
 
 // The sum of the three channels' differences of cell c of g from colour.
 int cellDistance(const PictureGrid &g, size_t c, const std::array<uint8_t, 3> &colour)
@@ -1024,6 +1029,20 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             if (movedSum < movedShare * stillSum)
                 return 0.0f;
         }
+        // A transition leaves its shot for good, for one of other colours:
+        // a camera that moves to and fro over one scene, or something that
+        // passes the lens again and again, comes back to what it showed and
+        // keeps the scene's colours.
+        if (gapOf(before, after) < transitionColours)
+            return 0.0f;
+        const Normalised first = normalised(from);
+        const Normalised last = normalised(to);
+        for (int k = 1; k <= returnLength; ++k)
+            if ((after + k < n &&
+                 distance(first, normalised(grids[size_t(after + k)])) < transitionReturn * net) ||
+                (before - k >= 0 &&
+                 distance(normalised(grids[size_t(before - k)]), last) < transitionReturn * net))
+                return 0.0f;
         return net;
     };
     // Overlapping windows are one transition: the one that goes farthest,
