@@ -336,7 +336,8 @@ constexpr float shiftStandOut = 1.25f;
 // before to the one after) are tried; every picture of one is a mix of its
 // ends to within mixLimit (sideLimit for the pictures around it), the middle
 // one between mixMiddle and 1 - mixMiddle of the way, each going back at
-// most mixBack and forward at most mixStep; the pictures sideLength times as
+// most mixBack and forward at most mixStep (any way past a picture too dark
+// to place, in a fade through black); the pictures sideLength times as
 // long before and after change less than calmSide of the window's way, go
 // less than sideAlong of it and, where they lie on the line from end to end,
 // go on beyond their end by less than sideAlong; moves explain less than movedShare of the
@@ -348,11 +349,12 @@ constexpr float mixMiddle = 0.15f;
 constexpr float mixBack = 0.15f;
 constexpr float mixStep = 0.5f;
 constexpr float sideLength = 1.0f;
-constexpr float calmSide = 0.5f;
+constexpr float calmSide = 0.7f;
 constexpr float sideLimit = 0.3f;
 constexpr float sideAlong = 0.15f;
 constexpr float movedShare = 0.6f;
-// No picture of a transition changes by largestStep of its way or more.
+// No picture of a transition changes by largestStep of its way or more (of
+// the light of its brighter end, into or out of the dark).
 constexpr float largestStep = 0.5f;
 // A transition's ends differ in colour by transitionColours at least
 // (colourGap), and neither comes within transitionReturn of its way of a
@@ -591,11 +593,14 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // for on either side of it.
     std::vector<float> change(size_t(n), 0.0f);
     std::vector<char> isLight(size_t(n), 0);
+    std::vector<float> level(size_t(n), 0.0f);
     Normalised previous = normalised(grids[0]);
     float levelBefore = previous.level;
+    level[0] = previous.level;
     for (int t = 1; t < n; ++t) {
         const Normalised current = normalised(grids[size_t(t)]);
         change[size_t(t)] = distance(previous, current);
+        level[size_t(t)] = current.level;
         if (t >= 2)
             isLight[size_t(t - 1)] =
                 previous.level >= std::max(levelBefore, current.level) + lightFlash &&
@@ -977,9 +982,15 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         if (middle.unexplained > mixLimit ||
             (middle.along >= 0 && (middle.along < mixMiddle || middle.along > 1 - mixMiddle)))
             return 0.0f;
-        // A cut inside takes most of the way in one step.
-        if (largest(change, before + 1, after + 1) >= largestStep * net)
-            return 0.0f;
+        // A cut inside takes most of the way in one step; into or out of a
+        // picture too dark for its grid to tell much, most of the light (a
+        // fade through black dims step by step, a cut to black at once).
+        const float brighter = std::max(level[size_t(before)], level[size_t(after)]);
+        for (int p = before + 1; p <= after; ++p)
+            if (std::min(level[size_t(p - 1)], level[size_t(p)]) < darkLevel
+                    ? std::fabs(level[size_t(p)] - level[size_t(p - 1)]) >= largestStep * brighter
+                    : change[size_t(p)] >= largestStep * net)
+                return 0.0f;
         const int side = std::max(shortestGradual, int(float(length) * sideLength));
         if (before - side < 0 || after + side >= n ||
             std::max(distanceOf(before - side, before), distanceOf(after, after + side)) >
@@ -989,14 +1000,19 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         const auto steady = [&](bool slides) {
             float along = 0;
             int direction = -1;
+            // Through black (a picture too dark to say how far along it
+            // is), a fade leaves the one end and takes up the other at once.
+            bool dark = false;
             for (int p = before + 1; p < after; ++p) {
                 const Mix mix = slides ? slideOf(from, to, grids[size_t(p)], direction)
                                        : mixOf(from, to, grids[size_t(p)]);
                 if (mix.unexplained > mixLimit)
                     return false;
-                if (mix.along < 0)
+                if (mix.along < 0) {
+                    dark = true;
                     continue;
-                if (mix.along < along - mixBack || mix.along > along + mixStep)
+                }
+                if (mix.along < along - mixBack || (mix.along > along + mixStep && !dark))
                     return false;
                 along = std::max(along, mix.along);
             }

@@ -283,10 +283,11 @@ void TestShots::movesAreNoCutsAndTransitionsAreGradual()
 {
     // A camera over still scenes: a whip pan across two widths in four
     // blurred pictures, a cut, a zoom to twice the size in six, a slide of
-    // twelve pictures into another scene, a cut, and a dissolve of fifteen.
+    // twelve pictures into another scene, a cut, a dissolve of fifteen, and
+    // a fade through black of sixteen between two slow pans.
     const QSize view(192, 108);
     std::vector<QImage> scenes;
-    for (int scene = 0; scene < 5; ++scene)
+    for (int scene = 0; scene < 6; ++scene)
         scenes.push_back(scenePicture(scene, view * 3));
     const QPointF left(view.width() * 0.6, view.height() * 1.5);
     const QPointF right = left + QPointF(view.width() * 1.8, 0);
@@ -328,19 +329,30 @@ void TestShots::movesAreNoCutsAndTransitionsAreGradual()
     for (int i = 1; i <= 15; ++i)
         shots.add(dissolved(seen(3, middle + QPointF(20, 0)), seen(4, middle), i / 16.0));
     for (int i = 0; i < 20; ++i)
-        shots.add(seen(4, middle));
+        shots.add(seen(4, middle + QPointF(2 * i, 0)));
+    const int throughBlack = shots.count();
+    QImage black(view, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    for (int i = 1; i <= 16; ++i)
+        shots.add(i <= 8 ? dissolved(seen(4, middle + QPointF(40 + 2 * i, 0)), black, i / 8.0)
+                         : dissolved(black, seen(5, middle + QPointF(2 * i, 0)), (i - 8) / 8.0));
+    for (int i = 17; i < 37; ++i)
+        shots.add(seen(5, middle + QPointF(2 * i, 0)));
 
     QCOMPARE(shots.cuts(), std::vector<int>({0, cut1, cut2}));
     std::vector<ShotStart> gradual;
     for (const ShotStart &start : shots.starts())
         if (start.gradual > 0)
             gradual.push_back(start);
-    QCOMPARE(gradual.size(), size_t(2));
+    QCOMPARE(gradual.size(), size_t(3));
     // Each found within a picture or two of where it is.
     QVERIFY2(std::abs(gradual[0].first - slide) <= 2 && std::abs(gradual[0].gradual - 12) <= 3,
              qPrintable(QStringLiteral("%1 %2").arg(gradual[0].first).arg(gradual[0].gradual)));
     QVERIFY2(std::abs(gradual[1].first - dissolve) <= 2 && std::abs(gradual[1].gradual - 15) <= 3,
              qPrintable(QStringLiteral("%1 %2").arg(gradual[1].first).arg(gradual[1].gradual)));
+    QVERIFY2(std::abs(gradual[2].first - throughBlack) <= 2 &&
+                 std::abs(gradual[2].gradual - 16) <= 3,
+             qPrintable(QStringLiteral("%1 %2").arg(gradual[2].first).arg(gradual[2].gradual)));
 }
 
 void TestShots::mixingBackAndForthIsNoTransition()
