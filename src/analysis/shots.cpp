@@ -276,6 +276,55 @@ Mix slideOf(const PictureGrid &before, const PictureGrid &after, const PictureGr
     return best;
 }
 
+// How little of the difference between two grids is left where the one is
+// taken for the other magnified about the centre (a zoom in or out), the
+// best of a few magnifications; as Mix's unexplained.
+float zoomResidual(const PictureGrid &a, const PictureGrid &b)
+{
+    constexpr int side = PictureGrid::side;
+    float span = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
+        for (size_t k = 0; k < 3; ++k)
+            span += std::fabs(float(a.means[c][k]) - float(b.means[c][k]));
+    float best = 1e9f;
+    for (const float magnified : {1.15f, 1.3f, 1.5f, 1.75f, 2.0f, 2.5f, 3.0f}) {
+        // A row (or column) of the close picture's cells is a row of boxes
+        // 1 / magnified cells wide of the wide one: each takes the cells it
+        // covers, weighed by how much of each.
+        std::array<std::array<float, side>, side> share{};
+        for (int i = 0; i < side; ++i) {
+            const float centre = float(side) / 2 + (float(i) + 0.5f - float(side) / 2) / magnified;
+            const float half = 0.5f / magnified;
+            for (int j = 0; j < side; ++j)
+                share[size_t(i)][size_t(j)] =
+                    std::max(0.0f, std::min(float(j + 1), centre + half) -
+                                       std::max(float(j), centre - half)) *
+                    magnified;
+        }
+        for (const bool in : {true, false}) {
+            const PictureGrid &wide = in ? a : b;
+            const PictureGrid &close = in ? b : a;
+            float residual = 0;
+            for (size_t k = 0; k < 3; ++k) {
+                std::array<std::array<float, side>, side> rows{};
+                for (size_t v = 0; v < size_t(side); ++v)
+                    for (size_t x = 0; x < size_t(side); ++x)
+                        for (size_t u = 0; u < size_t(side); ++u)
+                            rows[v][x] += share[x][u] * float(wide.means[v * side + u][k]);
+                for (size_t y = 0; y < size_t(side); ++y)
+                    for (size_t x = 0; x < size_t(side); ++x) {
+                        float seen = 0;
+                        for (size_t v = 0; v < size_t(side); ++v)
+                            seen += share[y][v] * rows[v][x];
+                        residual += std::fabs(float(close.means[y * side + x][k]) - seen);
+                    }
+            }
+            best = std::min(best, residual / (span + 1.0f));
+        }
+    }
+    return best;
+}
+
 // The largest change of pictures first to last - 1; 0 for none.
 float largest(const std::vector<float> &change, int first, int last)
 {
@@ -361,6 +410,9 @@ constexpr float largestStep = 0.5f;
 // picture up to returnLength on the other side.
 constexpr float transitionColours = 0.1f;
 constexpr float transitionReturn = 0.5f;
+// A zoom explains a window where the one end magnified about the centre
+// leaves less than zoomExplains of the difference (zoomResidual).
+constexpr float zoomExplains = 0.55f;
 
 // The sum of the three channels' differences of cell c of g from colour.
 int cellDistance(const PictureGrid &g, size_t c, const std::array<uint8_t, 3> &colour)
@@ -1059,6 +1111,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                 (before - k >= 0 &&
                  distance(normalised(grids[size_t(before - k)]), last) < transitionReturn * net))
                 return 0.0f;
+        // Nor a zoom (one that stops on a still), the one end magnified.
+        if (zoomResidual(from, to) < zoomExplains)
+            return 0.0f;
         return net;
     };
     // Overlapping windows are one transition: the one that goes farthest,

@@ -581,6 +581,12 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "rotate=a='0.15*n':c=black,crop=320:180,drawbox=x=0:y=0:w=iw:h=ih*0.95:c=0x201810:"
            "t=fill:enable='between(mod(n,50),20,26)'"
         << QSize(320, 180) << QList<int>{0};
+    // A fast zoom to 2.5 times that stops on a still, over colour bars:
+    // new colours at once, and never back, but no transition.
+    QTest::newRow("zoom that stops on a still")
+        << "smptehdbars=size=960x540:rate=25,zoompan=z='1+1.5*min(max(in-50,0),6)/6':"
+           "x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2"
+        << QSize(320, 180) << QList<int>{0};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
