@@ -1035,14 +1035,17 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             (middle.along >= 0 && (middle.along < mixMiddle || middle.along > 1 - mixMiddle)))
             return 0.0f;
         // A cut inside takes most of the way in one step; into or out of a
-        // picture too dark for its grid to tell much, most of the light (a
-        // fade through black dims step by step, a cut to black at once).
-        const float brighter = std::max(level[size_t(before)], level[size_t(after)]);
-        for (int p = before + 1; p <= after; ++p)
-            if (std::min(level[size_t(p - 1)], level[size_t(p)]) < darkLevel
-                    ? std::fabs(level[size_t(p)] - level[size_t(p - 1)]) >= largestStep * brighter
-                    : change[size_t(p)] >= largestStep * net)
+        // picture too dark for its grid to tell much, most of the light of
+        // the end it goes towards (a fade through black dims and brightens
+        // step by step, a cut to or from black at once).
+        for (int p = before + 1; p <= after; ++p) {
+            const float from = level[size_t(p - 1)];
+            const float to = level[size_t(p)];
+            const float towards = level[size_t(to > from ? after : before)];
+            if (std::min(from, to) < darkLevel ? std::fabs(to - from) >= largestStep * towards
+                                               : change[size_t(p)] >= largestStep * net)
                 return 0.0f;
+        }
         const int side = std::max(shortestGradual, int(float(length) * sideLength));
         if (before - side < 0 || after + side >= n ||
             std::max(distanceOf(before - side, before), distanceOf(after, after + side)) >

@@ -587,6 +587,14 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
         << "smptehdbars=size=960x540:rate=25,zoompan=z='1+1.5*min(max(in-50,0),6)/6':"
            "x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2"
         << QSize(320, 180) << QList<int>{0};
+    // A fade to black, then at once a cut to a dark shot: no fade through
+    // black, for the dark shot comes at once.
+    QTest::newRow("fade to black, then a cut to a dark shot")
+        << "testsrc2=size=320x180:rate=25,fade=t=out:start_frame=51:nb_frames=9,"
+           "trim=end_frame=60,setpts=PTS-STARTPTS[a];"
+           "sierpinski=size=320x180:rate=25:seed=5,lutrgb=r=val*0.25:g=val*0.25:b=val*0.3,"
+           "trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat"
+        << QSize(320, 180) << QList<int>{0, 60};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
