@@ -403,7 +403,7 @@ constexpr float sideLimit = 0.3f;
 constexpr float sideAlong = 0.15f;
 constexpr float movedShare = 0.6f;
 // No picture of a transition changes by largestStep of its way or more (of
-// the light of its brighter end, into or out of the dark).
+// the light of the end it goes towards, into or out of the dark).
 constexpr float largestStep = 0.5f;
 // A transition's ends differ in colour by transitionColours at least
 // (colourGap), and neither comes within transitionReturn of its way of a

@@ -626,8 +626,8 @@ void TestShots::cutsInFilmsMadeByFfmpeg()
     for (int i = 0; i < count; ++i)
         shots.add(QImage(reinterpret_cast<const uchar *>(pictures.constData()) + i * bytes,
                          size.width(), size.height(), QImage::Format_RGB32));
-    // Nor does a shot begin gradually: a camera that moves to and fro over
-    // one scene comes back to what it showed, as no transition does.
+    // Every shot begins at a cut, none gradually: a camera that moves to and
+    // fro over one scene comes back to what it showed, as no transition does.
     std::vector<int> starts;
     for (const ShotStart &start : shots.starts())
         starts.push_back(start.first);
