@@ -75,6 +75,12 @@ float colourGap(const Normalised &a, const Normalised &b)
     return total / float(kept * 3);
 }
 
+// The colour gap both ways: colours either picture has that the other lacks.
+float colourGapBothWays(const Normalised &a, const Normalised &b)
+{
+    return std::max(colourGap(a, b), colourGap(b, a));
+}
+
 // How far picture b is picture a with its content moved by whole or half
 // cells along one axis (a fast pan, blurred): the mean difference of the
 // cells both show, the least over such moves, none included; direction:
@@ -223,6 +229,16 @@ Mix lineOf(const PictureGrid &before, const PictureGrid &after, const PictureGri
     return line;
 }
 
+// The sum of all cells' channel differences between two grids.
+float spanOf(const PictureGrid &a, const PictureGrid &b)
+{
+    float span = 0;
+    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
+        for (size_t k = 0; k < 3; ++k)
+            span += std::fabs(float(a.means[c][k]) - float(b.means[c][k]));
+    return span;
+}
+
 // How far a picture is the picture before a transition pushed out by the one
 // after it (a slide), the cells of each moved whole cells left, right, up or
 // down; as Mix, along being the share of the picture the one after covers.
@@ -231,10 +247,7 @@ Mix slideOf(const PictureGrid &before, const PictureGrid &after, const PictureGr
             int &direction)
 {
     constexpr int side = PictureGrid::side;
-    float span = 0;
-    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
-        for (size_t k = 0; k < 3; ++k)
-            span += std::fabs(float(before.means[c][k]) - float(after.means[c][k]));
+    const float span = spanOf(before, after);
     Mix best;
     best.unexplained = 1e9f;
     int bestDirection = direction;
@@ -282,10 +295,7 @@ Mix slideOf(const PictureGrid &before, const PictureGrid &after, const PictureGr
 float zoomResidual(const PictureGrid &a, const PictureGrid &b)
 {
     constexpr int side = PictureGrid::side;
-    float span = 0;
-    for (size_t c = 0; c < size_t(PictureGrid::cellCount); ++c)
-        for (size_t k = 0; k < 3; ++k)
-            span += std::fabs(float(a.means[c][k]) - float(b.means[c][k]));
+    const float span = spanOf(a, b);
     float best = 1e9f;
     for (const float magnified : {1.15f, 1.3f, 1.5f, 1.75f, 2.0f, 2.5f, 3.0f}) {
         // A row (or column) of the close picture's cells is a row of boxes
@@ -647,7 +657,6 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     std::vector<char> isLight(size_t(n), 0);
     std::vector<float> level(size_t(n), 0.0f);
     Normalised previous = normalised(grids[0]);
-    float levelBefore = previous.level;
     level[0] = previous.level;
     for (int t = 1; t < n; ++t) {
         const Normalised current = normalised(grids[size_t(t)]);
@@ -655,9 +664,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         level[size_t(t)] = current.level;
         if (t >= 2)
             isLight[size_t(t - 1)] =
-                previous.level >= std::max(levelBefore, current.level) + lightFlash &&
+                level[size_t(t - 1)] >=
+                    std::max(level[size_t(t - 2)], level[size_t(t)]) + lightFlash &&
                 !isLight[size_t(t - 2)];
-        levelBefore = previous.level;
         previous = current;
     }
     const auto distanceOf = [&grids](int a, int b) {
@@ -705,9 +714,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // The colour gaps (both ways) between pictures, as needed: the colours a
     // camera moving over one scene sees stay, wherever they go.
     const auto gapOf = [&grids](int a, int b) {
-        const Normalised x = normalised(grids[size_t(a)]);
-        const Normalised y = normalised(grids[size_t(b)]);
-        return std::max(colourGap(x, y), colourGap(y, x));
+        return colourGapBothWays(normalised(grids[size_t(a)]), normalised(grids[size_t(b)]));
     };
     std::vector<float> colourChange(size_t(n), -1.0f);
     const auto gapsOf = [&](int from, int to) {
@@ -889,8 +896,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         const bool peak = d >= peakRatio * std::max(change[size_t(t - 1)],
                                                     t + 1 < n ? change[size_t(t + 1)] : 0.0f);
         if (!standsOut &&
-            !(std::min(normalised(grids[size_t(t - 1)]).level,
-                       normalised(grids[size_t(t)]).level) >= darkLevel &&
+            !(std::min(level[size_t(t - 1)], level[size_t(t)]) >= darkLevel &&
               steadyNewColours(t, from, to, activity)) &&
             !(peak && newColours(t, from, to, activity)))
             continue;
@@ -1021,11 +1027,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // same way is no transition) and no move explains the change.
     const auto transitionFits = [&](int before, int after) {
         const int length = after - before;
-        const float net = distanceOf(before, after);
-        if (net < smallestCut)
-            return 0.0f;
         const PictureGrid &from = grids[size_t(before)];
         const PictureGrid &to = grids[size_t(after)];
+        const Normalised first = normalised(from);
+        const Normalised last = normalised(to);
+        const float net = distance(first, last);
+        if (net < smallestCut)
+            return 0.0f;
         int anyDirection = -1;
         const PictureGrid &half = grids[size_t(before + length / 2)];
         Mix middle = mixOf(from, to, half);
@@ -1104,10 +1112,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // a camera that moves to and fro over one scene, or something that
         // passes the lens again and again, comes back to what it showed and
         // keeps the scene's colours.
-        if (gapOf(before, after) < transitionColours)
+        if (colourGapBothWays(first, last) < transitionColours)
             return 0.0f;
-        const Normalised first = normalised(from);
-        const Normalised last = normalised(to);
         for (int k = 1; k <= returnLength; ++k)
             if ((after + k < n &&
                  distance(first, normalised(grids[size_t(after + k)])) < transitionReturn * net) ||
