@@ -52,19 +52,21 @@ float distance(const Normalised &a, const Normalised &b)
     return cells + levelWeight * level;
 }
 
-// How far the colours of b's cells are from those of a's wherever they are
-// in the picture: for each cell of b, the nearest cell of a; the three
-// quarters nearest kept (what enters at an edge or passes by is new).
-float colourGap(const Normalised &a, const Normalised &b)
+// How far the colours of b's cells are from those of the pool's pictures,
+// wherever they are in them: for each cell of b, the nearest cell of any;
+// the three quarters nearest kept (what enters at an edge or passes by is
+// new).
+float colourGap(const Normalised *pool, size_t count, const Normalised &b)
 {
     constexpr size_t cells = PictureGrid::cellCount;
     std::array<float, cells> nearest;
     for (size_t i = 0; i < cells; ++i) {
         float best = 1e9f;
-        for (size_t j = 0; j < cells; ++j)
-            best = std::min(best, std::fabs(b.cells[i * 3] - a.cells[j * 3]) +
-                                      std::fabs(b.cells[i * 3 + 1] - a.cells[j * 3 + 1]) +
-                                      std::fabs(b.cells[i * 3 + 2] - a.cells[j * 3 + 2]));
+        for (size_t q = 0; q < count; ++q)
+            for (size_t j = 0; j < cells; ++j)
+                best = std::min(best, std::fabs(b.cells[i * 3] - pool[q].cells[j * 3]) +
+                                          std::fabs(b.cells[i * 3 + 1] - pool[q].cells[j * 3 + 1]) +
+                                          std::fabs(b.cells[i * 3 + 2] - pool[q].cells[j * 3 + 2]));
         nearest[i] = best;
     }
     constexpr size_t kept = cells * 3 / 4;
@@ -73,6 +75,11 @@ float colourGap(const Normalised &a, const Normalised &b)
     for (size_t i = 0; i < kept; ++i)
         total += nearest[i];
     return total / float(kept * 3);
+}
+
+float colourGap(const Normalised &a, const Normalised &b)
+{
+    return colourGap(&a, 1, b);
 }
 
 // The colour gap both ways: colours either picture has that the other lacks.
@@ -227,6 +234,27 @@ Mix lineOf(const PictureGrid &before, const PictureGrid &after, const PictureGri
                           line.along * (float(after.means[c][k]) - float(before.means[c][k])));
     line.unexplained = residual / (span + 1.0f);
     return line;
+}
+
+// The colour gap of probeCount pictures from probeFirst by probeStep (one
+// way or the other) from a pool of poolCount pictures from poolFirst by
+// poolStep, those within the video; the median picture's, so that a flash
+// or a shape passing among them tells nothing.
+float pooledGap(const std::vector<PictureGrid> &grids, int poolFirst, int poolStep, int poolCount,
+                int probeFirst, int probeStep, int probeCount)
+{
+    const int n = int(grids.size());
+    std::vector<Normalised> pool;
+    for (int k = 0, p = poolFirst; k < poolCount && p >= 0 && p < n; ++k, p += poolStep)
+        pool.push_back(normalised(grids[size_t(p)]));
+    std::vector<float> gaps;
+    for (int k = 0, p = probeFirst; k < probeCount && p >= 0 && p < n; ++k, p += probeStep)
+        gaps.push_back(colourGap(pool.data(), pool.size(), normalised(grids[size_t(p)])));
+    if (pool.empty() || gaps.empty())
+        return 0.0f;
+    std::sort(gaps.begin(), gaps.end());
+    const size_t m = gaps.size();
+    return m % 2 ? gaps[m / 2] : 0.5f * (gaps[m / 2 - 1] + gaps[m / 2]);
 }
 
 // The sum of all cells' channel differences between two grids.
@@ -391,6 +419,18 @@ constexpr float movedStandOut = 1.1f;
 // A cut inside a whip pan fits a shift worse, or changes more, than the
 // pan's other pictures by this.
 constexpr float shiftStandOut = 1.25f;
+// Colours unseen: every probeStep-th of the probeLength pictures from a
+// change on against every poolStep-th of the poolLength before it, and the
+// other way round. The change is a cut where they are unseenColours or more
+// and unseenStandOut times those a window before and after, and one of the
+// two pictures beside it is within ownShare of that from its own side.
+constexpr int poolLength = returnLength;
+constexpr int poolStep = 4;
+constexpr int probeLength = 2 * window;
+constexpr int probeStep = 3;
+constexpr float unseenColours = 0.03f;
+constexpr float unseenStandOut = 2.0f;
+constexpr float ownShare = 0.15f;
 // Gradual transitions: windows of these lengths (pictures from the one
 // before to the one after) are tried; every picture of one is a mix of its
 // ends to within mixLimit (sideLimit for the pictures around it), the middle
@@ -838,7 +878,37 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         return distanceOf(light - 1, light + 1) < standOut * beside;
     };
 
+    // The colours the pictures from t on have that none long before had, and
+    // the other way round: a camera moving over one scene all the time shows
+    // again what it showed, a new shot what was not there.
+    const auto unseenFrom = [&](int t) {
+        const int pool = poolLength / poolStep;
+        const int probe = probeLength / probeStep;
+        return std::min(pooledGap(grids, t - 1, -poolStep, pool, t, probeStep, probe),
+                        pooledGap(grids, t, poolStep, pool, t - 1, -probeStep, probe));
+    };
     std::vector<int> cuts = {0};
+    // Between two shots that both move all the time (whip pans, a tumble,
+    // things passing the lens), the movement tests take a cut for one more
+    // step: it is one all the same where it is the largest change for a
+    // window either way, no cut within a window before, and its colours
+    // unseen stand out from those a window before and after. And one of
+    // the two pictures beside it is a clean picture of its side: a whip pan
+    // to a new view blurs both into colours that neither view has again.
+    const auto unseen = [&](int t) {
+        if (t - cuts.back() <= window ||
+            change[size_t(t)] <
+                largest(change, std::max(1, t - window), std::min(n, t + window + 1)))
+            return false;
+        const float colours = unseenFrom(t);
+        if (colours < unseenColours ||
+            colours < unseenStandOut * std::max(unseenFrom(t - window), unseenFrom(t + window)))
+            return false;
+        const int pool = poolLength / poolStep;
+        return std::min(pooledGap(grids, t + 1, poolStep, pool, t, 1, 1),
+                        pooledGap(grids, t - 2, -poolStep, pool, t - 1, 1, 1)) <=
+               ownShare * colours;
+    };
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
         // A change that grows over pictures is no cut; the change out of a
@@ -890,6 +960,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         for (int k = 1; k <= 3; ++k)
             alone = alone && !isLarge(t - k) && !isLarge(t + k);
         const bool standsOut = d >= standOut * busiest + standOutMargin || alone;
+        // Colours unseen (the dearest test, so asked last, once).
+        int novel = -1;
+        const auto unseenCut = [&] {
+            if (novel < 0)
+                novel = int(unseen(t));
+            return novel == 1;
+        };
         // A change twice as large as both its neighbours, where the colours
         // change, is a cut as well: between two moving shots, it is a peak
         // among their even steps.
@@ -898,7 +975,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         if (!standsOut &&
             !(std::min(level[size_t(t - 1)], level[size_t(t)]) >= darkLevel &&
               steadyNewColours(t, from, to, activity)) &&
-            !(peak && newColours(t, from, to, activity)))
+            !(peak && newColours(t, from, to, activity)) && !unseenCut())
             continue;
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
@@ -936,12 +1013,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
              (largeAfter == 2 && !busyAfter && !burstAfterOnly) ||
              (isLarge(t - 1) && isLarge(t + 1) &&
               d < shiftStandOut * std::max(change[size_t(t - 1)], change[size_t(t + 1)]))) &&
-            !steadyNewColours(t, from, to, activity))
+            !steadyNewColours(t, from, to, activity) && !unseenCut())
             continue;
         // One such neighbour beside a cut is a blend or a flash only where
         // the pictures after bring new colours; otherwise the camera moves
         // over one scene (a whip pan, a zoom, a tumble).
-        if ((isLarge(t - 1) || isLarge(t + 1)) && !newColours(t, from, to, activity))
+        if ((isLarge(t - 1) || isLarge(t + 1)) && !newColours(t, from, to, activity) &&
+            !unseenCut())
             continue;
         // No move of the pictures just before explains the ones just after.
         const float across = crossing(t);
@@ -959,7 +1037,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         if (withMotion && (across < movedStandOut * activity(movedChange, 2) || wellExplained) &&
             !(wellExplained ? steadyNewColours(t, from, to, activity) && !isLight[size_t(t)] &&
                                   !isLight[size_t(t - 1)]
-                            : newColours(t, from, to, activity)))
+                            : newColours(t, from, to, activity)) &&
+            !unseenCut())
             continue;
         // A flash: the pictures soon after it are like the one before it, or
         // the end of one: the picture after it is like those before it, the
@@ -1010,8 +1089,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             colourChange[size_t(t)] = 0;
             continue;
         }
-        if (panStep(t) ||
-            ((isLarge(t - 1) || isLarge(t + 1)) && returns(t, isLarge(t + 1), shotStart, d)))
+        if ((panStep(t) ||
+             ((isLarge(t - 1) || isLarge(t + 1)) && returns(t, isLarge(t + 1), shotStart, d))) &&
+            !unseenCut())
             continue;
         if (tooClose)
             cuts.back() = t;

@@ -566,6 +566,17 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
                "setpts=PTS-STARTPTS[b];[a][b]concat")
                .arg(toAndFro(40, 3))
         << QSize(320, 180) << QList<int>{0, 60};
+    // The same, out of a take whipping to and fro over colour bars: both
+    // sides move all the time, the cut one more large step among theirs.
+    QTest::newRow("whip pan, then a cut into a strobe and a whip at once")
+        << QString("smptehdbars=size=1440x540:rate=25,drawgrid=w=97:h=61:t=5:c=0x776432,"
+                   "crop=480:270:x='960*%1':y=135,tmix=frames=3,trim=start_frame=65:end_frame=125,"
+                   "setpts=PTS-STARTPTS[a];testsrc2=size=1440x540:rate=25,crop=480:270:"
+                   "x='960*%2':y=135,tmix=frames=3,"
+                   "eq=eval=frame:brightness='lte(mod(n,66),12)*eq(mod(n,3),0)*0.7',"
+                   "trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat")
+               .arg(toAndFro(72, 3), toAndFro(82, 3))
+        << QSize(480, 270) << QList<int>{0, 60};
     QTest::newRow("strobe as a whip pan starts")
         << QString("testsrc2=size=960x360:rate=25,crop=320:180:"
                    "x='640*%1':"
