@@ -901,13 +901,12 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                 largest(change, std::max(1, t - window), std::min(n, t + window + 1)))
             return false;
         const float colours = unseenFrom(t);
-        if (colours < unseenColours ||
-            colours < unseenStandOut * std::max(unseenFrom(t - window), unseenFrom(t + window)))
-            return false;
         const int pool = poolLength / poolStep;
-        return std::min(pooledGap(grids, t + 1, poolStep, pool, t, 1, 1),
+        return colours >= unseenColours &&
+               std::min(pooledGap(grids, t + 1, poolStep, pool, t, 1, 1),
                         pooledGap(grids, t - 2, -poolStep, pool, t - 1, 1, 1)) <=
-               ownShare * colours;
+                   ownShare * colours &&
+               colours >= unseenStandOut * std::max(unseenFrom(t - window), unseenFrom(t + window));
     };
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];
