@@ -419,15 +419,15 @@ constexpr float movedStandOut = 1.1f;
 // A cut inside a whip pan fits a shift worse, or changes more, than the
 // pan's other pictures by this.
 constexpr float shiftStandOut = 1.25f;
-// Colours unseen: every probeStep-th of the probeLength pictures from a
-// change on against every poolStep-th of the poolLength before it, and the
+// Colours unseen: every probeStep-th of the 2 * window pictures from a
+// change on against every poolStep-th of the returnLength before it, and the
 // other way round. The change is a cut where they are unseenColours or more
 // and unseenStandOut times those a window before and after, and one of the
 // two pictures beside it is within ownShare of that from its own side.
-constexpr int poolLength = returnLength;
 constexpr int poolStep = 4;
-constexpr int probeLength = 2 * window;
+constexpr int poolCount = returnLength / poolStep;
 constexpr int probeStep = 3;
+constexpr int probeCount = 2 * window / probeStep;
 constexpr float unseenColours = 0.03f;
 constexpr float unseenStandOut = 2.0f;
 constexpr float ownShare = 0.15f;
@@ -882,10 +882,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // the other way round: a camera moving over one scene all the time shows
     // again what it showed, a new shot what was not there.
     const auto unseenFrom = [&](int t) {
-        const int pool = poolLength / poolStep;
-        const int probe = probeLength / probeStep;
-        return std::min(pooledGap(grids, t - 1, -poolStep, pool, t, probeStep, probe),
-                        pooledGap(grids, t, poolStep, pool, t - 1, -probeStep, probe));
+        return std::min(pooledGap(grids, t - 1, -poolStep, poolCount, t, probeStep, probeCount),
+                        pooledGap(grids, t, poolStep, poolCount, t - 1, -probeStep, probeCount));
     };
     std::vector<int> cuts = {0};
     // Between two shots that both move all the time (whip pans, a tumble,
@@ -901,10 +899,9 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                 largest(change, std::max(1, t - window), std::min(n, t + window + 1)))
             return false;
         const float colours = unseenFrom(t);
-        const int pool = poolLength / poolStep;
         return colours >= unseenColours &&
-               std::min(pooledGap(grids, t + 1, poolStep, pool, t, 1, 1),
-                        pooledGap(grids, t - 2, -poolStep, pool, t - 1, 1, 1)) <=
+               std::min(pooledGap(grids, t + 1, poolStep, poolCount, t, 1, 1),
+                        pooledGap(grids, t - 2, -poolStep, poolCount, t - 1, 1, 1)) <=
                    ownShare * colours &&
                colours >= unseenStandOut * std::max(unseenFrom(t - window), unseenFrom(t + window));
     };
@@ -1126,10 +1123,10 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // the end it goes towards (a fade through black dims and brightens
         // step by step, a cut to or from black at once).
         for (int p = before + 1; p <= after; ++p) {
-            const float from = level[size_t(p - 1)];
-            const float to = level[size_t(p)];
-            const float towards = level[size_t(to > from ? after : before)];
-            if (std::min(from, to) < darkLevel ? std::fabs(to - from) >= largestStep * towards
+            const float was = level[size_t(p - 1)];
+            const float now = level[size_t(p)];
+            const float towards = level[size_t(now > was ? after : before)];
+            if (std::min(was, now) < darkLevel ? std::fabs(now - was) >= largestStep * towards
                                                : change[size_t(p)] >= largestStep * net)
                 return 0.0f;
         }
