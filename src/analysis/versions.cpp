@@ -209,8 +209,11 @@ std::vector<Anchor> keyAnchors(const VersionFilm &a, const VersionFilm &b)
     return anchors;
 }
 
-// The speeds b may run at against a: the known ones within 1% of the ratio
-// of matched shots' durations, else that ratio.
+// The speeds b may run at against a: the known ones within 1% of any ratio
+// of matched shots' durations, and the median ratio when none is near it. A
+// pair cut differently in one version (a short shot split off at an edit) is
+// a picture or two apart, some percent of a few seconds; among few shots the
+// median may be such a one, so the chains decide.
 std::vector<double> speedsBetween(const VersionFilm &a, const std::vector<ShotSpan> &aShots,
                                   const VersionFilm &b, const std::vector<ShotSpan> &bShots)
 {
@@ -224,11 +227,16 @@ std::vector<double> speedsBetween(const VersionFilm &a, const std::vector<ShotSp
         return {1.0};
     std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
     const double measured = ratios[ratios.size() / 2];
+    const auto near = [](double known, double ratio) { return std::abs(known - ratio) < 0.01; };
     std::vector<double> speeds;
     for (double known : knownSpeeds)
-        if (std::abs(known - measured) < 0.01)
+        if (std::any_of(ratios.begin(), ratios.end(),
+                        [&](double ratio) { return near(known, ratio); }))
             speeds.push_back(known);
-    return speeds.empty() ? std::vector<double>{measured} : speeds;
+    if (std::none_of(std::begin(knownSpeeds), std::end(knownSpeeds),
+                     [&](double known) { return near(known, measured); }))
+        speeds.push_back(measured);
+    return speeds;
 }
 
 // The heaviest chain of anchors increasing in both versions.
