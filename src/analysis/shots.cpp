@@ -615,8 +615,19 @@ bool shapeOnly(const std::vector<PictureGrid> &grids, int t)
         if (!shapeColour(plain, shaped, colour))
             continue;
         const int uncovered = coverOf(plain, colour, cover);
-        const int covered = coverOf(shaped, colour, shapeCover);
-        if (uncovered > unbroken || covered <= uncovered || covered > coverShare)
+        int covered = coverOf(shaped, colour, shapeCover);
+        // A dark shape over a dark scene: its colour is all over the plain
+        // picture too, so the shape is where the cells took that colour on.
+        if (uncovered > unbroken) {
+            covered = 0;
+            for (size_t c = 0; c < cells; ++c) {
+                shapeCover[c] = shapeCover[c] && cellDistance(plain, c, shaped.means[c]) > cellStep;
+                covered += int(shapeCover[c]);
+            }
+        } else if (covered <= uncovered) {
+            continue;
+        }
+        if (covered > coverShare)
             continue;
         // Clear: no cell around it, corners too, is of the shape.
         int clear = 0;

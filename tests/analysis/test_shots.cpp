@@ -593,6 +593,17 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "rotate=a='0.15*n':c=black,crop=320:180,drawbox=x=0:y=0:w=iw:h=ih*0.95:c=0x201810:"
            "t=fill:enable='between(mod(n,50),20,26)'"
         << QSize(320, 180) << QList<int>{0};
+    // A dark shape by the lens over a dark scene, for eight pictures now
+    // and then, as a zoom goes in and out: the shape's colour is all over
+    // the scene, so only where the cells take it on tells the shape.
+    QTest::newRow("dark shape by the lens over a dark scene")
+        << QString("life=size=120x68:rate=25:mold=10:ratio=0.3:seed=9:life_color=0x3f9fa8:"
+                   "death_color=0x000000,scale=960:544:flags=neighbor,zoompan=z='1+1.5*%1':"
+                   "x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2,"
+                   "drawbox=x=0:y=0:w=iw/3:h=ih:c=0x201810:t=fill:"
+                   "enable='between(mod(n,37),20,27)'")
+               .arg(toAndFro(60, 6, "in"))
+        << QSize(320, 180) << QList<int>{0};
     // A fast zoom to 2.5 times that stops on a still, over colour bars:
     // new colours at once, and never back, but no transition.
     QTest::newRow("zoom that stops on a still")
