@@ -426,6 +426,22 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
     expected.push_back(shots.count());
     for (int i = 0; i < 60; ++i)
         shots.add(cameraView(bands, whip(i), 1.0, whip(i - 1), quint32(i), view));
+    // Then whips to and fro between a flat field and soft bands of green
+    // and cyan: no shift fits the flat field, so each whip looks like a cut
+    // through blended pictures until the camera comes back.
+    QImage field(view * 3, QImage::Format_RGB32);
+    field.fill(QColor(165, 28, 85));
+    QLinearGradient greens(view.width() * 2, 0, view.width() * 3, view.height());
+    greens.setStops(
+        {{0, QColor(20, 140, 70)}, {0.5, QColor(200, 240, 225)}, {1, QColor(20, 220, 190)}});
+    QPainter(&field).fillRect(QRect(view.width() * 2, 0, view.width(), view.height() * 3), greens);
+    const auto flatWhip = [&](int i) {
+        const int m = i % 32;
+        return left + across * (std::clamp(m, 0, 4) - std::clamp(m - 16, 0, 4)) / 4.0;
+    };
+    expected.push_back(shots.count());
+    for (int i = 0; i < 100; ++i)
+        shots.add(cameraView(field, flatWhip(i), 1.0, flatWhip(i - 1), quint32(i), view));
     // Then drifting gradients, a dark shape close to the lens covering their
     // left third for seven pictures now and then: it comes and goes within a
     // shot, or comes with one.
