@@ -550,8 +550,9 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
                "y='135+135*sin(n/9)',tmix=frames=3,trim=start_frame=400")
                .arg(toAndFro(42, 5))
         << QSize(480, 270) << QList<int>{0};
-    // A zoom in and out, a box sliding across now and then: where the zoom
-    // ends, colours come that it had not shown, but the move explains them.
+    // A zoom in and out, a box shown now and then (drawbox places it once,
+    // so it stands still while shown): where the zoom ends, colours come
+    // that it had not shown, but the move explains them.
     QTest::newRow("zoom coming back with a box passing")
         << QString("testsrc2=size=960x360:rate=25,zoompan=z='1+1.5*%1':x='iw/2-iw/zoom/2':"
                    "y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2,"
