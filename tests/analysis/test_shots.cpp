@@ -394,11 +394,14 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
     const QImage scene = scenePicture(5, view * 3);
     const QPointF left(view.width() * 0.6, view.height() * 1.5);
     const QPointF across(view.width() * 1.8, 0);
-    // Still for ten pictures, a pan of four, still for ten, back in four.
-    const auto at = [&](int i) {
-        const int m = i % 28;
-        return left + across * (std::clamp(m - 10, 0, 4) - std::clamp(m - 24, 0, 4)) / 4.0;
+    // Every period pictures, a pan across in four from out on, and back in
+    // four from back on.
+    const auto toAndFro = [&](int i, int period, int out, int back) {
+        const int m = i % period;
+        return left + across * (std::clamp(m - out, 0, 4) - std::clamp(m - back, 0, 4)) / 4.0;
     };
+    // Still for ten pictures, a pan of four, still for ten, back in four.
+    const auto at = [&](int i) { return toAndFro(i, 28, 10, 24); };
     ShotRecorder shots;
     for (int i = 0; i < 80; ++i) {
         QImage picture = cameraView(scene, at(i), 1.0, at(i - 1), quint32(i), view);
@@ -435,10 +438,7 @@ void TestShots::busyShotsCutAndWhipPansDoNot()
     greens.setStops(
         {{0, QColor(20, 140, 70)}, {0.5, QColor(200, 240, 225)}, {1, QColor(20, 220, 190)}});
     QPainter(&field).fillRect(QRect(view.width() * 2, 0, view.width(), view.height() * 3), greens);
-    const auto flatWhip = [&](int i) {
-        const int m = i % 32;
-        return left + across * (std::clamp(m, 0, 4) - std::clamp(m - 16, 0, 4)) / 4.0;
-    };
+    const auto flatWhip = [&](int i) { return toAndFro(i, 32, 0, 16); };
     expected.push_back(shots.count());
     for (int i = 0; i < 100; ++i)
         shots.add(cameraView(field, flatWhip(i), 1.0, flatWhip(i - 1), quint32(i), view));
