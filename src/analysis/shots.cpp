@@ -422,8 +422,10 @@ constexpr float shiftStandOut = 1.25f;
 // Colours unseen: every probeStep-th of the 2 * window pictures from a
 // change on against every poolStep-th of the returnLength before it, and the
 // other way round. The change is a cut where they are unseenColours or more
-// and unseenStandOut times those a window before and after, and one of the
-// two pictures beside it is within ownShare of that from its own side.
+// and unseenStandOut times those of the probes' span before and after (not a
+// window: probes half on either side of a cut see half its colours unseen),
+// and one of the two pictures beside it is within ownShare of that from its
+// own side.
 constexpr int poolStep = 4;
 constexpr int poolCount = returnLength / poolStep;
 constexpr int probeStep = 3;
@@ -903,7 +905,7 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // things passing the lens), the movement tests take a cut for one more
     // step: it is one all the same where it is the largest change for a
     // window either way, no cut within a window before, and its colours
-    // unseen stand out from those a window before and after. And one of
+    // unseen stand out from those just before and after. And one of
     // the two pictures beside it is a clean picture of its side: a whip pan
     // to a new view blurs both into colours that neither view has again.
     const auto unseen = [&](int t) {
@@ -916,7 +918,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                std::min(pooledGap(grids, t + 1, poolStep, poolCount, t, 1, 1),
                         pooledGap(grids, t - 2, -poolStep, poolCount, t - 1, 1, 1)) <=
                    ownShare * colours &&
-               colours >= unseenStandOut * std::max(unseenFrom(t - window), unseenFrom(t + window));
+               colours >= unseenStandOut * std::max(unseenFrom(t - probeStep * probeCount),
+                                                    unseenFrom(t + probeStep * probeCount));
     };
     for (int t = 1; t < n; ++t) {
         const float d = change[size_t(t)];

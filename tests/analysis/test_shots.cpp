@@ -570,6 +570,18 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
                    "tmix=frames=3,trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat")
                .arg(toAndFro(40, 3))
         << QSize(320, 180) << QList<int>{0, 60};
+    // A cut from a shaking camera into a whip pan with a box passing: the
+    // whips bring colours unseen at first, which must not hide the cut's.
+    QTest::newRow("cut from a shake into a whip pan")
+        << QString("cellauto=size=240x90:rate=25:rule=30:seed=291463,scale=960:360:flags=neighbor,"
+                   "lutrgb=r=val*0.6:b=val*0.4,crop=320:180:x='320+16*sin(n*1.9)+10*sin(n*4.3)':"
+                   "y='90+10*sin(n*2.3)+16*cos(n*3.7)',trim=start_frame=617:end_frame=677,"
+                   "setpts=PTS-STARTPTS[a];testsrc2=size=960x360:rate=25,crop=320:180:"
+                   "x='640*%1':y=90,tmix=frames=3[m];color=c=0x58a96b:size=160x60[box];"
+                   "[m][box]overlay=x='mod(n,60)*W/5-w':y=60:enable='lte(mod(n,60),8)',"
+                   "trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat")
+               .arg(toAndFro(34, 3))
+        << QSize(320, 180) << QList<int>{0, 60};
     // A cut into a take whose first picture is a strobe's flash, the camera
     // whipping at once; and a strobe that starts as a whip pan starts,
     // within one take.
