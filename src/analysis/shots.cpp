@@ -908,10 +908,19 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // unseen stand out from those just before and after. And one of
     // the two pictures beside it is a clean picture of its side: a whip pan
     // to a new view blurs both into colours that neither view has again.
+    // Out of rest (or into it), half the largest change of the moving side
+    // will do: a take that whips, zooms or has a shape pass the lens from
+    // its first picture takes larger steps than its cut. Not for a flash:
+    // the probes may all fall on a strobe's flashes.
     const auto unseen = [&](int t) {
+        const float d = change[size_t(t)];
+        const float before = largest(change, std::max(1, t - window), t);
+        const float after = largest(change, t + 1, std::min(n, t + window + 1));
+        const bool fromRest = largest(change, std::max(1, t - 3), t) <= burstShare * d;
+        const bool toRest = largest(change, t + 1, std::min(n, t + 4)) <= burstShare * d;
         if (t - cuts.back() <= window ||
-            change[size_t(t)] <
-                largest(change, std::max(1, t - window), std::min(n, t + window + 1)))
+            !((d >= before && d >= after) || (!lone(t) && ((fromRest && d >= burstShare * after) ||
+                                                           (toRest && d >= burstShare * before)))))
             return false;
         const float colours = unseenFrom(t);
         return colours >= unseenColours &&

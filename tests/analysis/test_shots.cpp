@@ -582,6 +582,20 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
                    "trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat")
                .arg(toAndFro(34, 3))
         << QSize(320, 180) << QList<int>{0, 60};
+    // A cut from a shaking camera into a zoom with a dark shape passing the
+    // lens from the first picture: the shape's steps are larger than the cut.
+    QTest::newRow("cut into a zoom as a shape passes the lens")
+        << QString("cellauto=size=240x90:rate=25:rule=30:seed=5,scale=960:360:flags=neighbor,"
+                   "lutrgb=r=val*1.2:b=val*0.4,crop=320:180:x='320+16*sin(n*1.9)+10*sin(n*4.3)':"
+                   "y='90+10*sin(n*2.3)+16*cos(n*3.7)',trim=start_frame=481:end_frame=541,"
+                   "setpts=PTS-STARTPTS[a];sierpinski=size=960x360:rate=25:seed=7:type=carpet,"
+                   "lutrgb=r=val*1.2:g=val*0.8,zoompan=z='1+1.5*%1':x='iw/2-iw/zoom/2':"
+                   "y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2[m];"
+                   "color=c=0x201810:size=256x220[box];[m][box]overlay=x='mod(n,84)*W/3-w':"
+                   "y=-20:enable='lte(mod(n,84),6)',trim=end_frame=60,setpts=PTS-STARTPTS[b];"
+                   "[a][b]concat")
+               .arg(toAndFro(42, 8, "in"))
+        << QSize(320, 180) << QList<int>{0, 60};
     // A cut into a take whose first picture is a strobe's flash, the camera
     // whipping at once; and a strobe that starts as a whip pan starts,
     // within one take.
