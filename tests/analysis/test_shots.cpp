@@ -570,31 +570,37 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
                    "tmix=frames=3,trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat")
                .arg(toAndFro(40, 3))
         << QSize(320, 180) << QList<int>{0, 60};
-    // A cut from a shaking camera into a whip pan with a box passing: the
-    // whips bring colours unseen at first, which must not hide the cut's.
-    QTest::newRow("cut from a shake into a whip pan")
-        << QString("cellauto=size=240x90:rate=25:rule=30:seed=291463,scale=960:360:flags=neighbor,"
-                   "lutrgb=r=val*0.6:b=val*0.4,crop=320:180:x='320+16*sin(n*1.9)+10*sin(n*4.3)':"
-                   "y='90+10*sin(n*2.3)+16*cos(n*3.7)',trim=start_frame=617:end_frame=677,"
-                   "setpts=PTS-STARTPTS[a];testsrc2=size=960x360:rate=25,crop=320:180:"
-                   "x='640*%1':y=90,tmix=frames=3[m];color=c=0x58a96b:size=160x60[box];"
-                   "[m][box]overlay=x='mod(n,60)*W/5-w':y=60:enable='lte(mod(n,60),8)',"
-                   "trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat")
-               .arg(toAndFro(34, 3))
+    // Sixty pictures of a hand-held camera over a cellular scene, as [a],
+    // then a cut to a take that moves, with a shape passing, from its first
+    // picture: the moves bring colours unseen and take larger steps than the
+    // cut, which must not hide it.
+    const auto fromShake = [](int seed, const QString &red, int first, const QString &take) {
+        return QString("cellauto=size=240x90:rate=25:rule=30:seed=%1,scale=960:360:flags=neighbor,"
+                       "lutrgb=r=val*%2:b=val*0.4,crop=320:180:x='320+16*sin(n*1.9)+"
+                       "10*sin(n*4.3)':y='90+10*sin(n*2.3)+16*cos(n*3.7)',trim=start_frame=%3:"
+                       "end_frame=%4,setpts=PTS-STARTPTS[a];%5,trim=end_frame=60,"
+                       "setpts=PTS-STARTPTS[b];[a][b]concat")
+            .arg(seed)
+            .arg(red)
+            .arg(first)
+            .arg(first + 60)
+            .arg(take);
+    };
+    QTest::newRow("cut from a shake into a whip pan with a box passing")
+        << fromShake(291463, "0.6", 617,
+                     QString("testsrc2=size=960x360:rate=25,crop=320:180:x='640*%1':y=90,"
+                             "tmix=frames=3[m];color=c=0x58a96b:size=160x60[box];[m][box]overlay="
+                             "x='mod(n,60)*W/5-w':y=60:enable='lte(mod(n,60),8)'")
+                         .arg(toAndFro(34, 3)))
         << QSize(320, 180) << QList<int>{0, 60};
-    // A cut from a shaking camera into a zoom with a dark shape passing the
-    // lens from the first picture: the shape's steps are larger than the cut.
-    QTest::newRow("cut into a zoom as a shape passes the lens")
-        << QString("cellauto=size=240x90:rate=25:rule=30:seed=5,scale=960:360:flags=neighbor,"
-                   "lutrgb=r=val*1.2:b=val*0.4,crop=320:180:x='320+16*sin(n*1.9)+10*sin(n*4.3)':"
-                   "y='90+10*sin(n*2.3)+16*cos(n*3.7)',trim=start_frame=481:end_frame=541,"
-                   "setpts=PTS-STARTPTS[a];sierpinski=size=960x360:rate=25:seed=7:type=carpet,"
-                   "lutrgb=r=val*1.2:g=val*0.8,zoompan=z='1+1.5*%1':x='iw/2-iw/zoom/2':"
-                   "y='ih/2-ih/zoom/2':d=1:s=320x180:fps=25,tmix=frames=2[m];"
-                   "color=c=0x201810:size=256x220[box];[m][box]overlay=x='mod(n,84)*W/3-w':"
-                   "y=-20:enable='lte(mod(n,84),6)',trim=end_frame=60,setpts=PTS-STARTPTS[b];"
-                   "[a][b]concat")
-               .arg(toAndFro(42, 8, "in"))
+    QTest::newRow("cut from a shake into a zoom as a shape passes the lens")
+        << fromShake(5, "1.2", 481,
+                     QString("sierpinski=size=960x360:rate=25:seed=7:type=carpet,lutrgb=r=val*1.2:"
+                             "g=val*0.8,zoompan=z='1+1.5*%1':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':"
+                             "d=1:s=320x180:fps=25,tmix=frames=2[m];color=c=0x201810:size=256x220"
+                             "[box];[m][box]overlay=x='mod(n,84)*W/3-w':y=-20:"
+                             "enable='lte(mod(n,84),6)'")
+                         .arg(toAndFro(42, 8, "in")))
         << QSize(320, 180) << QList<int>{0, 60};
     // A cut into a take whose first picture is a strobe's flash, the camera
     // whipping at once; and a strobe that starts as a whip pan starts,
