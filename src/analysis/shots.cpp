@@ -913,15 +913,18 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // its first picture takes larger steps than its cut. Not for a flash:
     // the probes may all fall on a strobe's flashes.
     const auto unseen = [&](int t) {
+        if (t - cuts.back() <= window)
+            return false;
         const float d = change[size_t(t)];
         const float before = largest(change, std::max(1, t - window), t);
         const float after = largest(change, t + 1, std::min(n, t + window + 1));
-        const bool fromRest = largest(change, std::max(1, t - 3), t) <= burstShare * d;
-        const bool toRest = largest(change, t + 1, std::min(n, t + 4)) <= burstShare * d;
-        if (t - cuts.back() <= window ||
-            !((d >= before && d >= after) || (!lone(t) && ((fromRest && d >= burstShare * after) ||
-                                                           (toRest && d >= burstShare * before)))))
-            return false;
+        if (d < before || d < after) {
+            const bool fromRest = largest(change, std::max(1, t - 3), t) <= burstShare * d;
+            const bool toRest = largest(change, t + 1, std::min(n, t + 4)) <= burstShare * d;
+            if (lone(t) ||
+                !((fromRest && d >= burstShare * after) || (toRest && d >= burstShare * before)))
+                return false;
+        }
         const float colours = unseenFrom(t);
         return colours >= unseenColours &&
                std::min(pooledGap(grids, t + 1, poolStep, poolCount, t, 1, 1),
