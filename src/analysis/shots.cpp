@@ -899,8 +899,20 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                         pooledGap(grids, t, poolStep, poolCount, t - 1, -probeStep, probeCount));
     };
     std::vector<int> cuts = {0};
-    // Whether each cut came in a burst of movement (burst below).
-    std::vector<char> burstCut = {0};
+    // A burst of movement at p: a neighbour changing by more than burstShare
+    // of p's change, and three pictures or more in a row changing (one
+    // blended picture makes two).
+    const auto changing = [&](int p) {
+        return p >= 1 && p < n && change[size_t(p)] >= smallestCut;
+    };
+    const auto burstAt = [&](int p) {
+        const auto large = [&](int k) {
+            return k >= 1 && k < n && change[size_t(k)] > burstShare * change[size_t(p)];
+        };
+        return p > 0 && (large(p - 1) || large(p + 1)) &&
+               ((changing(p - 2) && changing(p - 1)) || (changing(p - 1) && changing(p + 1)) ||
+                (changing(p + 1) && changing(p + 2)));
+    };
     // Between two shots that both move all the time (whip pans, a tumble,
     // things passing the lens), the movement tests take a cut for one more
     // step: it is one all the same where it is the largest change for a
@@ -1118,32 +1130,19 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             !unseenCut())
             continue;
         // A whip pan out of a flat field, which no shift fits, looks like a
-        // cut through blended pictures until the camera comes back. A burst:
-        // a large neighbour, and three pictures or more in a row changing
-        // (one blended picture makes two). Where this one returns to the
-        // shot before the last cut, itself a burst, both are the camera's:
-        // the last cut is undone; else each whip back would start a shot
-        // and hide the next return.
-        const auto changing = [&](int p) {
-            return p >= 1 && p < n && change[size_t(p)] >= smallestCut;
-        };
-        const bool burst =
-            (isLarge(t - 1) || isLarge(t + 1)) &&
-            ((changing(t - 2) && changing(t - 1)) || (changing(t - 1) && changing(t + 1)) ||
-             (changing(t + 1) && changing(t + 2)));
-        if (burst && !tooClose && burstCut.back() && t - cuts.back() <= returnLength &&
+        // cut through blended pictures until the camera comes back. Where a
+        // burst returns to the shot before the last cut, itself a burst,
+        // both are the camera's: the last cut is undone; else each whip back
+        // would start a shot and hide the next return.
+        if (!tooClose && burstAt(t) && burstAt(cuts.back()) && t - cuts.back() <= returnLength &&
             returns(t, changing(t + 1), cuts[cuts.size() - 2], d) && !unseenCut()) {
             cuts.pop_back();
-            burstCut.pop_back();
             continue;
         }
-        if (tooClose) {
+        if (tooClose)
             cuts.back() = t;
-            burstCut.back() = burst;
-        } else {
+        else
             cuts.push_back(t);
-            burstCut.push_back(burst);
-        }
     }
     cuts.push_back(n);
 
