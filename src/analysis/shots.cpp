@@ -1013,6 +1013,34 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
               steadyNewColours(t, from, to, activity)) &&
             !(peak && newColours(t, from, to, activity)) && !unseenCut())
             continue;
+        // A change spread over two pictures or more between rests, each on
+        // the line from the still picture before to the one after and none
+        // taking largestStep of the way, is a blend, not a cut: a whip pan
+        // over a flat field shows nothing until its last steps, which blur
+        // brings in slowly. A cut takes most of its way at once.
+        const auto spread = [&] {
+            int before = t - 1;
+            while (before > t - window && (isLarge(before) || changing(before)))
+                --before;
+            int after = t;
+            while (after < t + window && (isLarge(after + 1) || changing(after + 1)))
+                ++after;
+            const float net = distanceOf(before, after);
+            if (after - before < 3 || net < smallestCut)
+                return false;
+            float along = 0;
+            for (int p = before + 1; p < after; ++p) {
+                const Mix line =
+                    lineOf(grids[size_t(before)], grids[size_t(after)], grids[size_t(p)]);
+                if (change[size_t(p)] >= largestStep * net || line.unexplained > mixLimit ||
+                    line.along < along - mixBack)
+                    return false;
+                along = std::max(along, line.along);
+            }
+            return change[size_t(after)] < largestStep * net;
+        };
+        if (spread() && !unseenCut())
+            continue;
         // Beside a cut, one neighbour may change as much (a blended picture,
         // a flash); more is a burst of movement, as a whip pan makes.
         // Two beside it on one side are a burst too, unless that shot is

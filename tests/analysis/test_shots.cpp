@@ -653,6 +653,14 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
                    "enable='between(mod(n,37),20,27)'")
                .arg(toAndFro(60, 6, "in"))
         << QSize(320, 180) << QList<int>{0};
+    // Whip pans over a flat field to a box that only their last step
+    // shows: blur brings it in over three pictures, as a dissolve would.
+    QTest::newRow("whip pans over a flat field to a box")
+        << QString("color=c=0x006400:size=960x180:rate=25,drawbox=x=760:y=20:w=200:h=140:"
+                   "c=0x00dc00:t=fill,crop=320:180:x='640*%1':y=0,tmix=frames=3,"
+                   "trim=start_frame=20")
+               .arg(toAndFro(66, 3))
+        << QSize(320, 180) << QList<int>{0};
     // A fast zoom to 2.5 times that stops on a still, over colour bars:
     // new colours at once, and never back, but no transition.
     QTest::newRow("zoom that stops on a still")
