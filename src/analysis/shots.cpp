@@ -863,16 +863,16 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                change[size_t(t)] < shiftStandOut * largestOther;
     };
 
-    // Where the camera comes to rest, at t or, its blur lingering, at t + 1
-    // (lingers), that picture and the next are like two a while before t in
-    // the shot (both, so that two plain pictures, a flash and one of a strobe
-    // earlier, are not taken for a return). A cut does not go back to its
-    // own shot.
-    const auto returns = [&](int t, bool lingers, int shotStart, float d) {
-        for (int rest = t; rest <= t + int(lingers) && rest + 1 < n; ++rest)
+    // Where the camera comes to rest after t, at a picture from first to
+    // last, that picture and the next are within limit of two a while before
+    // t in the shot (both, so that two plain pictures, a flash and one of a
+    // strobe earlier, are not taken for a return). A cut does not go back to
+    // its own shot.
+    const auto returns = [&](int t, int first, int last, int shotStart, float limit) {
+        for (int rest = first; rest <= last && rest + 1 < n; ++rest)
             for (int k = rest - t + returnStart; k <= returnLength && rest - k > shotStart; ++k)
-                if (distanceOf(rest - k, rest) < returnShare * d &&
-                    distanceOf(rest - k + 1, rest + 1) < returnShare * d)
+                if (distanceOf(rest - k, rest) < limit &&
+                    distanceOf(rest - k + 1, rest + 1) < limit)
                     return true;
         return false;
     };
@@ -1013,18 +1013,21 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
               steadyNewColours(t, from, to, activity)) &&
             !(peak && newColours(t, from, to, activity)) && !unseenCut())
             continue;
+        // The run of changes t is in: the pictures at rest before and after.
+        int runBefore = t - 1;
+        while (runBefore > t - window && (isLarge(runBefore) || changing(runBefore)))
+            --runBefore;
+        int runAfter = t;
+        while (runAfter < t + window && (isLarge(runAfter + 1) || changing(runAfter + 1)))
+            ++runAfter;
         // A change spread over two pictures or more between rests, each on
         // the line from the still picture before to the one after and none
         // taking largestStep of the way, is a blend, not a cut: a whip pan
         // over a flat field shows nothing until its last steps, which blur
         // brings in slowly. A cut takes most of its way at once.
         const auto spread = [&] {
-            int before = t - 1;
-            while (before > t - window && (isLarge(before) || changing(before)))
-                --before;
-            int after = t;
-            while (after < t + window && (isLarge(after + 1) || changing(after + 1)))
-                ++after;
+            const int before = runBefore;
+            const int after = runAfter;
             const float net = distanceOf(before, after);
             if (after - before < 3 || net < smallestCut)
                 return false;
@@ -1153,8 +1156,10 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             colourChange[size_t(t)] = 0;
             continue;
         }
-        if ((panStep(t) ||
-             ((isLarge(t - 1) || isLarge(t + 1)) && returns(t, isLarge(t + 1), shotStart, d))) &&
+        // The camera come to rest where it was, at t or, its blur lingering,
+        // at t + 1.
+        if ((panStep(t) || ((isLarge(t - 1) || isLarge(t + 1)) &&
+                            returns(t, t, t + int(isLarge(t + 1)), shotStart, returnShare * d))) &&
             !unseenCut())
             continue;
         // A whip pan out of a flat field, which no shift fits, looks like a
@@ -1163,10 +1168,15 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // both are the camera's: the last cut is undone; else each whip back
         // would start a shot and hide the next return.
         if (!tooClose && burstAt(t) && burstAt(cuts.back()) && t - cuts.back() <= returnLength &&
-            returns(t, changing(t + 1), cuts[cuts.size() - 2], d) && !unseenCut()) {
+            returns(t, t, t + int(changing(t + 1)), cuts[cuts.size() - 2], returnShare * d) &&
+            !unseenCut()) {
             cuts.pop_back();
             continue;
         }
+        // Or where a run of changes ends, nearer than any cut: a whip back
+        // over a smooth field, which no shift fits.
+        if (runAfter > t && returns(t, runAfter, runAfter, shotStart, smallestCut) && !unseenCut())
+            continue;
         if (tooClose)
             cuts.back() = t;
         else

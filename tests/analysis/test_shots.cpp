@@ -661,6 +661,16 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
                    "trim=start_frame=20")
                .arg(toAndFro(66, 3))
         << QSize(320, 180) << QList<int>{0};
+    // A strobe going on as a whip pan over colour bars comes back: the
+    // whip's blur and the flashes leave no step that a shift explains, but
+    // it settles where the camera was.
+    QTest::newRow("strobe as a whip pan comes back")
+        << QString("smptehdbars=size=1440x540:rate=25,drawgrid=w=97:h=61:t=5:c=0x5ba470,"
+                   "crop=480:270:x='960*%1':y=135,tmix=frames=3,"
+                   "eq=eval=frame:brightness='lte(mod(n,75),12)*eq(mod(n,3),0)*0.7',"
+                   "trim=start_frame=300")
+               .arg(toAndFro(68, 3))
+        << QSize(480, 270) << QList<int>{0};
     // A fast zoom to 2.5 times that stops on a still, over colour bars:
     // new colours at once, and never back, but no transition.
     QTest::newRow("zoom that stops on a still")
