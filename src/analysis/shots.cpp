@@ -1013,34 +1013,37 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
               steadyNewColours(t, from, to, activity)) &&
             !(peak && newColours(t, from, to, activity)) && !unseenCut())
             continue;
+        // The farthest picture from t, within a window one way (step), of the
+        // unbroken run of pictures whose changes are member ones.
+        const auto reach = [&](int step, const auto &member) {
+            int p = t;
+            while (std::abs(p - t) < window && member(p + step))
+                p += step;
+            return p;
+        };
         // The run of changes t is in: the pictures at rest before and after.
-        int runBefore = t - 1;
-        while (runBefore > t - window && (isLarge(runBefore) || changing(runBefore)))
-            --runBefore;
-        int runAfter = t;
-        while (runAfter < t + window && (isLarge(runAfter + 1) || changing(runAfter + 1)))
-            ++runAfter;
+        const auto moving = [&](int k) { return isLarge(k) || changing(k); };
+        const int runBefore = reach(-1, moving) - 1;
+        const int runAfter = reach(1, moving);
         // A change spread over two pictures or more between rests, each on
         // the line from the still picture before to the one after and none
         // taking largestStep of the way, is a blend, not a cut: a whip pan
         // over a flat field shows nothing until its last steps, which blur
         // brings in slowly. A cut takes most of its way at once.
         const auto spread = [&] {
-            const int before = runBefore;
-            const int after = runAfter;
-            const float net = distanceOf(before, after);
-            if (after - before < 3 || net < smallestCut)
+            const float net = distanceOf(runBefore, runAfter);
+            if (runAfter - runBefore < 3 || net < smallestCut)
                 return false;
             float along = 0;
-            for (int p = before + 1; p < after; ++p) {
+            for (int p = runBefore + 1; p < runAfter; ++p) {
                 const Mix line =
-                    lineOf(grids[size_t(before)], grids[size_t(after)], grids[size_t(p)]);
+                    lineOf(grids[size_t(runBefore)], grids[size_t(runAfter)], grids[size_t(p)]);
                 if (change[size_t(p)] >= largestStep * net || line.unexplained > mixLimit ||
                     line.along < along - mixBack)
                     return false;
                 along = std::max(along, line.along);
             }
-            return change[size_t(after)] < largestStep * net;
+            return change[size_t(runAfter)] < largestStep * net;
         };
         if (spread() && !unseenCut())
             continue;
@@ -1054,12 +1057,8 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         // of the movement (a whip pan at an even pace).
         const int largeBefore = int(isLarge(t - 1)) + int(isLarge(t - 2));
         const int largeAfter = int(isLarge(t + 1)) + int(isLarge(t + 2));
-        int burstStart = t;
-        while (burstStart > t - window && isLarge(burstStart - 1))
-            --burstStart;
-        int burstEnd = t;
-        while (burstEnd < t + window && isLarge(burstEnd + 1))
-            ++burstEnd;
+        const int burstStart = reach(-1, isLarge);
+        const int burstEnd = reach(1, isLarge);
         const auto busy = [&](int a, int b) {
             return largest(calmChange, std::max(a, shotStart + 1), std::min(b, n)) > burstShare * d;
         };
