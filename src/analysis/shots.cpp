@@ -869,11 +869,14 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // strobe earlier, are not taken for a return). A cut does not go back to
     // its own shot.
     const auto returns = [&](int t, int first, int last, int shotStart, float limit) {
-        for (int rest = first; rest <= last && rest + 1 < n; ++rest)
+        for (int rest = first; rest <= last && rest + 1 < n; ++rest) {
+            const Normalised at = normalised(grids[size_t(rest)]);
+            const Normalised next = normalised(grids[size_t(rest + 1)]);
             for (int k = rest - t + returnStart; k <= returnLength && rest - k > shotStart; ++k)
-                if (distanceOf(rest - k, rest) < limit &&
-                    distanceOf(rest - k + 1, rest + 1) < limit)
+                if (distance(normalised(grids[size_t(rest - k)]), at) < limit &&
+                    distance(normalised(grids[size_t(rest - k + 1)]), next) < limit)
                     return true;
+        }
         return false;
     };
 
