@@ -517,7 +517,8 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
     // A dark shape by the lens over nearly all of a shaking picture for
     // seven pictures, twice: the scene comes back as it was.
     QTest::newRow("shape by the lens of a shaking camera")
-        << "gradients=size=960x540:rate=25:speed=0.01:seed=7:nb_colors=5,crop=320:180:"
+        << "gradients=size=960x540:rate=25:speed=0.01:seed=7:nb_colors=5:c0=0x3f6e9a:"
+           "c1=0xc9a227:c2=0x5b8c3e:c3=0xa33b52:c4=0x2d2f6b,crop=320:180:"
            "x='320+16*sin(n*1.9)+10*sin(n*4.3)':y='180+10*sin(n*2.3)+16*cos(n*3.7)',"
            "drawbox=x=0:y=0:w=iw*0.9:h=ih:c=0x201810:t=fill:enable='between(mod(n,50),20,26)'"
         << QSize(320, 180) << QList<int>{0};
