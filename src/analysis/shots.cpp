@@ -722,6 +722,13 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
                 !isLight[size_t(t - 2)];
         previous = current;
     }
+    // A flash may last two pictures (a lamp, a flicker of the print).
+    for (int p = 1; p + 2 < n; ++p)
+        if (!isLight[size_t(p - 1)] && !isLight[size_t(p)] && !isLight[size_t(p + 1)] &&
+            !isLight[size_t(p + 2)] &&
+            std::min(level[size_t(p)], level[size_t(p + 1)]) >=
+                std::max(level[size_t(p - 1)], level[size_t(p + 2)]) + lightFlash)
+            isLight[size_t(p)] = isLight[size_t(p + 1)] = 1;
     const auto distanceOf = [&grids](int a, int b) {
         return distance(normalised(grids[size_t(a)]), normalised(grids[size_t(b)]));
     };
@@ -885,13 +892,23 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // (a new shot may begin with one), out of one from those before it
     // (an old one may end with one): the camera may move meanwhile. A
     // flash on its own (not a strobe going on) may also begin a shot
-    // that moves at once: then the changes before it will do.
-    const auto acrossLight = [&](int light, int first) {
+    // that moves at once: then the changes before it will do. Across a
+    // flash of two pictures the camera moves for two steps, not one.
+    const auto acrossLight = [&](int light, int side) {
+        int before = light - 1;
+        while (before > 0 && isLight[size_t(before)])
+            --before;
+        int after = light + 1;
+        while (after + 1 < n && isLight[size_t(after)])
+            ++after;
+        if (before < 0 || after >= n)
+            return false;
+        const int first = side < 0 ? before - 1 : after + 1;
         float beside = 0;
         for (const int k : {first, first + 1})
             if (k >= 1 && k < n && !isLight[size_t(k)] && !isLight[size_t(k - 1)])
                 beside = std::max(beside, change[size_t(k)]);
-        return distanceOf(light - 1, light + 1) < standOut * beside;
+        return distanceOf(before, after) < standOut * beside * float(after - before) / 2;
     };
 
     // The colours the pictures from t on have that none long before had, and
@@ -1143,10 +1160,10 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
             covering = covering || flat;
         }
         if (!flash && isLight[size_t(t - 1)])
-            flash = acrossLight(t - 1, t - 3);
+            flash = acrossLight(t - 1, -1);
         if (!flash && isLight[size_t(t)]) {
             const bool strobe = isLight[size_t(t - 2)] || isLight[size_t(t - 3)];
-            flash = acrossLight(t, t + 2) && (strobe || acrossLight(t, t - 2));
+            flash = acrossLight(t, 1) && (strobe || acrossLight(t, -1));
         }
         if (flash)
             continue;

@@ -686,6 +686,12 @@ void TestShots::cutsInFilmsMadeByFfmpeg_data()
            "sierpinski=size=320x180:rate=25:seed=5,lutrgb=r=val*0.25:g=val*0.25:b=val*0.3,"
            "trim=end_frame=60,setpts=PTS-STARTPTS[b];[a][b]concat"
         << QSize(320, 180) << QList<int>{0, 60};
+    // A turning camera with a flash of two pictures every 37: the picture
+    // after each flash changes at once, as a cut does.
+    QTest::newRow("two-picture flashes in a turning shot")
+        << "smptehdbars=size=960x360:rate=25,rotate=a='0.1*n':c=black,crop=320:180,"
+           "eq=eval=frame:brightness='if(between(mod(n,37),20,21),0.55,0)'"
+        << QSize(320, 180) << QList<int>{0};
     // A tumbling camera, then a cut to another whose first picture is a
     // strobe's flash, the strobe going on every third picture.
     QTest::newRow("cut into a strobe")
