@@ -702,13 +702,20 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
     // take a long film hundreds of bytes a picture; the few candidates for a
     // cut normalise the pictures around them again.
     // change[t]: from picture t - 1 to t.
-    // isLight[p]: picture p is a flash of light (a strobe's picture). It is
-    // lone whatever its neighbours (the camera may move on meanwhile): its
-    // changes are no measure of how busy its shot is, and a flash is looked
-    // for on either side of it.
+    // isLight[p]: picture p is (part of) a flash of light of one picture (a
+    // strobe's) or two (a lamp, a flicker of the print). It is lone whatever
+    // its neighbours (the camera may move on meanwhile): its changes are no
+    // measure of how busy its shot is, and a flash is looked for on either
+    // side of it.
     std::vector<float> change(size_t(n), 0.0f);
     std::vector<char> isLight(size_t(n), 0);
     std::vector<float> level(size_t(n), 0.0f);
+    // Pictures first..last all brighter than the pictures either side by a
+    // flash's step.
+    const auto outshines = [&level](int first, int last) {
+        return *std::min_element(level.begin() + first, level.begin() + last + 1) >=
+               std::max(level[size_t(first - 1)], level[size_t(last + 1)]) + lightFlash;
+    };
     Normalised previous = normalised(grids[0]);
     level[0] = previous.level;
     for (int t = 1; t < n; ++t) {
@@ -716,18 +723,15 @@ std::vector<ShotStart> detectShots(const std::vector<PictureGrid> &grids,
         change[size_t(t)] = distance(previous, current);
         level[size_t(t)] = current.level;
         if (t >= 2)
-            isLight[size_t(t - 1)] =
-                level[size_t(t - 1)] >=
-                    std::max(level[size_t(t - 2)], level[size_t(t)]) + lightFlash &&
-                !isLight[size_t(t - 2)];
+            isLight[size_t(t - 1)] = outshines(t - 1, t - 1) && !isLight[size_t(t - 2)];
         previous = current;
     }
-    // A flash may last two pictures (a lamp, a flicker of the print).
+    // Two-picture flashes once every one-picture flash is known: neither
+    // picture, nor one either side, may be one.
     for (int p = 1; p + 2 < n; ++p)
-        if (!isLight[size_t(p - 1)] && !isLight[size_t(p)] && !isLight[size_t(p + 1)] &&
-            !isLight[size_t(p + 2)] &&
-            std::min(level[size_t(p)], level[size_t(p + 1)]) >=
-                std::max(level[size_t(p - 1)], level[size_t(p + 2)]) + lightFlash)
+        if (std::none_of(isLight.begin() + p - 1, isLight.begin() + p + 3,
+                         [](char light) { return light; }) &&
+            outshines(p, p + 1))
             isLight[size_t(p)] = isLight[size_t(p + 1)] = 1;
     const auto distanceOf = [&grids](int a, int b) {
         return distance(normalised(grids[size_t(a)]), normalised(grids[size_t(b)]));
